@@ -1,0 +1,36 @@
+# The two everyday commands: `make demo` and `make test`.
+BUILD  ?= build
+JOBS   ?= $(shell nproc)
+# Debian's interpreter: it is the one that gets numpy from python3-numpy.
+PYTHON ?= /usr/bin/python3
+
+.PHONY: all deps build demo test test-unit bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	$(BUILD)/tools/onset-detect/onset-detect
+
+# Every suite: the C++ tests under several thread counts, the Python
+# binding, the sanitizer build and short fuzz runs.
+test: build
+	@$(MAKE) --no-print-directory test-unit test-python test-sanitize test-fuzz
+
+test-unit:
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@scripts/install-deps bench
+	@for b in $(BUILD)/bench/bench_*; do $$b; done
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-*
+
+include mk/python.mk mk/hardening.mk

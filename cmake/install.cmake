@@ -1,0 +1,1 @@
+# Installation rules: header, library, CMake package and pkg-config file.

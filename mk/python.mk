@@ -1,0 +1,3 @@
+# The Python binding's tests.
+.PHONY: test-python
+test-python:

@@ -1,0 +1,48 @@
+// Reader for the bit-exact golden result files: one case per `case` line,
+// followed by tagged rows of words.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace onset_test {
+
+struct GoldenRow {
+    std::string tag;
+    std::vector<std::string> words;
+};
+
+struct GoldenCase {
+    std::vector<std::string> head; // the words after `case`
+    std::vector<GoldenRow> rows;
+    int line = 0;                  // line of the `case` row, for messages
+
+    // The first row with this tag, or nullptr.
+    const GoldenRow *row(const std::string &tag) const;
+};
+
+// The golden folder, or nothing when this checkout has none.
+std::optional<std::string> golden_dir();
+
+// Every case of a file in the golden folder whose head starts with
+// `function` (all cases when empty).
+std::vector<GoldenCase> load_golden(const std::string &file,
+                                    const std::string &function = "");
+
+double sample_from_hex(const std::string &bits);
+std::vector<double> samples_from_hex(const std::vector<std::string> &words);
+std::uint64_t bits_of(double value);
+
+// Bit-for-bit equality, any NaN equal to any NaN.
+bool same_sample(double expected, double actual);
+
+} // namespace onset_test
+
+// Skips the running test when the golden folder is absent.
+#define ONSET_REQUIRE_GOLDEN()                                                 \
+    do {                                                                       \
+        if (!onset_test::golden_dir())                                         \
+            GTEST_SKIP() << "golden vectors not present";                      \
+    } while (0)
