@@ -1,0 +1,1 @@
+# The multi-station detector's end-to-end tests.

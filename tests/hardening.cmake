@@ -1,0 +1,1 @@
+# Determinism across thread counts.

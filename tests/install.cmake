@@ -1,0 +1,1 @@
+# Installation into a temporary prefix, used by C hosts through CMake and pkg-config.
