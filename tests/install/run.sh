@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs the built library into a fresh prefix and builds and runs a small
+# C host against it twice: found with CMake's find_package, and with
+# pkg-config. Each host must load the installed library, not the build's.
+#   run.sh BUILD_DIR WORK_DIR C_COMPILER
+set -euo pipefail
+
+build=$1 work=$2 cc=$3
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=$work/prefix
+
+fail() { echo "install test: $*" >&2; exit 1; }
+
+rm -rf "$work"
+mkdir -p "$work"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+pc=$(find "$prefix" -name onset.pc -path '*/pkgconfig/*')
+[[ -n "$pc" ]] || fail "no onset.pc under $prefix"
+libdir=$(dirname "$(dirname "$pc")")
+[[ -f "$prefix/include/onset.h" ]] || fail "header not installed"
+[[ -f "$libdir/cmake/onset/onsetConfig.cmake" && -f "$libdir/cmake/onset/onsetConfigVersion.cmake" ]] \
+  || fail "CMake package not installed"
+[[ -L "$libdir/libonset.so" && -L "$libdir/libonset.so.1" ]] || fail "library links missing"
+real=$(readlink -f "$libdir/libonset.so")
+[[ -f "$real" && ! -L "$real" && "$real" == "$libdir"/libonset.so.1.* ]] \
+  || fail "libonset.so does not lead to a versioned file: $real"
+
+# The host must resolve libonset from the prefix (through its run path).
+check_loads_installed() {
+  local exe=$1 found
+  found=$(env -u LD_LIBRARY_PATH ldd "$exe" | awk '/libonset/ {print $3}')
+  [[ "$(readlink -f "$found")" == "$real" ]] || fail "$exe loads '$found', not $real"
+  env -u LD_LIBRARY_PATH "$exe"
+}
+
+# 1. CMake package.
+cmake -S "$here/host" -B "$work/cmake-host" -DCMAKE_C_COMPILER="$cc" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/cmake-host" >/dev/null
+check_loads_installed "$work/cmake-host/host"
+
+# 2. pkg-config.
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+[[ "$(pkg-config --modversion onset)" == 1.* ]] || fail "pkg-config version"
+# shellcheck disable=SC2046 # the flags are meant to split into words
+"$cc" -std=c99 -Wall -Werror "$here/host/host.c" -o "$work/pkg-config-host" \
+  $(pkg-config --cflags --libs onset) -Wl,-rpath,"$(pkg-config --variable=libdir onset)"
+check_loads_installed "$work/pkg-config-host"
+echo "install test passed"
