@@ -1,2 +1,35 @@
+// Moving kurtosis of one trace: the exported entry and the order of phases.
 #include "onset.h"
-extern "C" ONSET_API void trace_movkurtosis(double *, const double *, uint32_t, uint32_t) {}
+
+#include "kurtosis/moving_kurtosis.h"
+
+#include <algorithm>
+#include <limits>
+
+extern "C" ONSET_API void trace_movkurtosis(double *output, const double *input,
+                                            uint32_t length, uint32_t window)
+{
+    if (length == 0)
+        return;
+    if (window == 0) {
+        // Every window is empty.
+        std::fill(output, output + length, std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
+    const uint32_t half = window >> 1;
+    const uint32_t widest = std::min(length, window);
+    const uint32_t first_last = std::min(half, length - 1);
+
+    onset::kurtosis::MovingKurtosis trace(output, input, length, window);
+    trace.first_output(first_last);
+    trace.grow(first_last + 1, widest);
+    if (length > window) {
+        trace.slide();
+    } else {
+        // A trace shorter than its window: the windows between the last
+        // entering sample and the first leaving one span the whole trace.
+        const uint32_t last_grown = widest - 1 > half ? widest - 1 - half : 0;
+        trace.hold(last_grown + 1, std::min(window - half, length));
+    }
+    trace.shrink(std::max(length, window) - half);
+}

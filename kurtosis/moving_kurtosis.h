@@ -1,0 +1,50 @@
+// The moving kurtosis of one trace, phase by phase. Private to kurtosis/.
+//
+// Output i covers in[lo .. hi], lo = max(0, i + h - w + 1), hi = min(n - 1,
+// i + h), h = w / 2. One pass over the trace keeps the window's sum and
+// central-moment sums up to date as samples enter and leave; the phases run
+// in the order declared below, each writing a contiguous run of outputs.
+#pragma once
+
+#include "kurtosis/central_sums.h"
+#include "kurtosis/nonfinite_samples.h"
+
+#include <cstdint>
+
+namespace onset::kurtosis {
+
+class MovingKurtosis {
+public:
+    // Expects 1 <= window; length may be below window (windows are then
+    // clipped to the trace).
+    MovingKurtosis(double *output, const double *input, std::uint32_t length,
+                   std::uint32_t window);
+
+    // out[0], window in[0 .. last].
+    void first_output(std::uint32_t last);
+    // Samples in[first .. end - 1] enter one per output, none leave.
+    void grow(std::uint32_t first, std::uint32_t end);
+    // n > w: in[j + w] enters and in[j] leaves, for j = 0 .. n - w - 1.
+    void slide();
+    // n < w: outputs first .. end - 1 all cover the whole trace.
+    void hold(std::uint32_t first, std::uint32_t end);
+    // Outputs first .. n - 1: one sample leaves per output, none enter.
+    void shrink(std::uint32_t first);
+
+private:
+    // Sums not finite (a NaN or infinity has passed through, or a huge
+    // sample's powers overflowed) over a window without non-finite samples:
+    // rebuild them over in[lo .. lo + count - 1] with the mean S1 / count,
+    // and return the window's kurtosis.
+    double rebuild_dividing(std::uint32_t lo, std::uint32_t count);
+
+    double *output_;
+    const double *input_;
+    std::uint32_t length_;
+    std::uint32_t window_;
+    std::uint32_t half_;
+    RunningSums sums_{};
+    NonFiniteSamples nonfinite_;
+};
+
+} // namespace onset::kurtosis
