@@ -1,0 +1,142 @@
+"""Finding and loading libonset, and the C records and signatures."""
+
+import ctypes
+import os
+from pathlib import Path
+
+_PACKAGE_DIR = Path(__file__).resolve().parent
+_SONAME = "libonset.so.1"
+
+
+class LibraryNotFoundError(ImportError):
+    """libonset could not be loaded from any of the places searched."""
+
+
+def _candidates():
+    """The places searched, in order, as (description, path or name)."""
+    places = []
+    explicit = os.environ.get("ONSET_LIBRARY")
+    if explicit:
+        path = Path(explicit)
+        places.append(("$ONSET_LIBRARY", path / "libonset.so" if path.is_dir() else path))
+        # A library named explicitly is the one to use; looking further
+        # would hide a wrong setting.
+        return places
+    for name in ("libonset.so", _SONAME):
+        places.append(("next to the package", _PACKAGE_DIR / name))
+    # A source checkout: python/onset/../../build is the default build folder.
+    places.append(("the source checkout's build folder",
+                   _PACKAGE_DIR.parent.parent / "build" / "libonset.so"))
+    # An installation prefix that holds both the package, in
+    # PREFIX/lib/pythonX.Y/site-packages (Debian: PREFIX/local/lib/pythonX.Y/
+    # dist-packages), and the library, in PREFIX/lib.
+    for parent in _PACKAGE_DIR.parents:
+        if parent.name.startswith("python3") and parent.parent.name in ("lib", "lib64"):
+            libdir = parent.parent
+            places.append(("the installation prefix", libdir / _SONAME))
+            if libdir.parent.name == "local":
+                places.append(("the installation prefix",
+                               libdir.parent.parent / libdir.name / _SONAME))
+            break
+    # The system's loader: LD_LIBRARY_PATH, the ld.so cache, /usr/lib ...
+    places.append(("the system loader's path", _SONAME))
+    return places
+
+
+def _load():
+    tried = []
+    for where, path in _candidates():
+        if isinstance(path, Path) and not path.exists():
+            tried.append(f"  {where}: {path} (no such file)")
+            continue
+        try:
+            return ctypes.CDLL(str(path)), str(path)
+        except OSError as error:
+            tried.append(f"  {where}: {path} ({error})")
+    raise LibraryNotFoundError(
+        "cannot load libonset; looked in:\n" + "\n".join(tried) +
+        "\nBuild it with `make build`, install it with `cmake --install`, or set"
+        " ONSET_LIBRARY to the path of libonset.so.")
+
+
+lib, path = _load()
+
+# ---------------------------------------------------------------------------
+# Records, laid out as in onset.h.
+
+c_double_p = ctypes.POINTER(ctypes.c_double)
+c_uint32_p = ctypes.POINTER(ctypes.c_uint32)
+c_int32_p = ctypes.POINTER(ctypes.c_int32)
+c_uint8_p = ctypes.POINTER(ctypes.c_uint8)
+
+
+class TraceBatch(ctypes.Structure):
+    _fields_ = [("inputs", ctypes.POINTER(c_double_p)),
+                ("outputs", ctypes.POINTER(c_double_p)),
+                ("lengths", c_uint32_p),
+                ("windows", c_uint32_p),
+                ("count", ctypes.c_uint32)]
+
+
+class WaveletFamily(ctypes.Structure):
+    _fields_ = [("wavelets", ctypes.POINTER(c_double_p)),
+                ("scales", c_double_p),
+                ("lengths", c_uint32_p),
+                ("centers", c_int32_p),
+                ("steps", c_uint32_p),
+                ("wavelet_constant", ctypes.c_double),
+                ("wavelet_parameter", ctypes.c_double),
+                ("count", ctypes.c_uint32)]
+
+
+class WaveletDecomposition(ctypes.Structure):
+    _fields_ = [("coefficients", ctypes.POINTER(c_double_p)),
+                ("lengths", c_uint32_p),
+                ("count", ctypes.c_uint32)]
+
+
+class Pick(ctypes.Structure):
+    _fields_ = [("host_head", ctypes.c_ubyte * 24),
+                ("time", ctypes.c_double),
+                ("host_tail", ctypes.c_ubyte * 32)]
+
+
+class CaptureSet(ctypes.Structure):
+    _fields_ = [("members", ctypes.POINTER(ctypes.c_void_p)),
+                ("traces", c_int32_p),
+                ("sizes", c_int32_p),
+                ("count", ctypes.c_int32)]
+
+
+# ---------------------------------------------------------------------------
+# Signatures. Arrays are passed as addresses (c_void_p), records by pointer.
+
+_vp = ctypes.c_void_p
+_u32 = ctypes.c_uint32
+_i32 = ctypes.c_int32
+_f64 = ctypes.c_double
+
+_SIGNATURES = {
+    "trace_movkurtosis": (None, [_vp, _vp, _u32, _u32]),
+    "movkurtosis": (None, [ctypes.POINTER(TraceBatch)]),
+    "trace_movmxjump": (None, [_vp, _vp, _u32, _u32]),
+    "movjumps": (None, [ctypes.POINTER(TraceBatch)]),
+    "setscales0": (None, [_vp, _u32, _u32, _f64, _f64]),
+    "setwaveletlength0": (_u32, [_vp, _vp, _u32, _u32]),
+    "setsampling0": (None, [_vp, _u32, _i32, _u32, _u32, _f64, _f64, _f64]),
+    "MexicanHatFun_real": (None, [_vp, _vp, _u32, _f64, _f64]),
+    "FillWaveletFamily": (None, [ctypes.POINTER(WaveletFamily)]),
+    "cdotx_dd": (None, [_vp, _vp, _u32, _vp, _u32, _i32, _u32]),
+    "real_1D_wavelet_dec": (_i32, [ctypes.POINTER(WaveletDecomposition), _vp, _u32,
+                                   ctypes.POINTER(WaveletFamily)]),
+    "captures": (_i32, [ctypes.POINTER(CaptureSet), _vp, _vp, _vp, _vp]),
+    "wipe_auxiliaries": (None, [_vp, _vp, _i32]),
+    "wipe_idx_buffers": (None, [_vp, _i32]),
+}
+
+for _name, (_restype, _argtypes) in _SIGNATURES.items():
+    _function = getattr(lib, _name)
+    _function.restype = _restype
+    _function.argtypes = _argtypes
+
+assert ctypes.sizeof(Pick) == 64 and Pick.time.offset == 24
