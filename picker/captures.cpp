@@ -1,4 +1,19 @@
+// Entry of the capture grouping: reserve the working storage, then group.
 #include "onset.h"
-extern "C" ONSET_API int32_t captures(const CaptureSet *, const Pick *const *, const int32_t *, const double *, uint8_t *const *) { return 0; }
-extern "C" ONSET_API void wipe_auxiliaries(const Pick **, int32_t *, int32_t) {}
-extern "C" ONSET_API void wipe_idx_buffers(int32_t *, int32_t) {}
+#include "picker/capture_grouping.h"
+#include "picker/capture_storage.h"
+
+extern "C" ONSET_API int32_t captures(const CaptureSet *set, const Pick *const *picks,
+                                      const int32_t *counts, const double *tolerances,
+                                      uint8_t *const *taken)
+{
+    const CaptureSet fields = *set;
+    if (fields.count <= 0)
+        return 0;
+    onset::picker::CaptureStorage storage(fields.count);
+    // Failing here, before anything is written, leaves the host's flags as
+    // they were.
+    if (!storage.ready())
+        return -1;
+    return onset::picker::group_captures(fields, picks, counts, tolerances, taken, storage);
+}
