@@ -27,7 +27,8 @@ inline double kurtosis_of(double count, double s2, double s4) { return (count * 
 // No window has K below 1, and the band 1.5 .. 15 holds almost every window
 // of real data: a value outside it means the running sums have drifted and
 // are rebuilt. NaN passes, as it comes from a window without spread.
-inline bool plausible(double k) { return !(k > 15.0 || k < 1.5); }
+inline bool in_band(double k) { return k >= 1.5 && k <= 15.0; }
+inline bool plausible(double k) { return in_band(k) || std::isnan(k); }
 
 inline bool all_finite(const RunningSums &sums)
 {
