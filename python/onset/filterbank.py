@@ -120,11 +120,12 @@ class FilterBank:
         return (f"FilterBank({len(self)} scales {self._scales[0]:g} .. {self._scales[-1]:g}, "
                 f"steps {self._steps.min()} .. {self._steps.max()})")
 
-    scales = property(lambda self: self._scales, doc="Scale of each wavelet, in samples.")
-    lengths = property(lambda self: self._lengths, doc="Samples of each wavelet.")
-    centers = property(lambda self: self._centers,
+    # Views of arrays the bank owns read-only: a view cannot be made writeable.
+    scales = property(lambda self: self._scales.view(), doc="Scale of each wavelet, in samples.")
+    lengths = property(lambda self: self._lengths.view(), doc="Samples of each wavelet.")
+    centers = property(lambda self: self._centers.view(),
                        doc="Index of each wavelet's centre sample (length // 2).")
-    steps = property(lambda self: self._steps, doc="Output step (decimation) of each scale.")
+    steps = property(lambda self: self._steps.view(), doc="Output step (decimation) of each scale.")
     wavelets = property(lambda self: self._wavelets,
                         doc="The sampled wavelets, one read-only array per scale.")
 

@@ -1,0 +1,107 @@
+"""Finding the library: checkout, environment, next to the package, install prefix."""
+
+import ctypes.util
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import onset
+from conftest import PYTHON_DIR
+
+CHECKOUT = PYTHON_DIR.parent
+# The build the suite runs against (make test names it in ONSET_LIBRARY).
+BUILD_DIR = Path(os.environ.get("ONSET_LIBRARY", CHECKOUT / "build" / "libonset.so")).parent
+SHOW_PATH = "import onset; print(onset.library_path)"
+
+
+def run(code, pythonpath, cwd, **extra):
+    """A fresh interpreter with a clean environment: no ONSET_LIBRARY, no LD_LIBRARY_PATH."""
+    env = {"PATH": "/usr/bin:/bin", "PYTHONPATH": str(pythonpath), **extra}
+    return subprocess.run([sys.executable, "-c", code], env=env, cwd=cwd,
+                          capture_output=True, text=True, timeout=60)
+
+
+def copy_package(destination, with_library=None):
+    shutil.copytree(PYTHON_DIR / "onset", destination / "onset",
+                    ignore=shutil.ignore_patterns("__pycache__", "libonset.so*"))
+    if with_library:
+        shutil.copy(with_library, destination / "onset" / "libonset.so")
+
+
+def test_found_in_checkout_build_folder(tmp_path):
+    built = CHECKOUT / "build" / "libonset.so"
+    if not built.exists():
+        pytest.skip("no build/ folder in this checkout (make builds it)")
+    result = run(SHOW_PATH, PYTHON_DIR, tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert Path(result.stdout.strip()) == built
+
+
+def test_environment_variable_wins(tmp_path):
+    result = run(SHOW_PATH, PYTHON_DIR, tmp_path, ONSET_LIBRARY=str(BUILD_DIR))
+    assert result.returncode == 0, result.stderr
+    assert Path(result.stdout.strip()) == BUILD_DIR / "libonset.so"
+
+    missing = tmp_path / "nowhere" / "libonset.so"
+    result = run(SHOW_PATH, PYTHON_DIR, tmp_path, ONSET_LIBRARY=str(missing))
+    assert result.returncode != 0
+    assert "LibraryNotFoundError" in result.stderr
+    assert f"$ONSET_LIBRARY: {missing} (no such file)" in result.stderr
+
+
+def test_found_next_to_package(tmp_path):
+    copy_package(tmp_path, with_library=onset.library_path)
+    result = run(SHOW_PATH, tmp_path, tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert Path(result.stdout.strip()) == tmp_path / "onset" / "libonset.so"
+
+
+def test_error_names_every_place(tmp_path):
+    if ctypes.util.find_library("onset"):
+        pytest.skip("a libonset is installed on the system loader's path")
+    copy_package(tmp_path)
+    result = run(SHOW_PATH, tmp_path, tmp_path)
+    assert result.returncode != 0
+    for place in (f"next to the package: {tmp_path / 'onset' / 'libonset.so'}",
+                  "the source checkout's build folder:", "the system loader's path:",
+                  "set ONSET_LIBRARY"):
+        assert place in result.stderr
+
+
+def test_installed_with_cmake_and_pip(tmp_path):
+    prefix = tmp_path / "prefix"
+    subprocess.run(["cmake", "--install", str(BUILD_DIR), "--prefix", str(prefix)],
+                   check=True, capture_output=True, timeout=120)
+    source = tmp_path / "source"  # pip builds in the source folder: keep the checkout clean
+    source.mkdir()
+    shutil.copy(PYTHON_DIR / "pyproject.toml", source)
+    copy_package(source)
+    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation",
+                    "--no-index", "--no-deps", "--prefix", str(prefix), str(source)],
+                   check=True, capture_output=True, timeout=300)
+    [package] = [p.parent for p in prefix.glob("**/onset/__init__.py")]
+    result = run(SHOW_PATH + "; print(onset.max_jump([1.0, 3.0, 2.0], 2).tolist())",
+                 package.parent, tmp_path)
+    assert result.returncode == 0, result.stderr
+    path, values = result.stdout.split("\n")[:2]
+    assert Path(path).resolve().parent == (prefix / "lib").resolve()
+    assert values == "[0.0, 2.0, -1.0]"
+
+
+def test_results_do_not_depend_on_thread_count(tmp_path):
+    code = ("import numpy as np, onset, hashlib\n"
+            "x = np.random.default_rng(5).normal(size=20000)\n"
+            "parts = [onset.max_jump(x, 33), onset.kurtosis_batch([x, x[:999]], 50)[1]]\n"
+            "parts += onset.FilterBank(12, fraction=0.5).decompose(x)\n"
+            "print(hashlib.sha256(b''.join(p.tobytes() for p in parts)).hexdigest())")
+    digests = set()
+    for threads in ("1", "3"):
+        result = run(code, PYTHON_DIR, tmp_path, ONSET_LIBRARY=onset.library_path,
+                     OMP_NUM_THREADS=threads)
+        assert result.returncode == 0, result.stderr
+        digests.add(result.stdout)
+    assert len(digests) == 1
