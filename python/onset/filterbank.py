@@ -35,9 +35,6 @@ def _address(array, kind=c_double_p):
 class FilterBank:
     """A family of Mexican-hat wavelets on a geometric ladder of scales.
 
-    FilterBank(count, voices=4, first_scale=2.0, base=2.0, *,
-               max_length=None, fraction=None)
-
     Scale i is first_scale * base**(i / voices) (built by repeated
     multiplication), in samples. Wavelet i spans 8 scales on each side of its
     centre: 2*ceil(8*scale)+1 samples, capped at max_length (None: no cap).

@@ -70,3 +70,50 @@ def test_empty_and_infinite_cases():
     assert [t.tolist() for t in result.taken] == [[], [True, True], []]
     # An infinite tolerance takes the first free event of every later trace.
     assert onset.captures([[0.0], [50.0, 90.0]], np.inf).groups == [[(0, 0), (1, 0)], [(1, 1)]]
+
+
+def reference_captures(times, tolerances, taken):
+    """The grouping rule step by step in plain Python: seeds in trace and event
+    order, per later trace a cursor that lives for one seed trace, and the
+    look-ahead that keeps the last of the run no farther than the first match."""
+    n = len(times)
+    taken = [[bool(f) for f in flags] for flags in taken]
+    groups = []
+    for t in range(n):
+        tol, cursors = tolerances[t], [0] * n
+        for k in range(len(times[t])):
+            if taken[t][k]:
+                continue
+            s, group = times[t][k], [(t, k)]
+            taken[t][k] = True
+            for i in range(t + 1, n):
+                for j in range(cursors[i], len(times[i])):
+                    if taken[i][j]:
+                        continue
+                    d = s - times[i][j]
+                    if d > tol:
+                        continue
+                    if d < -tol:
+                        cursors[i] = j
+                        break
+                    e = j
+                    while e + 1 < len(times[i]) and not taken[i][e + 1] and \
+                            abs(s - times[i][e + 1]) <= abs(d):
+                        e += 1
+                    cursors[i] = e
+                    group.append((i, e))
+                    taken[i][e] = True
+                    break
+            groups.append(group)
+    return groups
+
+
+def test_random_networks_match_the_reference(rng):
+    for _ in range(200):
+        n = int(rng.integers(1, 6))
+        # Times on a coarse grid: ties and equal distances come up often.
+        times = [np.sort(rng.integers(0, 40, size=rng.integers(0, 8)) * 0.25) for _ in range(n)]
+        tolerances = rng.integers(0, 6, size=n) * 0.25
+        taken = [rng.random(len(t)) < 0.15 for t in times]
+        result = onset.captures(times, tolerances, taken)
+        assert result.groups == reference_captures(times, tolerances, taken)
