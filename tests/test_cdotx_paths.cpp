@@ -139,4 +139,32 @@ TEST(CorrelationPaths, KernelsMatchOnRunsOfEveryLength)
             }
 }
 
+TEST(CorrelationPaths, GoldenVectorsOnEveryPath)
+{
+    ONSET_REQUIRE_GOLDEN();
+    using namespace onset_test;
+    const auto cases = load_golden("filterbank.txt", "cdotx_dd");
+    ASSERT_FALSE(cases.empty());
+    for (const GoldenCase &c : cases) {
+        const auto signal = samples_from_hex(c.row("signal")->words);
+        const auto filter = samples_from_hex(c.row("filter")->words);
+        const auto expected = samples_from_hex(c.row("out")->words);
+        const auto center = static_cast<std::int32_t>(std::stol(c.head[3]));
+        const auto step = static_cast<std::uint32_t>(std::stoul(c.head[4]));
+        for (CorrelationPath path :
+             {CorrelationPath::plain, CorrelationPath::sse2, CorrelationPath::avx2}) {
+            if (!onset::filter::path_available(path))
+                continue;
+            std::vector<double> output(expected.size() + 4, -5.0);
+            onset::filter::correlate(output.data(), signal.data(),
+                                     static_cast<std::uint32_t>(signal.size()), filter.data(),
+                                     static_cast<std::uint32_t>(filter.size()), center, step,
+                                     path);
+            for (std::size_t j = 0; j < output.size(); ++j)
+                ASSERT_TRUE(same_sample(j < expected.size() ? expected[j] : -5.0, output[j]))
+                    << "line " << c.line << " path " << static_cast<int>(path) << " j " << j;
+        }
+    }
+}
+
 } // namespace
