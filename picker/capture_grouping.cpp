@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <limits>
 
 // The host lays these records out itself: their layout is part of the
 // library's interface.
@@ -42,19 +43,24 @@ int32_t group_captures(const CaptureSet &set, const Pick *const *picks,
         const double tolerance = tolerances[t];
         const int32_t seed_count = counts[t];
         bool seeded = false;
+        double previous_seed_time = -std::numeric_limits<double>::infinity();
         for (int32_t k = 0; k < seed_count; ++k) {
             if (taken[t][k] != 0)
                 continue;
             seeded = true;
             const Pick *seed = picks[t] + k;
             const double seed_time = seed->time;
+            // False for a NaN on either side: then every trace is searched.
+            const bool seeds_ascending = seed_time >= previous_seed_time;
+            previous_seed_time = seed_time;
             slots[0] = seed;
             slot_traces[0] = t;
             taken[t][k] = 1;
             int32_t used = 1;
             for (int32_t i = t + 1; i < traces; ++i) {
                 const int32_t member = find_member(picks[i], taken[i], counts[i],
-                                                   seed_time, tolerance, cursors[i]);
+                                                   seed_time, tolerance, seeds_ascending,
+                                                   cursors[i]);
                 if (member == no_member)
                     continue;
                 slots[used] = picks[i] + member;
@@ -72,8 +78,8 @@ int32_t group_captures(const CaptureSet &set, const Pick *const *picks,
             wipe_auxiliaries(slots, slot_traces, used);
             ++captured;
         }
-        // Cursors serve the seeds of one seed trace only. A trace that seeded
-        // nothing moved none, so they are still zero.
+        // Cursors, exhausted marks included, serve the seeds of one seed trace
+        // only. A trace that seeded nothing moved none, so they are still zero.
         if (seeded)
             wipe_idx_buffers(cursors, traces);
     }
