@@ -1,5 +1,9 @@
 # The Python binding's tests, run with Debian's interpreter (it has numpy)
 # against the library of this build. pytest's own cache stays out of the tree.
-.PHONY: test-python
+.PHONY: test-python bench-peers
 test-python:
 	ONSET_LIBRARY=$(abspath $(BUILD))/libonset.so $(PYTHON) -m pytest -q -p no:cacheprovider python/tests
+
+# onset through the binding against pandas, bottleneck and pywt, one thread.
+bench-peers:
+	ONSET_LIBRARY=$(abspath $(BUILD))/libonset.so $(PYTHON) bench/peers.py
