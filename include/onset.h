@@ -135,15 +135,17 @@ ONSET_API void setscales0(double *scales, uint32_t count, uint32_t voices,
 /* lengths[i] = min(2 * ceil(8 * scales[i]) + 1, max_length): a wavelet spans
  * 8 scales on each side of its centre. Returns the sum of the uncapped
  * lengths (modulo 2^32), an upper bound for the wavelet buffer in samples.
- * A scale whose 8-fold is NaN, infinite or of magnitude 2^63 or more counts
- * as -2^63 before doubling. */
+ * Lengths are formed modulo 2^32 and compared unsigned, so a negative scale
+ * stores max_length. A scale whose 8-fold is NaN, infinite or of magnitude
+ * 2^63 or more counts as -2^63 before doubling. */
 ONSET_API uint32_t setwaveletlength0(uint32_t *lengths, const double *scales,
                                      uint32_t count, uint32_t max_length);
 
 /* Output steps. full_rate != 0: steps[0 .. count-1] = 1. Otherwise
- * voices * groups entries, group-major: group g gets
- * max(1, trunc(fraction * first_scale * base^g)) (the product built by
- * repeated multiplication; out-of-range values as in setwaveletlength0). */
+ * voices * groups entries, group-major: with x = fraction * first_scale *
+ * base^g (built by repeated multiplication), group g gets 1 if x < 1, else
+ * the low 32 bits of x truncated to a 64-bit integer; NaN and magnitudes of
+ * 2^63 or more give 0. */
 ONSET_API void setsampling0(uint32_t *steps, uint32_t count, int32_t full_rate,
                             uint32_t voices, uint32_t groups,
                             double first_scale, double base, double fraction);
@@ -173,7 +175,8 @@ ONSET_API void cdotx_dd(double *output, const double *signal,
 
 /* Result codes of real_1D_wavelet_dec. */
 #define ONSET_DEC_OK 0
-#define ONSET_DEC_NO_SIGNAL (-1)       /* signal is null; nothing written */
+#define ONSET_DEC_NO_SIGNAL (-1)       /* signal is null (checked first);
+                                          nothing written */
 #define ONSET_DEC_BAD_ARGUMENT (-2)    /* decomposition or family is null, or a
                                           step is 0; nothing written */
 #define ONSET_DEC_WAVELET_TOO_LONG (-3) /* some wavelet is longer than the trace:
