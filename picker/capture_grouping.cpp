@@ -24,7 +24,7 @@ namespace onset::picker {
 
 int32_t group_captures(const CaptureSet &set, const Pick *const *picks,
                        const int32_t *counts, const double *tolerances,
-                       uint8_t *const *taken, CaptureStorage &storage)
+                       uint8_t *const *taken, const CaptureStorage &storage)
 {
     const int32_t traces = set.count;
     const auto block = static_cast<std::size_t>(traces);

@@ -14,6 +14,6 @@ namespace onset::picker {
 // each kind. Returns the number of captures written.
 int32_t group_captures(const CaptureSet &set, const Pick *const *picks,
                        const int32_t *counts, const double *tolerances,
-                       uint8_t *const *taken, CaptureStorage &storage);
+                       uint8_t *const *taken, const CaptureStorage &storage);
 
 } // namespace onset::picker

@@ -4,35 +4,29 @@
 
 #include "onset.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace onset::picker {
 
-// Up to this many traces the storage lives in the caller's frame (16 bytes a
-// trace, 64 KiB in all); a larger array of traces would overflow small
-// thread stacks, so it is taken from the heap instead.
+// Up to this many traces the storage lives on the calling thread's stack
+// (16 bytes a trace, 64 KiB at most); a larger array of traces would
+// overflow small thread stacks, so it is taken from the heap instead.
 constexpr int32_t stack_traces = 4096;
 
-class CaptureStorage {
-public:
-    // traces > 0. On the heap path the allocation may fail: see ready().
-    explicit CaptureStorage(int32_t traces);
-    ~CaptureStorage();
-    CaptureStorage(const CaptureStorage &) = delete;
-    CaptureStorage &operator=(const CaptureStorage &) = delete;
-
-    // False when the heap allocation failed; nothing else may be used then.
-    bool ready() const { return slots != nullptr; }
-
-    const Pick **slots = nullptr;
-    int32_t *slot_traces = nullptr;
-    int32_t *cursors = nullptr;
-
-private:
-    void *heap_block_ = nullptr;
-    const Pick *stack_slots_[stack_traces];
-    int32_t stack_slot_traces_[stack_traces];
-    int32_t stack_cursors_[stack_traces];
+struct CaptureStorage {
+    const Pick **slots;
+    int32_t *slot_traces;
+    int32_t *cursors;
 };
+
+// Bytes of storage for traces > 0 traces, formed in size_t: 16 * INT32_MAX
+// does not fit in 32 bits.
+std::size_t storage_bytes(int32_t traces);
+
+// The three arrays laid out in block, which holds storage_bytes(traces)
+// bytes aligned for a pointer: the pointers first, so that every array keeps
+// its natural alignment.
+CaptureStorage lay_out_storage(void *block, int32_t traces);
 
 } // namespace onset::picker

@@ -2,6 +2,7 @@
 // failure to obtain it.
 #include "test_captures_harness.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 
 #include <cstdlib>
@@ -12,9 +13,27 @@ namespace {
 
 using capture_test::CaptureInput;
 
+// Runs call on a new thread whose stack holds stack_bytes: working storage
+// that overflowed it would crash the suite.
+template <typename Call> void on_thread_with_stack(std::size_t stack_bytes, Call &call)
+{
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_bytes), 0);
+    pthread_t thread;
+    auto body = [](void *argument) -> void * {
+        (*static_cast<Call *>(argument))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, body, &call), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
 // 200,000 traces with three events each near 10, 20 and 30, and every
 // thousandth trace one more near 100: trace 0 seeds three captures that take
-// an event from every trace, trace 999 one more.
+// an event from every trace, trace 999 one more. The call runs on a 1 MiB
+// stack, less than the 3.2 MB of working storage.
 TEST(CapturesLarge, DenseArrayRunsOnHeapStorage)
 {
     constexpr int32_t n = 200000;
@@ -28,7 +47,9 @@ TEST(CapturesLarge, DenseArrayRunsOnHeapStorage)
         input.add_trace(times, 0.5);
     }
     const CaptureInput before = input;
-    const capture_test::CaptureRun run = capture_test::run_checked(input, 4);
+    capture_test::CaptureRun run;
+    auto call = [&] { run = capture_test::run_checked(input, 4); };
+    on_thread_with_stack(std::size_t{1} << 20, call);
     ASSERT_EQ(run.returned, 4);
     const capture_test::ReferenceResult expected = capture_test::reference_captures(before);
     EXPECT_EQ(run.captures, expected.captures);
@@ -36,6 +57,36 @@ TEST(CapturesLarge, DenseArrayRunsOnHeapStorage)
     for (int g = 0; g < 3; ++g)
         EXPECT_EQ(run.sizes[g], n);
     EXPECT_EQ(run.sizes[3], n / 1000);
+}
+
+// A few traces take only their own few hundred bytes of stack: the call
+// runs on a 48 KiB stack.
+TEST(CapturesLarge, SmallArrayFitsASmallStack)
+{
+    constexpr int32_t n = 16;
+    std::vector<Pick> events(n);
+    std::vector<uint8_t> flags(n, 0);
+    std::vector<const Pick *> picks;
+    std::vector<uint8_t *> taken;
+    for (int32_t i = 0; i < n; ++i) {
+        events[i].time = 1.0 + 0.01 * i;
+        picks.push_back(&events[i]);
+        taken.push_back(&flags[i]);
+    }
+    const std::vector<int32_t> counts(n, 1);
+    const std::vector<double> tolerances(n, 0.5);
+    std::vector<const Pick *> members(n);
+    std::vector<int32_t> traces(n);
+    int32_t size = 0;
+    const CaptureSet set{members.data(), traces.data(), &size, n};
+    int32_t written = 0;
+    auto call = [&] {
+        written = captures(&set, picks.data(), counts.data(), tolerances.data(), taken.data());
+    };
+    on_thread_with_stack(48 * 1024, call);
+    EXPECT_EQ(written, 1);
+    EXPECT_EQ(size, n);
+    EXPECT_EQ(members[n - 1], &events[n - 1]);
 }
 
 // The working storage of INT32_MAX traces is 32 GiB. An address-space limit
