@@ -1,0 +1,202 @@
+#include "mseed_io.h"
+
+#include <libmseed.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <memory>
+#include <new>
+
+namespace detect {
+
+namespace {
+
+// A contiguous stretch of one channel as libmseed hands it over.
+struct Piece {
+    std::string source;
+    Microseconds start;
+    double rate;
+    std::vector<double> samples;
+};
+
+void library_message(char *message)
+{
+    std::fprintf(stderr, "onset-detect: libmseed: %s", message);
+}
+
+void check_file(const std::string &path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        throw InputError("cannot open '" + path + "': " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) throw InputError("'" + path + "' is a directory, not a miniSEED file");
+    if (info.st_size == 0) throw InputError("'" + path + "' is empty");
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) throw InputError("cannot open '" + path + "': " + std::strerror(errno));
+    std::fclose(file);
+}
+
+std::vector<double> samples_of(const MSTraceSeg &segment, const std::string &path,
+                               const std::string &id)
+{
+    const size_t n = static_cast<size_t>(segment.numsamples);
+    std::vector<double> out(n);
+    switch (segment.sampletype) {
+    case 'i': {
+        const auto *data = static_cast<const int32_t *>(segment.datasamples);
+        std::copy(data, data + n, out.begin());
+        break;
+    }
+    case 'f': {
+        const auto *data = static_cast<const float *>(segment.datasamples);
+        std::copy(data, data + n, out.begin());
+        break;
+    }
+    case 'd': {
+        const auto *data = static_cast<const double *>(segment.datasamples);
+        std::copy(data, data + n, out.begin());
+        break;
+    }
+    default:
+        throw InputError("'" + path + "': channel " + id + " holds text, not samples");
+    }
+    return out;
+}
+
+std::string channel_id(const MSTraceID &id)
+{
+    return std::string(id.network) + "." + id.station + "." + id.location + "." + id.channel;
+}
+
+void read_file(const std::string &path, std::map<std::string, std::vector<Piece>> &pieces)
+{
+    check_file(path);
+    MSTraceList *list = nullptr;
+    const int status = ms_readtracelist(&list, path.c_str(), 0, -1.0, -1.0, 0, 1, 1, 0);
+    std::unique_ptr<MSTraceList, void (*)(MSTraceList *)> owner(
+        list, [](MSTraceList *l) { mstl_free(&l, 0); });
+    if (status != MS_NOERROR)
+        throw InputError("'" + path + "' is not a readable miniSEED file (" + ms_errorstr(status) + ")");
+    int64_t samples = 0;
+    for (MSTraceID *id = list ? list->traces : nullptr; id; id = id->next)
+        for (MSTraceSeg *segment = id->first; segment; segment = segment->next)
+            samples += segment->numsamples;
+    if (samples == 0) throw InputError("'" + path + "' holds no miniSEED data records");
+
+    for (MSTraceID *id = list->traces; id; id = id->next) {
+        const std::string name = channel_id(*id);
+        for (MSTraceSeg *segment = id->first; segment; segment = segment->next) {
+            if (segment->numsamples == 0) continue;
+            if (!(segment->samprate > 0.0) || !std::isfinite(segment->samprate))
+                throw InputError("'" + path + "': channel " + name + " has no sampling rate");
+            pieces[name].push_back(
+                {path, segment->starttime, segment->samprate, samples_of(*segment, path, name)});
+        }
+    }
+}
+
+Trace join_pieces(const std::string &id, std::vector<Piece> &pieces)
+{
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece &a, const Piece &b) { return a.start < b.start; });
+    Trace trace;
+    trace.id = id;
+    trace.source = pieces.front().source;
+    trace.start = pieces.front().start;
+    trace.rate = pieces.front().rate;
+    size_t length = 0;
+    std::vector<size_t> offsets;
+    for (const Piece &p : pieces) {
+        if (std::fabs(1.0 - p.rate / trace.rate) >= 1e-4)
+            throw InputError("'" + p.source + "': channel " + id + " changes its sampling rate from " +
+                             std::to_string(trace.rate) + " to " + std::to_string(p.rate) + " Hz");
+        const double offset = std::round(static_cast<double>(p.start - trace.start) * 1e-6 * trace.rate);
+        offsets.push_back(static_cast<size_t>(offset));
+        length = std::max(length, offsets.back() + p.samples.size());
+    }
+    // The library counts samples in 32 bits.
+    if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw InputError("'" + trace.source + "': channel " + id + " spans " + std::to_string(length) +
+                         " samples, more than one trace can hold; split the input in time");
+    trace.samples.assign(length, std::numeric_limits<double>::quiet_NaN());
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        std::copy(pieces[i].samples.begin(), pieces[i].samples.end(),
+                  trace.samples.begin() + static_cast<std::ptrdiff_t>(offsets[i]));
+        std::vector<double>().swap(pieces[i].samples);
+    }
+    return trace;
+}
+
+// NET, STA, LOC and CHA of an id (missing parts empty).
+std::vector<std::string> id_codes(const std::string &id)
+{
+    std::vector<std::string> codes(4);
+    size_t part = 0;
+    for (char c : id) {
+        if (c == '.') { if (++part == 4) break; }
+        else codes[part] += c;
+    }
+    return codes;
+}
+
+void append_record(char *record, int length, void *file)
+{
+    std::fwrite(record, 1, static_cast<size_t>(length), static_cast<std::FILE *>(file));
+}
+
+}  // namespace
+
+std::vector<Trace> read_miniseed(const std::vector<std::string> &files)
+{
+    ms_loginit(library_message, nullptr, library_message, nullptr);
+    std::map<std::string, std::vector<Piece>> pieces;
+    for (const std::string &path : files) read_file(path, pieces);
+    std::vector<Trace> traces;
+    for (auto &[id, channel] : pieces) traces.push_back(join_pieces(id, channel));
+    return traces;
+}
+
+std::vector<std::string> write_miniseed(const std::vector<Trace> &traces, const std::string &folder)
+{
+    std::vector<std::string> paths;
+    for (const Trace &trace : traces) {
+        const std::string path = folder + "/" + trace.id + ".mseed";
+        std::FILE *file = std::fopen(path.c_str(), "wb");
+        if (!file) throw InputError("cannot write '" + path + "': " + std::strerror(errno));
+        // mst_pack shifts and reallocates the samples it has packed away, so
+        // the buffer must come from malloc and belong to the MSTrace.
+        const size_t n = trace.samples.size();
+        auto *counts = static_cast<int32_t *>(std::malloc(std::max<size_t>(n, 1) * sizeof(int32_t)));
+        if (!counts) throw std::bad_alloc();
+        for (size_t i = 0; i < n; ++i) counts[i] = static_cast<int32_t>(std::lround(trace.samples[i]));
+
+        MSTrace *mst = mst_init(nullptr);
+        const std::vector<std::string> codes = id_codes(trace.id);
+        char *fields[4] = {mst->network, mst->station, mst->location, mst->channel};
+        for (size_t i = 0; i < 4; ++i) std::snprintf(fields[i], 11, "%s", codes[i].c_str());
+        mst->dataquality = 'D';
+        mst->starttime = trace.start;
+        mst->samprate = trace.rate;
+        mst->sampletype = 'i';
+        mst->datasamples = counts;
+        mst->numsamples = static_cast<int64_t>(n);
+        mst->samplecnt = mst->numsamples;
+        int64_t packed = 0;
+        const int records = mst_pack(mst, append_record, file, 4096, DE_STEIM2, 1, &packed, 1, 0, nullptr);
+        mst_free(&mst);
+        const bool written = std::fclose(file) == 0;
+        if (records < 0 || !written || packed != static_cast<int64_t>(n))
+            throw InputError("cannot write '" + path + "'");
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+}  // namespace detect
