@@ -1,1 +1,2 @@
 # Benchmarks of the kurtosis area.
+onset_add_benchmark(bench_kurtosis SOURCES bench_kurtosis.cpp)
