@@ -32,7 +32,10 @@ inline void expect_truth(const std::vector<detect::Event> &events,
     ASSERT_EQ(events.size(), truth.events.size());
     for (size_t e = 0; e < events.size(); ++e) {
         const auto &arrivals = truth.events[e].arrivals;
-        EXPECT_GE(events[e].picks.size(), min_picks) << "event " << e;
+        std::string stations;
+        for (const detect::EventPick &pick : events[e].picks)
+            stations += " " + std::to_string(station_of_trace[pick.trace]);
+        EXPECT_GE(events[e].picks.size(), min_picks) << "event " << e << " stations" << stations;
         for (const detect::EventPick &pick : events[e].picks) {
             const size_t station = station_of_trace[pick.trace];
             EXPECT_LE(std::llabs(pick.time - arrivals[station]), slack)
