@@ -29,6 +29,7 @@ test-unit:
 bench: build
 	@scripts/install-deps bench
 	@for b in $(BUILD)/bench/bench_*; do $$b; done
+	@$(MAKE) --no-print-directory bench-peers
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-*
