@@ -1,6 +1,9 @@
 // onset-detect: multi-station event detection with libonset.
 #include <cstdio>
+#include <cstdint>
 #include <exception>
+#include <filesystem>
+#include <string>
 #include <new>
 
 #include "detector.h"
@@ -47,13 +50,25 @@ int run_files(const detect::Options &options)
 {
     if (!options.write_synthetic.empty())
         throw detect::InputError("--write-synthetic writes the built-in network: give no input files");
+    // Steim-compressed samples take one to four bytes: a large input says so
+    // before the read, which can take a while.
+    std::uintmax_t bytes = 0;
+    for (const std::string &file : options.files) {
+        std::error_code unknown;
+        const std::uintmax_t size = std::filesystem::file_size(file, unknown);
+        if (!unknown) bytes += size;
+    }
+    if (options.progress && bytes >= detect::progress_samples)
+        std::fprintf(stderr, "onset-detect: reading %zu file(s), %.0f MB\n", options.files.size(),
+                     static_cast<double>(bytes) / 1e6);
     detect::Stages stages(false);
     const auto traces = detect::read_miniseed(options.files);
     const size_t samples = total_samples(traces);
-    stages.enable(options.progress && samples >= detect::progress_samples);
+    const bool stage_lines = options.progress && samples >= detect::progress_samples;
+    stages.enable(stage_lines);
     stages.done("read", samples);
     detect::check_traces(traces, options);
-    const auto detection = detect::detect_events(traces, options, options.progress && samples >= detect::progress_samples);
+    const auto detection = detect::detect_events(traces, options, stage_lines);
     write(options, detection.events, traces);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <map>
 #include <memory>
@@ -104,8 +105,9 @@ void read_file(const std::string &path, std::map<std::string, std::vector<Piece>
 
 Trace join_pieces(const std::string &id, std::vector<Piece> &pieces)
 {
-    std::sort(pieces.begin(), pieces.end(),
-              [](const Piece &a, const Piece &b) { return a.start < b.start; });
+    // Stable: where records overlap, the later file on the command line wins.
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const Piece &a, const Piece &b) { return a.start < b.start; });
     Trace trace;
     trace.id = id;
     trace.source = pieces.front().source;
@@ -156,8 +158,31 @@ void append_record(char *record, int length, void *file)
 std::vector<Trace> read_miniseed(const std::vector<std::string> &files)
 {
     ms_loginit(library_message, nullptr, library_message, nullptr);
+    // Files are decoded side by side, each into its own map. The first file
+    // goes alone, so that libmseed's one-time set-up is done before any
+    // thread shares it; the first failing file in command-line order is the
+    // one reported.
+    std::vector<std::map<std::string, std::vector<Piece>>> per_file(files.size());
+    std::vector<std::exception_ptr> failures(files.size());
+    const auto read_one = [&](size_t f) {
+        try {
+            read_file(files[f], per_file[f]);
+        } catch (...) {
+            failures[f] = std::current_exception();
+        }
+    };
+    if (!files.empty()) read_one(0);
+    if (!failures[0]) {
+#pragma omp parallel for schedule(dynamic, 1)
+        for (size_t f = 1; f < files.size(); ++f) read_one(f);
+    }
+    for (const std::exception_ptr &failure : failures)
+        if (failure) std::rethrow_exception(failure);
+
     std::map<std::string, std::vector<Piece>> pieces;
-    for (const std::string &path : files) read_file(path, pieces);
+    for (auto &file : per_file)
+        for (auto &[id, channel] : file)
+            for (Piece &piece : channel) pieces[id].push_back(std::move(piece));
     std::vector<Trace> traces;
     for (auto &[id, channel] : pieces) traces.push_back(join_pieces(id, channel));
     return traces;

@@ -10,8 +10,8 @@
 
 namespace detect {
 
-// Inputs below this many samples take well under a second: no stage lines.
-constexpr size_t progress_samples = 5000000;
+// Inputs below this many samples take a second or two: no stage lines.
+constexpr size_t progress_samples = 20000000;
 
 class Stages {
 public:
