@@ -24,10 +24,12 @@ void write_segments(const std::string &path, const std::vector<Segment> &segment
     if (!file) throw std::runtime_error("cannot create " + path);
     for (const Segment &s : segments) {
         // mst_pack moves and reallocates its samples: they must be malloc'ed.
-        const size_t bytes = (s.samples.size() + 1) * sizeof(double);
-        auto *samples = static_cast<double *>(std::malloc(bytes));
+        const bool text = !s.text.empty();
+        const size_t bytes = text ? s.text.size() : s.samples.size() * sizeof(double);
+        const size_t count = text ? s.text.size() : s.samples.size();
+        void *samples = std::malloc(bytes + sizeof(double));
         if (!samples) throw std::bad_alloc();
-        std::memcpy(samples, s.samples.data(), s.samples.size() * sizeof(double));
+        std::memcpy(samples, text ? static_cast<const void *>(s.text.data()) : s.samples.data(), bytes);
         MSTrace *trace = mst_init(nullptr);
         std::snprintf(trace->network, sizeof trace->network, "%s", s.network.c_str());
         std::snprintf(trace->station, sizeof trace->station, "%s", s.station.c_str());
@@ -36,14 +38,15 @@ void write_segments(const std::string &path, const std::vector<Segment> &segment
         trace->dataquality = 'D';
         trace->starttime = s.start;
         trace->samprate = s.rate;
-        trace->sampletype = 'd';
+        trace->sampletype = text ? 'a' : 'd';
         trace->datasamples = samples;
-        trace->numsamples = static_cast<int64_t>(s.samples.size());
+        trace->numsamples = static_cast<int64_t>(count);
         trace->samplecnt = trace->numsamples;
         int64_t packed = 0;
-        const int records = mst_pack(trace, append, file, 512, DE_FLOAT64, 1, &packed, 1, 0, nullptr);
+        const int records =
+            mst_pack(trace, append, file, 512, text ? DE_ASCII : DE_FLOAT64, 1, &packed, 1, 0, nullptr);
         mst_free(&trace);
-        if (records < 0 || packed != static_cast<int64_t>(s.samples.size()))
+        if (records < 0 || packed != static_cast<int64_t>(count))
             throw std::runtime_error("cannot pack " + path);
     }
     if (std::fclose(file) != 0) throw std::runtime_error("cannot write " + path);

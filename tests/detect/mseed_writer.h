@@ -15,10 +15,11 @@ struct Segment {
     int64_t start;  // microseconds since 1970
     double rate;
     std::vector<double> samples;
+    std::string text = {};  // when set: a text (log) channel, no samples
 };
 
 // Appends the segments to `path` (created or truncated), 512-byte records,
-// 64-bit float samples (so NaN survives).
+// 64-bit float samples (so NaN survives), or ASCII for text channels.
 void write_segments(const std::string &path, const std::vector<Segment> &segments);
 
 }  // namespace detect_test

@@ -101,4 +101,25 @@ TEST(DetectMiniseed, OneFileWithGapsAndOtherRates)
     EXPECT_EQ(events[1].picks.front().trace, 0u);
 }
 
+TEST(DetectMiniseed, TextChannelsAreLeftOut)
+{
+    detect_test::TempFolder folder;
+    const std::string mixed = folder.file("mixed.mseed"), log = folder.file("log.mseed");
+    const Segment text{"XX", "A", "", "LOG", 1704067200000000LL, 0.0, {}, "clock locked\n"};
+    const Segment samples{"XX", "A", "", "HHZ", 1704067200000000LL, 100.0, {1.0, -2.0, 3.5}};
+    detect_test::write_segments(mixed, {text, samples});
+    detect_test::write_segments(log, {text});
+
+    const auto traces = detect::read_miniseed({mixed});
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(traces[0].id, "XX.A..HHZ");
+    EXPECT_EQ(traces[0].samples, samples.samples);
+    try {
+        detect::read_miniseed({mixed, log});
+        ADD_FAILURE() << "a file of text alone was read";
+    } catch (const detect::InputError &error) {
+        EXPECT_EQ(std::string(error.what()), "'" + log + "' holds no miniSEED data records with samples");
+    }
+}
+
 }  // namespace

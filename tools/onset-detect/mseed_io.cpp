@@ -66,7 +66,8 @@ std::vector<double> samples_of(const MSTraceSeg &segment, const std::string &pat
         break;
     }
     default:
-        throw InputError("'" + path + "': channel " + id + " holds text, not samples");
+        throw InputError("'" + path + "': channel " + id + " has samples of unknown type '" +
+                         std::string(1, segment.sampletype) + "'");
     }
     return out;
 }
@@ -85,16 +86,20 @@ void read_file(const std::string &path, std::map<std::string, std::vector<Piece>
         list, [](MSTraceList *l) { mstl_free(&l, 0); });
     if (status != MS_NOERROR)
         throw InputError("'" + path + "' is not a readable miniSEED file (" + ms_errorstr(status) + ")");
+    // Text channels (station logs) are no traces: they are left out.
+    const auto holds_samples = [](const MSTraceSeg &segment) {
+        return segment.numsamples > 0 && segment.sampletype != 'a';
+    };
     int64_t samples = 0;
     for (MSTraceID *id = list ? list->traces : nullptr; id; id = id->next)
         for (MSTraceSeg *segment = id->first; segment; segment = segment->next)
-            samples += segment->numsamples;
-    if (samples == 0) throw InputError("'" + path + "' holds no miniSEED data records");
+            if (holds_samples(*segment)) samples += segment->numsamples;
+    if (samples == 0) throw InputError("'" + path + "' holds no miniSEED data records with samples");
 
     for (MSTraceID *id = list->traces; id; id = id->next) {
         const std::string name = channel_id(*id);
         for (MSTraceSeg *segment = id->first; segment; segment = segment->next) {
-            if (segment->numsamples == 0) continue;
+            if (!holds_samples(*segment)) continue;
             if (!(segment->samprate > 0.0) || !std::isfinite(segment->samprate))
                 throw InputError("'" + path + "': channel " + name + " has no sampling rate");
             pieces[name].push_back(

@@ -17,8 +17,9 @@ std::string help_text()
 
 Finds seismic events recorded at several stations. Each miniSEED channel
 (NET.STA.LOC.CHA, from any number of files) is one trace; records of a channel
-are joined in time order, with gaps left empty. Without files it runs a
-built-in synthetic network and compares what it finds with the truth.
+are joined in time order, with gaps left empty, and each trace keeps its own
+sampling rate. Text channels (station logs) are left out. Without files it
+runs a built-in synthetic network and compares what it finds with the truth.
 
 Per trace: band-pass with Mexican-hat wavelets covering FMIN..FMAX, moving
 kurtosis of the band-passed trace, onset strength = moving max-jump (rise) of
