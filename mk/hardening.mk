@@ -1,5 +1,36 @@
 # Sanitizer build and fuzzing.
-.PHONY: test-sanitize test-fuzz fuzz
-test-sanitize:
-test-fuzz:
-fuzz:
+#   make test-sanitize   the C++ suites built with AddressSanitizer and
+#                        UndefinedBehaviorSanitizer in $(BUILD)-asan
+#   make test-fuzz       every fuzz target for FUZZ_SHORT_SECONDS from the
+#                        committed seeds
+#   make fuzz            every fuzz target for FUZZ_SECONDS, growing the
+#                        corpus in $(BUILD)-fuzz/corpus
+ASAN_BUILD         ?= $(BUILD)-asan
+FUZZ_BUILD         ?= $(BUILD)-fuzz
+SANITIZERS         ?= address,undefined,float-cast-overflow
+FUZZ_TARGETS       ?= movkurtosis movmxjump cdotx_dd wavelet_dec captures
+FUZZ_SECONDS       ?= 600
+FUZZ_SHORT_SECONDS ?= 20
+
+# Any finding stops the suite that made it; leaks count as findings.
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1:strict_init_order=1:detect_stack_use_after_return=1 \
+                UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+.PHONY: test-sanitize test-fuzz fuzz fuzz-build
+# Only what the suites need: no benchmarks.
+test-sanitize: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DONSET_SANITIZERS=$(SANITIZERS) -DONSET_BUILD_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+fuzz-build: deps
+	@cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+test-fuzz: fuzz-build
+	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SHORT_SECONDS) fresh $(FUZZ_TARGETS)
+
+fuzz: fuzz-build
+	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) keep $(FUZZ_TARGETS)

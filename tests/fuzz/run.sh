@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs the fuzz targets one after another, each for a given time.
+#   run.sh BUILD_DIR SECONDS CORPUS_MODE TARGET...
+# CORPUS_MODE `fresh` starts each target from a copy of the committed seeds
+# in a temporary folder that is removed afterwards; `keep` grows the corpus
+# in BUILD_DIR/corpus/TARGET from one run to the next. Inputs that fail are
+# saved in BUILD_DIR/findings. Exits non-zero when any target fails.
+set -uo pipefail
+
+build=$1 seconds=$2 mode=$3
+shift 3
+seeds=$(cd "$(dirname "$0")" && pwd)/corpus
+findings=$build/findings
+mkdir -p "$findings"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+failed=()
+for target in "$@"; do
+  if [[ $mode == keep ]]; then
+    corpus=$build/corpus/$target
+    if [[ ! -d $corpus ]]; then
+      mkdir -p "$corpus" && cp "$seeds/$target"/* "$corpus"/
+    fi
+  else
+    corpus=$work/corpus-$target
+    mkdir -p "$corpus" && cp "$seeds/$target"/* "$corpus"/
+  fi
+  log=$build/fuzz_$target.log
+  "$build/fuzz_$target" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
+    -artifact_prefix="$findings/$target-" "$corpus" >"$log" 2>&1
+  status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  if [[ $status -eq 0 ]]; then
+    echo "fuzz_$target: ${runs:-?} runs in ${seconds} s, no finding"
+  else
+    echo "fuzz_$target: FAILED after ${runs:-?} runs (log $log, inputs in $findings)"
+    grep -m 5 -E 'fuzz check failed|ERROR|runtime error|SUMMARY' "$log"
+    failed+=("$target")
+  fi
+done
+[[ ${#failed[@]} -eq 0 ]] || { echo "failing fuzz targets: ${failed[*]}"; exit 1; }
