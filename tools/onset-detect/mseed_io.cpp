@@ -19,13 +19,19 @@ namespace detect {
 
 namespace {
 
-// A contiguous stretch of one channel as libmseed hands it over.
+// A contiguous stretch of one channel as libmseed hands it over; the
+// samples stay in libmseed's list until they are copied into their trace.
 struct Piece {
-    std::string source;
-    Microseconds start;
-    double rate;
-    std::vector<double> samples;
+    const std::string *source;
+    const MSTraceSeg *segment;
 };
+
+using TraceList = std::unique_ptr<MSTraceList, void (*)(MSTraceList *)>;
+
+void free_list(MSTraceList *list)
+{
+    mstl_free(&list, 0);
+}
 
 void library_message(char *message)
 {
@@ -44,32 +50,30 @@ void check_file(const std::string &path)
     std::fclose(file);
 }
 
-std::vector<double> samples_of(const MSTraceSeg &segment, const std::string &path,
-                               const std::string &id)
+void copy_samples(const MSTraceSeg &segment, double *out, const std::string &path,
+                  const std::string &id)
 {
     const size_t n = static_cast<size_t>(segment.numsamples);
-    std::vector<double> out(n);
     switch (segment.sampletype) {
     case 'i': {
         const auto *data = static_cast<const int32_t *>(segment.datasamples);
-        std::copy(data, data + n, out.begin());
+        std::copy(data, data + n, out);
         break;
     }
     case 'f': {
         const auto *data = static_cast<const float *>(segment.datasamples);
-        std::copy(data, data + n, out.begin());
+        std::copy(data, data + n, out);
         break;
     }
     case 'd': {
         const auto *data = static_cast<const double *>(segment.datasamples);
-        std::copy(data, data + n, out.begin());
+        std::copy(data, data + n, out);
         break;
     }
     default:
         throw InputError("'" + path + "': channel " + id + " has samples of unknown type '" +
                          std::string(1, segment.sampletype) + "'");
     }
-    return out;
 }
 
 std::string channel_id(const MSTraceID &id)
@@ -77,13 +81,14 @@ std::string channel_id(const MSTraceID &id)
     return std::string(id.network) + "." + id.station + "." + id.location + "." + id.channel;
 }
 
-void read_file(const std::string &path, std::map<std::string, std::vector<Piece>> &pieces)
+// Decodes one file into `owner` and lists its stretches by channel.
+void read_file(const std::string &path, TraceList &owner,
+               std::map<std::string, std::vector<Piece>> &pieces)
 {
     check_file(path);
     MSTraceList *list = nullptr;
     const int status = ms_readtracelist(&list, path.c_str(), 0, -1.0, -1.0, 0, 1, 1, 0);
-    std::unique_ptr<MSTraceList, void (*)(MSTraceList *)> owner(
-        list, [](MSTraceList *l) { mstl_free(&l, 0); });
+    owner.reset(list);
     if (status != MS_NOERROR)
         throw InputError("'" + path + "' is not a readable miniSEED file (" + ms_errorstr(status) + ")");
     // Text channels (station logs) are no traces: they are left out.
@@ -102,8 +107,7 @@ void read_file(const std::string &path, std::map<std::string, std::vector<Piece>
             if (!holds_samples(*segment)) continue;
             if (!(segment->samprate > 0.0) || !std::isfinite(segment->samprate))
                 throw InputError("'" + path + "': channel " + name + " has no sampling rate");
-            pieces[name].push_back(
-                {path, segment->starttime, segment->samprate, samples_of(*segment, path, name)});
+            pieces[name].push_back({&path, segment});
         }
     }
 }
@@ -111,33 +115,33 @@ void read_file(const std::string &path, std::map<std::string, std::vector<Piece>
 Trace join_pieces(const std::string &id, std::vector<Piece> &pieces)
 {
     // Stable: where records overlap, the later file on the command line wins.
-    std::stable_sort(pieces.begin(), pieces.end(),
-                     [](const Piece &a, const Piece &b) { return a.start < b.start; });
+    std::stable_sort(pieces.begin(), pieces.end(), [](const Piece &a, const Piece &b) {
+        return a.segment->starttime < b.segment->starttime;
+    });
     Trace trace;
     trace.id = id;
-    trace.source = pieces.front().source;
-    trace.start = pieces.front().start;
-    trace.rate = pieces.front().rate;
+    trace.source = *pieces.front().source;
+    trace.start = pieces.front().segment->starttime;
+    trace.rate = pieces.front().segment->samprate;
     size_t length = 0;
     std::vector<size_t> offsets;
     for (const Piece &p : pieces) {
-        if (std::fabs(1.0 - p.rate / trace.rate) >= 1e-4)
-            throw InputError("'" + p.source + "': channel " + id + " changes its sampling rate from " +
-                             std::to_string(trace.rate) + " to " + std::to_string(p.rate) + " Hz");
-        const double offset = std::round(static_cast<double>(p.start - trace.start) * 1e-6 * trace.rate);
+        const double rate = p.segment->samprate;
+        if (std::fabs(1.0 - rate / trace.rate) >= 1e-4)
+            throw InputError("'" + *p.source + "': channel " + id + " changes its sampling rate from " +
+                             std::to_string(trace.rate) + " to " + std::to_string(rate) + " Hz");
+        const double offset =
+            std::round(static_cast<double>(p.segment->starttime - trace.start) * 1e-6 * trace.rate);
         offsets.push_back(static_cast<size_t>(offset));
-        length = std::max(length, offsets.back() + p.samples.size());
+        length = std::max(length, offsets.back() + static_cast<size_t>(p.segment->numsamples));
     }
     // The library counts samples in 32 bits.
     if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         throw InputError("'" + trace.source + "': channel " + id + " spans " + std::to_string(length) +
                          " samples, more than one trace can hold; split the input in time");
     trace.samples.assign(length, std::numeric_limits<double>::quiet_NaN());
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        std::copy(pieces[i].samples.begin(), pieces[i].samples.end(),
-                  trace.samples.begin() + static_cast<std::ptrdiff_t>(offsets[i]));
-        std::vector<double>().swap(pieces[i].samples);
-    }
+    for (size_t i = 0; i < pieces.size(); ++i)
+        copy_samples(*pieces[i].segment, trace.samples.data() + offsets[i], *pieces[i].source, id);
     return trace;
 }
 
@@ -162,16 +166,19 @@ void append_record(char *record, int length, void *file)
 
 std::vector<Trace> read_miniseed(const std::vector<std::string> &files)
 {
+    if (files.empty()) return {};
     ms_loginit(library_message, nullptr, library_message, nullptr);
-    // Files are decoded side by side, each into its own map. The first file
-    // goes alone, so that libmseed's one-time set-up is done before any
-    // thread shares it; the first failing file in command-line order is the
-    // one reported.
+    // Files are decoded side by side, each into its own list and map. The
+    // first file goes alone, so that libmseed's one-time set-up is done
+    // before any thread shares it. Of several failures, the first file in
+    // command-line order (then the first channel) is the one reported.
+    std::vector<TraceList> lists;
+    for (size_t f = 0; f < files.size(); ++f) lists.emplace_back(nullptr, free_list);
     std::vector<std::map<std::string, std::vector<Piece>>> per_file(files.size());
     std::vector<std::exception_ptr> failures(files.size());
     const auto read_one = [&](size_t f) {
         try {
-            read_file(files[f], per_file[f]);
+            read_file(files[f], lists[f], per_file[f]);
         } catch (...) {
             failures[f] = std::current_exception();
         }
@@ -184,12 +191,25 @@ std::vector<Trace> read_miniseed(const std::vector<std::string> &files)
     for (const std::exception_ptr &failure : failures)
         if (failure) std::rethrow_exception(failure);
 
-    std::map<std::string, std::vector<Piece>> pieces;
+    std::map<std::string, std::vector<Piece>> by_channel;
     for (auto &file : per_file)
         for (auto &[id, channel] : file)
-            for (Piece &piece : channel) pieces[id].push_back(std::move(piece));
-    std::vector<Trace> traces;
-    for (auto &[id, channel] : pieces) traces.push_back(join_pieces(id, channel));
+            by_channel[id].insert(by_channel[id].end(), channel.begin(), channel.end());
+    std::vector<std::pair<const std::string *, std::vector<Piece> *>> channels;
+    for (auto &[id, channel] : by_channel) channels.emplace_back(&id, &channel);
+
+    std::vector<Trace> traces(channels.size());
+    std::vector<std::exception_ptr> join_failures(channels.size());
+#pragma omp parallel for schedule(dynamic, 1)
+    for (size_t c = 0; c < channels.size(); ++c) {
+        try {
+            traces[c] = join_pieces(*channels[c].first, *channels[c].second);
+        } catch (...) {
+            join_failures[c] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr &failure : join_failures)
+        if (failure) std::rethrow_exception(failure);
     return traces;
 }
 
