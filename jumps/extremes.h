@@ -79,11 +79,18 @@ inline double signed_jump(const double *input, const Extremes &x)
 void write_head(double *output, const double *input, std::size_t length,
                 std::size_t forward, std::size_t count);
 
+// The plain interior path, or four stretches at once in vector lanes.
+enum class InteriorPath { plain, lanes };
+
+// The lanes where the CPU has them.
+InteriorPath fastest_interior_path();
+
 // Window starts first .. end - 1 of windows of `window` samples, each
 // written to output[start + back]; returns the extremes of the last window,
 // or its last NaN as both extremes when it holds one.
 Extremes write_interior_block(double *output, const double *input, std::size_t window,
-                              std::size_t back, std::size_t first, std::size_t end);
+                              std::size_t back, std::size_t first, std::size_t end,
+                              InteriorPath path);
 
 // Outputs first_output .. length - 1, whose windows run from k - back to the
 // end of the trace. `handed_back`, when given, holds the extremes of a window

@@ -9,6 +9,7 @@
 // mispredict them) and leave NaN out: a NaN loses every comparison. The
 // windows that hold a NaN are set to NaN afterwards.
 #include "jumps/extremes.h"
+#include "jumps/lanes.h"
 
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,9 @@
 namespace onset::jumps {
 
 namespace {
+
+// Below this many starts per lane the plain path alone is as fast.
+constexpr std::size_t min_lane_span = 16;
 
 // An output slot holds both indices of a suffix until its jump is known;
 // indices of a trace fit in 32 bits because its length does.
@@ -120,20 +124,48 @@ std::size_t mark_nan_windows(double *slots, const double *input, std::size_t win
     return last_nan + 1 >= end ? last_nan : none;
 }
 
+// Window starts first .. end - 1 by the plain passes; leaves the extremes of
+// the last window in `imax` and `imin`.
+void write_plain(double *slots, const double *input, std::size_t window, std::size_t first,
+                 std::size_t end, std::size_t &imax, std::size_t &imin, double &probe)
+{
+    for (std::size_t segment = first; segment < end; segment += window) {
+        const std::size_t starts_end = end - segment < window ? end : segment + window;
+        park_suffixes(slots, input, segment, starts_end, segment + window - 1, probe);
+        join_prefixes(slots, input, window, segment, starts_end, imax, imin, probe);
+    }
+}
+
 } // namespace
 
+InteriorPath fastest_interior_path()
+{
+    return lanes_available() ? InteriorPath::lanes : InteriorPath::plain;
+}
+
 Extremes write_interior_block(double *output, const double *input, std::size_t window,
-                              std::size_t back, std::size_t first, std::size_t end)
+                              std::size_t back, std::size_t first, std::size_t end,
+                              InteriorPath path)
 {
     double *slots = output + back; // slot of the window starting at a
     std::size_t imax = first, imin = first;
     // The sum of every sample of the block's windows: a number proves that
     // none is NaN, as most traces hold none.
     double probe = 0;
-    for (std::size_t segment = first; segment < end; segment += window) {
-        const std::size_t starts_end = end - segment < window ? end : segment + window;
-        park_suffixes(slots, input, segment, starts_end, segment + window - 1, probe);
-        join_prefixes(slots, input, window, segment, starts_end, imax, imin, probe);
+    // The lanes take whole segments of four equal stretches, each but the
+    // last segment of a stretch, whose scratch slots would lie past it; the
+    // plain passes do the rest of each stretch.
+    const std::size_t span = (end - first) / 4;
+    const std::size_t segments = span / window;
+    if (path == InteriorPath::lanes && segments >= 2 && span >= min_lane_span) {
+        probe += write_lanes_avx2(slots, input, window, first, span, segments - 1);
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            const std::size_t rest = first + lane * span + (segments - 1) * window;
+            const std::size_t rest_end = lane < 3 ? first + (lane + 1) * span : end;
+            write_plain(slots, input, window, rest, rest_end, imax, imin, probe);
+        }
+    } else {
+        write_plain(slots, input, window, first, end, imax, imin, probe);
     }
     if (probe != probe) {
         const std::size_t none = end + window; // past every sample of the block

@@ -33,7 +33,8 @@ extern "C" ONSET_API void trace_movmxjump(double *output, const double *input, u
 
     const std::size_t full_windows = n - w + 1;
     Extremes handed_back{};
-#pragma omp parallel default(none) shared(output, input, w, back, full_windows, handed_back)
+    const onset::jumps::InteriorPath path = onset::jumps::fastest_interior_path();
+#pragma omp parallel default(none) shared(output, input, w, back, full_windows, handed_back, path)
     {
         const std::size_t threads = static_cast<std::size_t>(omp_get_num_threads());
         const std::size_t thread = static_cast<std::size_t>(omp_get_thread_num());
@@ -42,7 +43,7 @@ extern "C" ONSET_API void trace_movmxjump(double *output, const double *input, u
         const std::size_t end = first + block < full_windows ? first + block : full_windows;
         if (first < end) {
             const Extremes last =
-                onset::jumps::write_interior_block(output, input, w, back, first, end);
+                onset::jumps::write_interior_block(output, input, w, back, first, end, path);
             // The last full window starts the tail's shrinking windows.
             if (end == full_windows)
                 handed_back = last;
