@@ -151,10 +151,11 @@ TEST(MovkurtosisShortTraces, WindowsClippedToTheTrace)
             const std::vector<double> out = trace.result();
             EXPECT_EQ(mismatches(samples, out, w, 1e-7), "") << "n=" << n << " w=" << w;
             // Single-sample windows (n = 1, or the clipped ends) are NaN.
-            for (std::uint32_t i = 0; i < n; ++i)
+            for (std::uint32_t i = 0; i < n; ++i) {
                 if (window_of(i, n, w).count() == 1) {
                     EXPECT_TRUE(std::isnan(out[i])) << "n=" << n << " w=" << w << " i=" << i;
                 }
+            }
         }
     }
 }
