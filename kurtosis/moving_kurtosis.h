@@ -37,6 +37,10 @@ private:
     // rebuild them over in[lo .. lo + count - 1] with the mean S1 / count,
     // and return the window's kurtosis.
     double rebuild_dividing(std::uint32_t lo, std::uint32_t count);
+    // A sliding value off the band for the window starting at lo: rebuilds
+    // the sums (and the carried mean when they were not finite) and returns
+    // the window's kurtosis.
+    double off_band(std::uint32_t lo, double k, RunningSums &sums, double &mean);
 
     double *output_;
     const double *input_;
