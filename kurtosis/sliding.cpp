@@ -29,10 +29,11 @@ void MovingKurtosis::slide()
     double minus3_s2 = s2 * -3.0;
     double minus4_s3 = s3 * -4.0;
     const double *in = input_;
+    const double *entering = input_ + w;
     double *out = output_ + (w - half_);
     const std::uint32_t steps = length_ - w;
     for (std::uint32_t j = 0; j < steps; ++j) {
-        const double x = in[j + w];
+        const double x = entering[j];
         const double y = in[j];
         const double mean_plus = (x + s1) * rw1;
         const double a_plus = ((width * x - s1) * rw1) * rw;
