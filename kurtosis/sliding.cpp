@@ -58,8 +58,12 @@ void MovingKurtosis::slide()
         s4 = s4_new;
         mean = mean_new;
         if (__builtin_expect(!in_band(k), 0)) {
+            // Copies, so that the loop's own variables never have their
+            // address taken and stay in registers.
             RunningSums sums{s1, s2, s3, s4};
-            k = off_band(j + 1, k, sums, mean);
+            double rebuilt_mean = mean;
+            k = off_band(j + 1, k, sums, rebuilt_mean);
+            mean = rebuilt_mean;
             s1 = sums.s1;
             s2 = sums.s2;
             s3 = sums.s3;
