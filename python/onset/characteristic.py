@@ -46,8 +46,8 @@ def kurtosis(x, window):
     Output i is the kurtosis m4 / m2**2 (population moments, not reduced by
     3) of the `window` samples around sample i: x[i-h .. i+h] for an odd
     window, x[i-h+1 .. i+h] for an even one (h = window // 2), cut off at
-    the ends of the trace. A window without spread gives NaN, and so does
-    every output from the first window holding a NaN or an infinity on.
+    the ends of the trace. A window without spread gives NaN, and so does a
+    window holding a NaN or an infinity; the outputs recover once it has left.
 
     x: 1-D array of real numbers (converted to float64 without loss).
     window: integer, 1 <= window <= len(x).
@@ -85,7 +85,7 @@ def max_jump(x, window):
     off at the ends of the trace; the output is the sample at the later of
     the window's first maximum and first minimum minus the sample at the
     earlier one: a rise is positive, a drop negative, a flat window 0.
-    Results for traces holding NaN are unspecified.
+    A window holding a NaN gives NaN.
 
     x: 1-D array of real numbers (converted to float64 without loss).
     window: integer, 1 <= window <= len(x).
