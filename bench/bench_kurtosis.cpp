@@ -21,16 +21,18 @@ std::vector<double> normal_samples(std::size_t n, std::uint64_t seed)
     return samples;
 }
 
-// 10^6 samples; argument: window width. Reports samples per second and
-// ns_per_sample.
-void trace_kurtosis(benchmark::State &state)
+using TraceFunction = void (*)(double *, const double *, std::uint32_t, std::uint32_t);
+
+// One trace of 10^6 samples; state.range(0): window width. Reports samples
+// per second and ns_per_sample.
+void time_one_trace(benchmark::State &state, TraceFunction moving_kurtosis)
 {
     const std::uint32_t n = 1000000;
     const auto w = static_cast<std::uint32_t>(state.range(0));
     const std::vector<double> input = normal_samples(n, 1);
     std::vector<double> output(n);
     for (auto _ : state) {
-        trace_movkurtosis(output.data(), input.data(), n, w);
+        moving_kurtosis(output.data(), input.data(), n, w);
         benchmark::DoNotOptimize(output.data());
         benchmark::ClobberMemory();
     }
@@ -39,6 +41,8 @@ void trace_kurtosis(benchmark::State &state)
         static_cast<double>(state.iterations()) * n,
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
+
+void trace_kurtosis(benchmark::State &state) { time_one_trace(state, trace_movkurtosis); }
 BENCHMARK(trace_kurtosis)->Arg(16)->Arg(128)->Arg(1024)->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -95,21 +99,7 @@ void slide_plainly(double *out, const double *in, std::uint32_t n, std::uint32_t
     }
 }
 
-void plain_sliding_baseline(benchmark::State &state)
-{
-    const std::uint32_t n = 1000000;
-    const auto w = static_cast<std::uint32_t>(state.range(0));
-    const std::vector<double> input = normal_samples(n, 1);
-    std::vector<double> output(n);
-    for (auto _ : state) {
-        slide_plainly(output.data(), input.data(), n, w);
-        benchmark::DoNotOptimize(output.data());
-        benchmark::ClobberMemory();
-    }
-    state.counters["ns_per_sample"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * n,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+void plain_sliding_baseline(benchmark::State &state) { time_one_trace(state, slide_plainly); }
 BENCHMARK(plain_sliding_baseline)->Arg(16)->Arg(128)->Arg(1024)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 
