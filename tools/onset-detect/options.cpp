@@ -1,3 +1,4 @@
+// Flags, their checks and the help text.
 #include "options.h"
 
 #include <cerrno>
@@ -7,30 +8,47 @@
 #include <functional>
 #include <map>
 
-#include "trace.h"
+#include "inputs.h"
 
-namespace detect {
+namespace tool {
+
+Options::Options() { onset_detect_defaults(&detector); }
 
 std::string help_text()
 {
-    return R"(usage: onset-detect [options] [file.mseed ...]
+    return R"(usage: onset-detect [options] [file-or-folder ...]
+       onset-detect --sds ROOT [--start TIME] [--end TIME] [options]
 
 Finds seismic events recorded at several stations. Each miniSEED channel
-(NET.STA.LOC.CHA, from any number of files) is one trace; records of a channel
-are joined in time order, with gaps left empty, and each trace keeps its own
-sampling rate. Text channels (station logs) are left out. Without files it
-runs a built-in synthetic network and compares what it finds with the truth.
+(NET.STA.LOC.CHA) is one trace; its records, from any number of files, are
+taken in time order, gaps are left empty, and each trace keeps its own
+sampling rate. Folders are searched for files recursively. Text (log)
+channels are left out. Without input it runs a built-in synthetic network
+and compares what it finds with the truth.
 
 Per trace: band-pass with Mexican-hat wavelets covering FMIN..FMAX, moving
 kurtosis of the band-passed trace, onset strength = moving max-jump (rise) of
 the kurtosis, onsets = local maxima of the strength above the threshold, at
 most one per dead time. Across traces: onsets within the tolerance of one
-another form a capture; a capture on at least K stations is an event.
+another form a capture; a capture on at least K stations is an event. Data
+are processed as they are read, so memory does not grow with the length of
+the recording, and each event is written as soon as it is final.
 
 Output: one line per event: earliest pick (UTC, ISO 8601, ms), number of
 stations, then each trace's pick.
 
-options:
+input:
+  --sds ROOT            read an SDS archive, ROOT/YEAR/NET/STA/CHA.TYPE/
+                        NET.STA.LOC.CHA.TYPE.YEAR.DAY, day by day
+  --start TIME          first time to read, UTC (2024-03-01 or
+                        2024-03-01T06:00:00Z; default: what the input holds)
+  --end TIME            time to stop reading before (default: the end)
+  --channels PATTERNS   NET.STA.LOC.CHA patterns with shell wildcards,
+                        comma separated (e.g. 'BW.*..?HZ'; default: all)
+  --chunk S             seconds of every channel read before they are
+                        processed (default 3600); results do not depend on it
+
+detection:
   --fmin HZ             lower edge of the band, at about half power
                         (default 2)
   --fmax HZ             upper edge of the band, at about half power; below
@@ -41,9 +59,10 @@ options:
   --jump-window S       width of the max-jump window over the kurtosis, in
                         seconds (default: the kurtosis window)
   --threshold X         rise of the kurtosis within the jump window that
-                        makes an onset (default 8; Gaussian noise sits at 3
-                        and its rises stay below 6, local events rise by 12
-                        or more)
+                        makes an onset (default 8). Band-passed Gaussian
+                        noise sits at 3 and its rises stay below 6; local
+                        events rise by 8 to 60. Take 5 to 6 on quiet
+                        stations, more on noisy ones.
   --dead-time S         an onset suppresses further onsets of its trace for
                         S seconds (default 2)
   --tolerance S         picks on other traces within S seconds of the pick
@@ -51,20 +70,28 @@ options:
                         (default 2)
   --min-stations K      distinct stations (NET.STA) a capture needs to be an
                         event (default 3)
+
+output:
   --csv                 write CSV instead: one row per pick with the event's
                         number, earliest pick and station count (the
                         synthetic run's comparison then goes to stderr)
-  --quiet               no stage lines on stderr (they are written for
-                        inputs of 20 million samples or more)
-  --help                this text
+  --quiet               no progress line on stderr (it is shown only when
+                        stderr is a terminal)
+  -h, --help            this text
+  --version             the version
 
-built-in synthetic network (used when no file is given):
+built-in synthetic network (used when no input is given):
   --synthetic-stations N   stations of the network (default 8, at least 3)
   --synthetic-duration S   seconds of data, 100 or more (default 300)
-  --write-synthetic DIR    write the network as miniSEED files (one per
-                           station) into DIR instead of detecting
+  --write-synthetic DIR    write the network as an SDS archive under DIR
+                           (made if missing) instead of detecting
 
-exit status: 0 on success, 2 on bad flags or bad input (message on stderr).
+A channel that cannot be used (too short for the windows, a rate too low
+for the band, all gaps, text only) is left out with a warning.
+
+exit status: 0 on success; 1 when the output cannot be written or a system
+error stops the run; 2 on bad flags, unreadable paths, or when no channel
+of the input can be used (message on stderr).
 )";
 }
 
@@ -82,16 +109,16 @@ double parse_number(const std::string &flag, const std::string &text)
     errno = 0;
     char *end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE ||
-        !std::isfinite(value))
+    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value))
         throw InputError(flag + ": '" + text + "' is not a number");
     return value;
 }
 
-double positive(const std::string &flag, const std::string &text)
+double positive(const std::string &flag, const std::string &text, double largest)
 {
     const double value = parse_number(flag, text);
     if (value <= 0.0) throw InputError(flag + ": must be above 0, got " + text);
+    if (value > largest) throw InputError(flag + ": must be at most " + number_text(largest) + ", got " + text);
     return value;
 }
 
@@ -99,50 +126,63 @@ int bounded_integer(const std::string &flag, const std::string &text, int larges
 {
     const double value = parse_number(flag, text);
     if (value < 1.0 || value > largest || value != std::floor(value))
-        throw InputError(flag + ": must be a whole number from 1 to " + std::to_string(largest) +
-                         ", got " + text);
+        throw InputError(flag + ": must be a whole number from 1 to " + std::to_string(largest) + ", got " + text);
     return static_cast<int>(value);
 }
 
 }  // namespace
 
-bool parse_arguments(int argc, char **argv, Options &options)
+Request parse_arguments(int argc, char **argv, Options &options)
 {
+    onset_detect_options &d = options.detector;
     using Setter = std::function<void(const std::string &, const std::string &)>;
+    const double huge = 1e12;
     const std::map<std::string, Setter> valued = {
-        {"--fmin", [&](auto &f, auto &v) { options.fmin = positive(f, v); }},
-        {"--fmax", [&](auto &f, auto &v) { options.fmax = positive(f, v); }},
-        {"--voices", [&](auto &f, auto &v) { options.voices = bounded_integer(f, v, 32); }},
-        {"--kurtosis-window", [&](auto &f, auto &v) { options.kurtosis_window = positive(f, v); }},
-        {"--jump-window", [&](auto &f, auto &v) { options.jump_window = positive(f, v); }},
-        {"--threshold", [&](auto &f, auto &v) { options.threshold = positive(f, v); }},
-        {"--dead-time", [&](auto &f, auto &v) { options.dead_time = positive(f, v); }},
-        {"--tolerance", [&](auto &f, auto &v) { options.tolerance = positive(f, v); }},
-        {"--min-stations", [&](auto &f, auto &v) { options.min_stations = bounded_integer(f, v, 1000000); }},
+        {"--fmin", [&](auto &f, auto &v) { d.fmin = positive(f, v, huge); }},
+        {"--fmax", [&](auto &f, auto &v) { d.fmax = positive(f, v, huge); }},
+        {"--voices", [&](auto &f, auto &v) { d.voices = static_cast<uint32_t>(bounded_integer(f, v, 32)); }},
+        {"--kurtosis-window", [&](auto &f, auto &v) { d.kurtosis_window = positive(f, v, 3600.0); }},
+        {"--jump-window", [&](auto &f, auto &v) { d.jump_window = positive(f, v, 3600.0); }},
+        {"--threshold", [&](auto &f, auto &v) { d.threshold = positive(f, v, huge); }},
+        {"--dead-time", [&](auto &f, auto &v) { d.dead_time = positive(f, v, 86400.0); }},
+        {"--tolerance", [&](auto &f, auto &v) { d.tolerance = positive(f, v, 86400.0); }},
+        {"--min-stations", [&](auto &f, auto &v) { d.min_stations = bounded_integer(f, v, 1000000); }},
+        {"--chunk", [&](auto &f, auto &v) { options.chunk = positive(f, v, 86400.0 * 366); }},
+        {"--sds", [&](auto &, auto &v) { options.sds = v; }},
+        {"--start", [&](auto &f, auto &v) { options.start = parse_time(f, v); }},
+        {"--end", [&](auto &f, auto &v) { options.end = parse_time(f, v); }},
+        {"--channels", [&](auto &, auto &v) { options.channels = v; }},
         {"--write-synthetic", [&](auto &, auto &v) { options.write_synthetic = v; }},
         {"--synthetic-duration",
          [&](auto &f, auto &v) {
              options.synthetic_duration = parse_number(f, v);
-             // One event slot at least; the library counts samples in 32 bits.
-             if (options.synthetic_duration < 100.0 || options.synthetic_duration > 1e7)
-                 throw InputError(f + ": must be from 100 to 10000000 s, got " + v);
+             // One event slot at least; a year at most.
+             if (options.synthetic_duration < 100.0 || options.synthetic_duration > 366.0 * 86400.0)
+                 throw InputError(f + ": must be from 100 to 31622400 s, got " + v);
          }},
-        {"--synthetic-stations",
-         [&](auto &f, auto &v) { options.synthetic_stations = bounded_integer(f, v, 1000); }},
+        {"--synthetic-stations", [&](auto &f, auto &v) { options.synthetic_stations = bounded_integer(f, v, 1000); }},
     };
-    bool only_files = false;
+    bool only_inputs = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (only_files || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            if (!only_files && arg.size() > 1 && arg[0] == '-')
-                throw InputError(arg + ": unknown option (see --help)");
-            options.files.push_back(arg);
+        if (only_inputs || arg.size() < 2 || arg[0] != '-') {
+            options.inputs.push_back(arg);
             continue;
         }
-        if (arg == "--") { only_files = true; continue; }
-        if (arg == "--help") { std::fputs(help_text().c_str(), stdout); return false; }
-        if (arg == "--csv") { options.csv = true; continue; }
-        if (arg == "--quiet") { options.progress = false; continue; }
+        if (arg == "--") {
+            only_inputs = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") return Request::help;
+        if (arg == "--version") return Request::version;
+        if (arg == "--csv") {
+            options.csv = true;
+            continue;
+        }
+        if (arg == "--quiet") {
+            options.quiet = true;
+            continue;
+        }
         std::string value;
         const auto equals = arg.find('=');
         if (equals != std::string::npos) {
@@ -157,12 +197,16 @@ bool parse_arguments(int argc, char **argv, Options &options)
         }
         setter->second(arg, value);
     }
-    if (options.fmin >= options.fmax)
-        throw InputError("--fmin " + number_text(options.fmin) + " Hz must be below --fmax " +
-                         number_text(options.fmax) + " Hz");
+    if (d.fmin >= d.fmax)
+        throw InputError("--fmin " + number_text(d.fmin) + " Hz must be below --fmax " + number_text(d.fmax) + " Hz");
     if (options.synthetic_stations < 3)
         throw InputError("--synthetic-stations: a network needs at least 3 stations");
-    return true;
+    if (options.start >= options.end) throw InputError("--start must be before --end");
+    if (!options.sds.empty() && !options.inputs.empty())
+        throw InputError("--sds reads an archive: give no input files besides it");
+    if (!options.write_synthetic.empty() && (!options.inputs.empty() || !options.sds.empty()))
+        throw InputError("--write-synthetic writes the built-in network: give no input besides it");
+    return Request::run;
 }
 
-}  // namespace detect
+}  // namespace tool

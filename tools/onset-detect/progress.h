@@ -1,41 +1,32 @@
-// Stage lines on stderr, so that a long run shows where it is and where the
-// time went.
-#ifndef ONSET_DETECT_PROGRESS_H
-#define ONSET_DETECT_PROGRESS_H
+// One updating progress line on a terminal: the data time reached, the
+// share done, the rate and the time left.
+#ifndef ONSET_DETECT_TOOL_PROGRESS_H
+#define ONSET_DETECT_TOOL_PROGRESS_H
 
 #include <chrono>
-#include <cstddef>
-#include <cstdio>
-#include <ctime>
+#include <cstdint>
 
-namespace detect {
+#include "miniseed.h"
 
-// Inputs below this many samples take a second or two: no stage lines.
-constexpr size_t progress_samples = 20000000;
+namespace tool {
 
-class Stages {
+class Progress {
 public:
-    explicit Stages(bool on) : on_(on), last_(std::chrono::steady_clock::now()), last_cpu_(std::clock()) {}
-    // Ends the stage begun by the previous call (or the constructor).
-    void done(const char *stage, size_t samples)
-    {
-        const auto now = std::chrono::steady_clock::now();
-        const std::clock_t cpu = std::clock();
-        if (on_)
-            std::fprintf(stderr, "onset-detect: %-10s %7.2f s  (cpu %6.2f s, %zu samples)\n", stage,
-                         std::chrono::duration<double>(now - last_).count(),
-                         static_cast<double>(cpu - last_cpu_) / CLOCKS_PER_SEC, samples);
-        last_ = now;
-        last_cpu_ = cpu;
-    }
-    void enable(bool on) { on_ = on; }
+    // Shown only when `on` and stderr is a terminal.
+    Progress(bool on, Microseconds begin, Microseconds end);
+    ~Progress() { clear(); }
+
+    void update(Microseconds reached, uint64_t samples);
+    // Removes the line, so that what follows starts on a clean one.
+    void clear();
 
 private:
     bool on_;
-    std::chrono::steady_clock::time_point last_;
-    std::clock_t last_cpu_;  // of all threads
+    bool shown_ = false;
+    Microseconds begin_, end_;
+    std::chrono::steady_clock::time_point started_, last_;
 };
 
-}  // namespace detect
+}  // namespace tool
 
 #endif

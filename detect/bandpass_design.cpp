@@ -1,8 +1,8 @@
-#include "bandpass.h"
+// Design of the band-pass kernel from the Mexican-hat filter bank.
+#include "bandpass_design.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "onset.h"
@@ -12,37 +12,6 @@ namespace detect {
 namespace {
 
 const double pi = 3.14159265358979323846;
-
-// Fills `work` (length n + kernel - 1) with the trace shifted by `center`,
-// gaps bridged linearly and the ends held at the edge samples.
-void prepare_padded(const std::vector<double> &samples, size_t kernel_length, size_t center,
-                    std::vector<double> &work)
-{
-    const size_t n = samples.size();
-    work.assign(n + kernel_length - 1, 0.0);
-    size_t first = 0;
-    while (first < n && !std::isfinite(samples[first])) ++first;
-    if (first == n) return;
-    double last_value = samples[first];
-    size_t last_index = first;
-    for (size_t i = 0; i < center + first; ++i) work[i] = last_value;
-    for (size_t i = first; i < n; ++i) {
-        const double x = samples[i];
-        if (!std::isfinite(x)) continue;
-        const size_t gap = i - last_index;
-        for (size_t k = 1; k < gap; ++k)
-            work[center + last_index + k] =
-                last_value + (x - last_value) * (static_cast<double>(k) / static_cast<double>(gap));
-        work[center + i] = x;
-        last_value = x;
-        last_index = i;
-    }
-    for (size_t i = center + last_index + 1; i < work.size(); ++i) work[i] = last_value;
-}
-
-struct Block {
-    size_t trace, begin, end;
-};
 
 }  // namespace
 
@@ -105,7 +74,6 @@ BandPass make_bandpass(double rate, double fmin, double fmax, unsigned voices)
     FillWaveletFamily(&family);
 
     BandPass filter;
-    filter.scales = scales;
     const uint32_t longest = *std::max_element(lengths.begin(), lengths.end());
     filter.kernel.assign(longest, 0.0);
     filter.center = static_cast<int32_t>(longest >> 1);
@@ -124,52 +92,6 @@ BandPass make_bandpass(double rate, double fmin, double fmax, unsigned voices)
     const double middle = bandpass_gain(filter, rate, std::sqrt(fmin * fmax));
     for (double &c : filter.kernel) c /= middle;
     return filter;
-}
-
-std::vector<std::vector<double>> band_pass(const std::vector<Trace> &traces,
-                                           const std::vector<const BandPass *> &filters)
-{
-    const size_t block_size = size_t{1} << 16;
-    std::vector<std::vector<double>> padded(traces.size()), outputs(traces.size());
-    std::vector<Block> blocks;
-    for (size_t t = 0; t < traces.size(); ++t) {
-        const size_t n = traces[t].samples.size();
-        outputs[t].resize(n);
-        for (size_t b = 0; b < n; b += block_size) blocks.push_back({t, b, std::min(n, b + block_size)});
-    }
-
-#pragma omp parallel
-    {
-#pragma omp for schedule(dynamic, 1)
-        for (size_t t = 0; t < traces.size(); ++t)
-            prepare_padded(traces[t].samples, filters[t]->kernel.size(),
-                           static_cast<size_t>(filters[t]->center), padded[t]);
-
-        std::vector<double> scratch;
-#pragma omp for schedule(dynamic, 1)
-        for (size_t b = 0; b < blocks.size(); ++b) {
-            // With the centre at 0 and the padded trace starting `center`
-            // samples early, output j of the block is the kernel over trace
-            // sample begin + j; the block's last kernel - 1 outputs would wrap
-            // and are dropped.
-            const Block &block = blocks[b];
-            const BandPass &filter = *filters[block.trace];
-            const uint32_t kernel_length = static_cast<uint32_t>(filter.kernel.size());
-            const size_t span = block.end - block.begin + kernel_length - 1;
-            scratch.resize(span);
-            cdotx_dd(scratch.data(), padded[block.trace].data() + block.begin,
-                     static_cast<uint32_t>(span), filter.kernel.data(), kernel_length, 0, 1);
-            std::memcpy(outputs[block.trace].data() + block.begin, scratch.data(),
-                        (block.end - block.begin) * sizeof(double));
-        }
-    }
-    for (size_t t = 0; t < traces.size(); ++t) {
-        const auto &in = traces[t].samples;
-        auto &out = outputs[t];
-        for (size_t i = 0; i < in.size(); ++i)
-            if (!std::isfinite(in[i])) out[i] = std::numeric_limits<double>::quiet_NaN();
-    }
-    return outputs;
 }
 
 }  // namespace detect

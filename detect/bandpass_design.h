@@ -1,11 +1,9 @@
-// Band-pass of a trace with the Mexican-hat filter bank.
-#ifndef ONSET_DETECT_BANDPASS_H
-#define ONSET_DETECT_BANDPASS_H
+// The band-pass kernel: the Mexican-hat filter bank summed into one filter.
+#ifndef ONSET_DETECT_BANDPASS_DESIGN_H
+#define ONSET_DETECT_BANDPASS_DESIGN_H
 
 #include <cstdint>
 #include <vector>
-
-#include "trace.h"
 
 namespace detect {
 
@@ -19,7 +17,6 @@ namespace detect {
 struct BandPass {
     std::vector<double> kernel;  // odd length, centre in the middle
     int32_t center = 0;
-    std::vector<double> scales;  // the bank's scales, in samples
 };
 
 // Scale (in samples) of the Mexican hat whose response peaks at `frequency`.
@@ -41,15 +38,6 @@ BandPass make_bandpass(double rate, double fmin, double fmax, unsigned voices);
 
 // Amplitude response of the kernel at `frequency` (Hz), for tests and checks.
 double bandpass_gain(const BandPass &filter, double rate, double frequency);
-
-// Band-passes every trace (same length, NaN where the input is NaN). Gaps are
-// bridged by a straight line between the samples on either side and the ends
-// extended with the edge samples, so that neither a gap nor an end puts a
-// step into the filter; the outputs over a gap are NaN again afterwards.
-// filters[i] is the band-pass of traces[i]. Work is shared among OpenMP
-// threads in blocks of samples.
-std::vector<std::vector<double>> band_pass(const std::vector<Trace> &traces,
-                                           const std::vector<const BandPass *> &filters);
 
 }  // namespace detect
 

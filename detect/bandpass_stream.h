@@ -1,0 +1,73 @@
+// The band-pass of one channel, computed as its samples come.
+#ifndef ONSET_DETECT_BANDPASS_STREAM_H
+#define ONSET_DETECT_BANDPASS_STREAM_H
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "bandpass_design.h"
+#include "sample_buffer.h"
+
+namespace detect {
+
+// Where the band-passed samples go: consecutive indices within a segment,
+// NaN over bridged gaps; segment_end() when a segment has been given whole.
+class FilteredSink {
+public:
+    virtual void filtered(int64_t first, const double *values, size_t count) = 0;
+    virtual void segment_end() = 0;
+
+protected:
+    ~FilteredSink() = default;
+};
+
+// The filter runs over segments: stretches of samples whose gaps are at most
+// `bridge` samples long. Within a segment a gap is bridged by a straight
+// line between the samples on either side, so that it puts no step into
+// the filter, and the outputs over the gap are NaN. Before its first sample
+// and after its last, a segment is held at its edge samples. Output i is
+// the kernel over the samples i - center ... i + center; every output has
+// the same value however the samples were cut into calls.
+class BandPassStream {
+public:
+    BandPassStream(const BandPass &filter, int64_t bridge);
+
+    bool open() const { return open_; }
+    // Index of the last sample taken; valid when open.
+    int64_t last_index() const { return last_index_; }
+    // The first output not yet given, or INT64_MAX when none is pending.
+    int64_t pending_from() const { return open_ ? next_output_ : INT64_MAX; }
+
+    // Takes the finite sample `value` at `index`, above the last one taken.
+    // A gap longer than the bridge first ends the open segment.
+    void take(int64_t index, double value, FilteredSink &sink);
+
+    // Gives the sink every output that the samples taken so far determine:
+    // with `all` false only once a few thousand have gathered.
+    void compute(bool all, FilteredSink &sink);
+
+    // Ends the open segment (its last outputs use the edge sample); nothing
+    // happens when none is open.
+    void end_segment(FilteredSink &sink);
+
+private:
+    struct Gap {
+        int64_t begin, end;
+    };
+
+    const BandPass &filter_;
+    int64_t bridge_;
+    int64_t half_;             // the kernel's centre
+    bool open_ = false;
+    int64_t last_index_ = 0;   // last sample taken
+    double last_value_ = 0.0;
+    int64_t next_output_ = 0;  // first output not yet given
+    SampleBuffer prepared_;    // filter input from next_output_ - half_ on
+    std::deque<Gap> gaps_;     // bridged gaps at or after next_output_
+    std::vector<double> outputs_;
+};
+
+}  // namespace detect
+
+#endif

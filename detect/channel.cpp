@@ -1,0 +1,118 @@
+// A channel's samples through band-pass, strength and picker.
+#include "channel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace detect {
+
+Channel::Channel(std::string id, int32_t number, const RateSettings &settings, double threshold)
+    : id_(std::move(id)),
+      station_(id_.substr(0, id_.find('.', id_.find('.') + 1))),
+      number_(number),
+      settings_(settings),
+      picker_(settings, threshold),
+      strength_(settings, picker_),
+      bandpass_(settings.filter, settings.bridge)
+{
+    report_.needed_run = settings.needed_run();
+}
+
+int64_t Channel::index_of(int64_t time) const
+{
+    return first_index_ + std::llround(static_cast<double>(time - first_time_) * settings_.rate * 1e-6);
+}
+
+int64_t Channel::time_of(int64_t index) const
+{
+    return first_time_ + std::llround(static_cast<double>(index - first_index_) * 1e6 / settings_.rate);
+}
+
+void Channel::feed(int64_t start, const double *samples, size_t count)
+{
+    if (count == 0) return;
+    if (!started_) {
+        started_ = true;
+        first_time_ = start;
+        first_index_ = std::llround(static_cast<double>(start) * settings_.rate * 1e-6);
+        next_index_ = first_index_;
+    }
+    int64_t first = index_of(start);
+    if (first < next_index_) {
+        // Already covered: the samples given first are kept.
+        const uint64_t covered = std::min<uint64_t>(count, static_cast<uint64_t>(next_index_ - first));
+        report_.overlapped += covered;
+        samples += covered;
+        count -= covered;
+        first += static_cast<int64_t>(covered);
+        if (count == 0) return;
+    }
+    if (first > next_index_) {
+        report_.missing += static_cast<uint64_t>(first - next_index_);
+        run_ = 0;
+    }
+    take_samples(first, samples, count);
+    next_index_ = first + static_cast<int64_t>(count);
+    bandpass_.compute(false, strength_);
+}
+
+void Channel::take_samples(int64_t first, const double *samples, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(samples[i])) {
+            ++report_.missing;
+            run_ = 0;
+            continue;
+        }
+        ++report_.samples;
+        report_.longest_run = std::max(report_.longest_run, ++run_);
+        bandpass_.take(first + static_cast<int64_t>(i), samples[i], strength_);
+    }
+}
+
+void Channel::advance(int64_t time)
+{
+    advanced_ = std::max(advanced_, time);
+    if (!started_ || finished_) return;
+    // A gap that already spans more than the bridge ends the segment now.
+    if (bandpass_.open() && index_of(advanced_) - bandpass_.last_index() - 1 > settings_.bridge)
+        bandpass_.end_segment(strength_);
+    bandpass_.compute(true, strength_);
+}
+
+void Channel::finish()
+{
+    if (finished_) return;
+    bandpass_.end_segment(strength_);
+    finished_ = true;
+}
+
+std::vector<TimedOnset> Channel::take_onsets()
+{
+    std::vector<TimedOnset> timed;
+    for (const Onset &onset : picker_.take_onsets())
+        timed.push_back({time_of(onset.index), number_, onset.strength});
+    return timed;
+}
+
+int64_t Channel::horizon() const
+{
+    if (finished_) return std::numeric_limits<int64_t>::max();
+    if (!started_) return advanced_;
+    // Strength still to come lies at or after what the stages hold, or, past
+    // those, at or after the next sample to come.
+    int64_t upcoming = std::min(bandpass_.pending_from(), strength_.pending_from());
+    if (upcoming == std::numeric_limits<int64_t>::max())
+        upcoming = std::max(next_index_, advanced_ == INT64_MIN ? next_index_ : index_of(advanced_));
+    return time_of(picker_.horizon(upcoming));
+}
+
+onset_channel_report Channel::report() const
+{
+    onset_channel_report report = report_;
+    report.onsets = picker_.onset_count();
+    return report;
+}
+
+}  // namespace detect

@@ -1,0 +1,70 @@
+// One channel of a detector: its samples in, its onsets out.
+#ifndef ONSET_DETECT_CHANNEL_H
+#define ONSET_DETECT_CHANNEL_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bandpass_stream.h"
+#include "onset_detect.h"
+#include "onset_picker.h"
+#include "settings.h"
+#include "strength_stream.h"
+
+namespace detect {
+
+// An onset with its time, ready for grouping.
+struct TimedOnset {
+    int64_t time;  // microseconds since 1970
+    int32_t channel;
+    double strength;
+};
+
+// Sample indices count from 1970 at the channel's rate, from the time of
+// its first sample on, so that the pieces of the strength stages start at
+// the same samples wherever the input starts.
+class Channel {
+public:
+    Channel(std::string id, int32_t number, const RateSettings &settings, double threshold);
+
+    const std::string &id() const { return id_; }
+    // NET.STA: channels of one station count once towards an event.
+    const std::string &station() const { return station_; }
+
+    void feed(int64_t start, const double *samples, size_t count);
+    // No sample before `time` will come beyond those fed.
+    void advance(int64_t time);
+    void finish();
+
+    // The onsets found since the last call.
+    std::vector<TimedOnset> take_onsets();
+    // No onset found later lies before this time.
+    int64_t horizon() const;
+
+    onset_channel_report report() const;
+
+private:
+    int64_t index_of(int64_t time) const;
+    int64_t time_of(int64_t index) const;
+    void take_samples(int64_t first, const double *samples, size_t count);
+
+    std::string id_, station_;
+    int32_t number_;
+    const RateSettings &settings_;
+    OnsetPicker picker_;
+    StrengthStream strength_;
+    BandPassStream bandpass_;
+
+    bool started_ = false;
+    bool finished_ = false;
+    int64_t first_time_ = 0, first_index_ = 0;  // the first sample's time and index
+    int64_t next_index_ = 0;                    // the sample after the last one fed
+    int64_t advanced_ = INT64_MIN;              // no sample will come before this time
+    onset_channel_report report_{};
+    uint64_t run_ = 0;                          // finite samples in a row so far
+};
+
+}  // namespace detect
+
+#endif

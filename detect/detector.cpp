@@ -1,0 +1,132 @@
+// The detector: channels, their processing in parallel, and the grouping.
+#include "detector.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <new>
+
+namespace detect {
+
+Detector::Detector(const onset_detect_options &options)
+    : options_(options), grouping_(options.tolerance, options.min_stations)
+{
+}
+
+int32_t Detector::add_channel(const std::string &id, double rate)
+{
+    if (finished_) throw Failure{ONSET_DETECT_FINISHED, "channel " + id + " declared after the flush"};
+    if (id.empty()) throw Failure{ONSET_DETECT_INVALID, "a channel needs an id"};
+    if (numbers_.count(id)) throw Failure{ONSET_DETECT_INVALID, "channel " + id + " is declared twice"};
+    const std::string problem = rate_problem(options_, rate);
+    if (!problem.empty())
+        throw Failure{rate > 0.0 ? ONSET_DETECT_RATE : ONSET_DETECT_INVALID, "channel " + id + ": " + problem};
+    if (channels_.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw Failure{ONSET_DETECT_INVALID, "too many channels"};
+
+    auto &settings = settings_by_rate_[rate];
+    if (!settings) settings = std::make_unique<RateSettings>(options_, rate);
+    const auto number = static_cast<int32_t>(channels_.size());
+    channels_.push_back(std::make_unique<Channel>(id, number, *settings, options_.threshold));
+    numbers_[id] = number;
+    stations_.emplace(channels_.back()->station(), static_cast<int32_t>(stations_.size()));
+    ranks_current_ = false;
+    return number;
+}
+
+Channel &Detector::channel(int32_t number) const
+{
+    if (number < 0 || static_cast<size_t>(number) >= channels_.size())
+        throw Failure{ONSET_DETECT_INVALID, "no channel " + std::to_string(number)};
+    return *channels_[static_cast<size_t>(number)];
+}
+
+void Detector::feed(int32_t number, int64_t start, const double *samples, size_t count)
+{
+    if (finished_) throw Failure{ONSET_DETECT_FINISHED, "samples fed after the flush"};
+    Channel &target = channel(number);
+    if (count > 0 && !samples) throw Failure{ONSET_DETECT_INVALID, "no samples given"};
+    target.feed(start, samples, count);
+}
+
+namespace {
+
+// Runs `work` on every channel, in parallel unless the host already runs
+// this in a parallel region; the first failure is rethrown afterwards.
+template <class Work>
+void for_each_channel(std::vector<std::unique_ptr<Channel>> &channels, Work work)
+{
+    const auto count = static_cast<int64_t>(channels.size());
+    std::vector<std::exception_ptr> failures(channels.size());
+#pragma omp parallel for schedule(dynamic, 1) if (count > 1 && !omp_in_parallel())
+    for (int64_t c = 0; c < count; ++c) {
+        try {
+            work(*channels[static_cast<size_t>(c)]);
+        } catch (...) {
+            failures[static_cast<size_t>(c)] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr &failure : failures)
+        if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+void Detector::advance(int64_t time)
+{
+    if (finished_) return;
+    advanced_ = std::max(advanced_, time);
+    for_each_channel(channels_, [time](Channel &c) { c.advance(time); });
+    group_final();
+}
+
+void Detector::flush()
+{
+    if (finished_) return;
+    for_each_channel(channels_, [](Channel &c) { c.finish(); });
+    finished_ = true;
+    group_final();
+}
+
+void Detector::group_final()
+{
+    if (!ranks_current_) {
+        std::vector<int32_t> rank(channels_.size()), station(channels_.size());
+        int32_t next = 0;
+        for (const auto &[id, number] : numbers_) rank[static_cast<size_t>(number)] = next++;
+        for (size_t c = 0; c < channels_.size(); ++c) station[c] = stations_.at(channels_[c]->station());
+        grouping_.set_channels(std::move(rank), std::move(station));
+        ranks_current_ = true;
+    }
+    int64_t horizon = finished_ ? std::numeric_limits<int64_t>::max() : advanced_;
+    if (!channels_.empty()) horizon = std::numeric_limits<int64_t>::max();
+    for (auto &c : channels_) {
+        grouping_.add(c->take_onsets());
+        horizon = std::min(horizon, c->horizon());
+    }
+    grouping_.group(horizon, ready_);
+}
+
+const Event *Detector::next_event()
+{
+    if (ready_.empty()) group_final();
+    if (ready_.empty()) return nullptr;
+    current_ = std::move(ready_.front());
+    ready_.pop_front();
+    return &current_;
+}
+
+onset_channel_report Detector::report(int32_t number) const
+{
+    return channel(number).report();
+}
+
+void Detector::set_message(const std::string &message)
+{
+    const std::lock_guard<std::mutex> hold(message_lock_);
+    message_ = message;
+}
+
+}  // namespace detect

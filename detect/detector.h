@@ -1,0 +1,66 @@
+// The detector behind the engine's C interface.
+#ifndef ONSET_DETECT_DETECTOR_H
+#define ONSET_DETECT_DETECTOR_H
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "channel.h"
+#include "event_grouping.h"
+#include "onset_detect.h"
+#include "settings.h"
+
+namespace detect {
+
+// A failed call: its return code and the reason.
+struct Failure {
+    int code;
+    std::string reason;
+};
+
+class Detector {
+public:
+    explicit Detector(const onset_detect_options &options);
+
+    int32_t add_channel(const std::string &id, double rate);
+    void feed(int32_t channel, int64_t start, const double *samples, size_t count);
+    void advance(int64_t time);
+    void flush();
+    // The next final event, or nullptr; it stays valid until the next call.
+    const Event *next_event();
+    onset_channel_report report(int32_t channel) const;
+
+    // The reason of the last failure; feeds of different channels may fail
+    // at the same time.
+    void set_message(const std::string &message);
+    const char *message() const { return message_.c_str(); }
+
+private:
+    // Channels are the detector's own; a const call may hand one out.
+    Channel &channel(int32_t number) const;
+    // Hands the channels' new onsets to the grouping and groups what is final.
+    void group_final();
+
+    onset_detect_options options_;
+    std::map<double, std::unique_ptr<RateSettings>> settings_by_rate_;
+    std::vector<std::unique_ptr<Channel>> channels_;
+    std::map<std::string, int32_t> numbers_;  // channel by id
+    std::map<std::string, int32_t> stations_;  // station number by NET.STA
+    EventGrouping grouping_;
+    bool ranks_current_ = true;
+    std::deque<Event> ready_;
+    Event current_;
+    int64_t advanced_ = INT64_MIN;
+    bool finished_ = false;
+    std::mutex message_lock_;
+    std::string message_;
+};
+
+}  // namespace detect
+
+#endif

@@ -1,0 +1,155 @@
+// Blocks of onsets through `captures`, and the events among the captures.
+#include "event_grouping.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "onset.h"
+
+namespace detect {
+
+namespace {
+
+// Zeroed memory from calloc: large blocks come straight from the system as
+// untouched pages, so the capture blocks that `captures` never writes cost
+// address space, not memory.
+template <class T>
+std::unique_ptr<T[], void (*)(void *)> zeroed(size_t count)
+{
+    T *memory = static_cast<T *>(std::calloc(std::max<size_t>(count, 1), sizeof(T)));
+    if (!memory) throw std::bad_alloc();
+    return {memory, std::free};
+}
+
+}  // namespace
+
+EventGrouping::EventGrouping(double tolerance, int32_t min_stations)
+    : tolerance_(tolerance),
+      quiet_span_(std::llround(2.0 * tolerance * 1e6)),
+      dense_span_(std::llround(10.0 * tolerance * 1e6)),
+      min_stations_(min_stations)
+{
+}
+
+void EventGrouping::set_channels(std::vector<int32_t> rank, std::vector<int32_t> station)
+{
+    rank_ = std::move(rank);
+    station_ = std::move(station);
+    sorted_ = false;
+}
+
+void EventGrouping::add(const std::vector<TimedOnset> &onsets)
+{
+    if (onsets.empty()) return;
+    pending_.insert(pending_.end(), onsets.begin(), onsets.end());
+    sorted_ = false;
+}
+
+size_t EventGrouping::block_end(int64_t horizon) const
+{
+    const int64_t start = pending_.front().time;
+    const int64_t limit = start + dense_span_;
+    size_t i = 0;
+    for (; i < pending_.size() && pending_[i].time <= limit; ++i) {
+        // Onsets still to come lie at or after the horizon.
+        const int64_t next = i + 1 < pending_.size() ? std::min(pending_[i + 1].time, horizon) : horizon;
+        if (next - pending_[i].time > quiet_span_) return i + 1;
+    }
+    if (horizon <= limit) return 0;
+    // No quiet span: the largest gap in the second half of the dense span.
+    size_t cut = i;
+    int64_t widest = -1;
+    for (size_t j = 1; j < i; ++j)
+        if (pending_[j].time > start + dense_span_ / 2 && pending_[j].time - pending_[j - 1].time > widest) {
+            widest = pending_[j].time - pending_[j - 1].time;
+            cut = j;
+        }
+    return cut;
+}
+
+void EventGrouping::group(int64_t horizon, std::deque<Event> &events)
+{
+    if (!sorted_) {
+        std::stable_sort(pending_.begin(), pending_.end(), [&](const TimedOnset &a, const TimedOnset &b) {
+            return a.time != b.time ? a.time < b.time : rank_[a.channel] < rank_[b.channel];
+        });
+        sorted_ = true;
+    }
+    while (!pending_.empty()) {
+        const size_t count = block_end(horizon);
+        if (count == 0) break;
+        group_block(count, events);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+}
+
+void EventGrouping::group_block(size_t count, std::deque<Event> &events)
+{
+    // The block's channels in rank order; within a channel its onsets stay
+    // in time order.
+    std::vector<const TimedOnset *> block;
+    for (size_t i = 0; i < count; ++i) block.push_back(&pending_[i]);
+    std::stable_sort(block.begin(), block.end(), [&](const TimedOnset *a, const TimedOnset *b) {
+        return rank_[a->channel] < rank_[b->channel];
+    });
+    const int64_t origin = pending_.front().time;
+    std::vector<std::vector<Pick>> picks;
+    std::vector<std::vector<const TimedOnset *>> sources;
+    for (const TimedOnset *onset : block) {
+        if (sources.empty() || sources.back().front()->channel != onset->channel) {
+            picks.emplace_back();
+            sources.emplace_back();
+        }
+        Pick pick{};
+        pick.time = static_cast<double>(onset->time - origin) * 1e-6;
+        picks.back().push_back(pick);
+        sources.back().push_back(onset);
+    }
+    const size_t traces = picks.size();
+    std::vector<const Pick *> pick_arrays(traces);
+    std::vector<int32_t> counts(traces);
+    std::vector<double> tolerances(traces, tolerance_);
+    std::vector<std::vector<uint8_t>> taken(traces);
+    std::vector<uint8_t *> taken_arrays(traces);
+    for (size_t t = 0; t < traces; ++t) {
+        pick_arrays[t] = picks[t].data();
+        counts[t] = static_cast<int32_t>(picks[t].size());
+        taken[t].assign(picks[t].size(), 0);
+        taken_arrays[t] = taken[t].data();
+    }
+    // At most one capture per onset, each a block of one slot per trace.
+    const auto members = zeroed<const Pick *>(count * traces);
+    const auto member_traces = zeroed<int32_t>(count * traces);
+    const auto sizes = zeroed<int32_t>(count);
+    const CaptureSet set{members.get(), member_traces.get(), sizes.get(), static_cast<int32_t>(traces)};
+    const int32_t found = captures(&set, pick_arrays.data(), counts.data(), tolerances.data(), taken_arrays.data());
+    if (found < 0) throw std::bad_alloc();
+
+    std::vector<Event> block_events;
+    std::vector<int32_t> stations;
+    for (int32_t g = 0; g < found; ++g) {
+        Event event{};
+        stations.clear();
+        for (int32_t s = 0; s < sizes[g]; ++s) {
+            const size_t slot = static_cast<size_t>(g) * traces + static_cast<size_t>(s);
+            const size_t t = static_cast<size_t>(member_traces[slot]);
+            const TimedOnset &onset = *sources[t][static_cast<size_t>(members[slot] - picks[t].data())];
+            event.picks.push_back({onset.channel, onset.time, onset.strength});
+            stations.push_back(station_[onset.channel]);
+        }
+        std::sort(stations.begin(), stations.end());
+        event.stations = static_cast<int32_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
+        if (event.stations < min_stations_) continue;
+        event.earliest = event.picks.front().time;
+        for (const onset_pick &p : event.picks) event.earliest = std::min(event.earliest, p.time);
+        block_events.push_back(std::move(event));
+    }
+    std::stable_sort(block_events.begin(), block_events.end(),
+                     [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
+    for (Event &event : block_events) events.push_back(std::move(event));
+}
+
+}  // namespace detect

@@ -1,0 +1,58 @@
+// Grouping of the channels' onsets into events, as the onsets become final.
+#ifndef ONSET_DETECT_EVENT_GROUPING_H
+#define ONSET_DETECT_EVENT_GROUPING_H
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "channel.h"
+#include "onset_detect.h"
+
+namespace detect {
+
+struct Event {
+    int64_t earliest;
+    int32_t stations;
+    std::vector<onset_pick> picks;  // in the order of the channels' ids
+};
+
+// Onsets are grouped by the library's `captures` in blocks. A capture's
+// picks lie within the tolerance of its seed, so onsets more than twice the
+// tolerance apart from all others can be grouped apart: a block ends at
+// such a quiet span, and grouping it equals grouping everything at once.
+// Where onsets never pause that long (a low threshold, or a very large
+// network), a block ends after `dense_span` at its largest gap, so that
+// memory stays bounded. Each block's call sees only the channels that have
+// onsets in it. A capture on at least min_stations stations is an event.
+class EventGrouping {
+public:
+    EventGrouping(double tolerance, int32_t min_stations);
+
+    // The channels in grouping order (by id) and the station of each.
+    void set_channels(std::vector<int32_t> rank, std::vector<int32_t> station);
+
+    void add(const std::vector<TimedOnset> &onsets);
+
+    // Groups every block that no onset at or after `horizon` can change and
+    // appends its events, in time order, to `events`.
+    void group(int64_t horizon, std::deque<Event> &events);
+
+    size_t pending() const { return pending_.size(); }
+
+private:
+    size_t block_end(int64_t horizon) const;
+    void group_block(size_t count, std::deque<Event> &events);
+
+    double tolerance_;
+    int64_t quiet_span_;  // microseconds: twice the tolerance
+    int64_t dense_span_;
+    int32_t min_stations_;
+    std::vector<int32_t> rank_, station_;
+    std::vector<TimedOnset> pending_;  // by time, then rank
+    bool sorted_ = true;
+};
+
+}  // namespace detect
+
+#endif

@@ -1,0 +1,69 @@
+// Onsets of one channel: the peaks of its onset strength above the
+// threshold, at most one per dead time, picked as the strength comes.
+#ifndef ONSET_DETECT_ONSET_PICKER_H
+#define ONSET_DETECT_ONSET_PICKER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "sample_buffer.h"
+#include "settings.h"
+#include "strength_stream.h"
+
+namespace detect {
+
+struct Onset {
+    int64_t index;    // sample of the pick
+    double strength;  // rise of the kurtosis that made it
+};
+
+// An excursion is a stretch of strength at or above the threshold; its
+// (first) highest sample is its peak. The kurtosis rises inside the peak's
+// max-jump window (clipped to the run): from the window's first minimum of
+// the kurtosis to its first maximum. The pick is the steepest step of that
+// rise, moved on by half a kurtosis window, since kurtosis output i covers
+// the samples up to i + h and so rises when the arrival's first samples
+// enter its window. A pick within the dead time of the previous one is
+// dropped.
+class OnsetPicker final : public StrengthSink {
+public:
+    OnsetPicker(const RateSettings &settings, double threshold);
+
+    void strength(int64_t first, const double *strength, const double *kurtosis, size_t count) override;
+    void run_end() override;
+
+    // Takes the onsets found since the last call, in time order.
+    std::vector<Onset> take_onsets();
+
+    // No onset found later lies before this index, provided that the
+    // strength still to come starts at `next_strength` or later.
+    int64_t horizon(int64_t next_strength) const;
+
+    uint64_t onset_count() const { return onset_count_; }
+
+private:
+    void scan(bool ended);
+    Onset refine(int64_t peak) const;
+
+    double threshold_;
+    int64_t reach_;  // half the max-jump window
+    int64_t lead_;   // half the kurtosis window
+    int64_t dead_time_;
+    int64_t next_allowed_ = INT64_MIN;
+    uint64_t onset_count_ = 0;
+
+    bool in_run_ = false;
+    int64_t run_begin_ = 0;
+    SampleBuffer strength_, kurtosis_;
+    int64_t next_ = 0;           // first sample not yet scanned
+    bool in_excursion_ = false;  // scanning an excursion, or waiting to place its peak
+    bool excursion_over_ = false;
+    int64_t peak_ = 0;
+    bool placed_ = false;        // candidate_ is the pick of peak_
+    Onset candidate_{0, 0.0};
+    std::vector<Onset> found_;
+};
+
+}  // namespace detect
+
+#endif

@@ -1,0 +1,46 @@
+// The detector's options, checked, and what they mean at one sampling rate.
+#ifndef ONSET_DETECT_SETTINGS_H
+#define ONSET_DETECT_SETTINGS_H
+
+#include <cstdint>
+#include <string>
+
+#include "bandpass_design.h"
+#include "onset_detect.h"
+
+namespace detect {
+
+// Why the options cannot make a detector, or "" when they can.
+std::string options_problem(const onset_detect_options &options);
+
+// Why a channel of this rate cannot be processed, or "".
+std::string rate_problem(const onset_detect_options &options, double rate);
+
+// Window widths in samples, odd so that both windows centre on their sample.
+struct Windows {
+    uint32_t kurtosis;
+    uint32_t jump;
+    int64_t dead_time;
+};
+
+// Everything the stages of a channel need at its rate.
+struct RateSettings {
+    RateSettings(const onset_detect_options &options, double rate);
+
+    double rate;
+    BandPass filter;
+    Windows windows;
+    // Longest gap (in samples) that the band-pass bridges; longer ones end
+    // the stretch it filters.
+    int64_t bridge;
+    // Length of the pieces the moving kurtosis and max-jump are computed in.
+    // Pieces start at multiples of it counted from 1970, so that they do not
+    // depend on where the input was cut, nor on where it began.
+    int64_t piece;
+    // A stretch without gaps shorter than this gives no onset strength.
+    uint64_t needed_run() const { return uint64_t{windows.kurtosis} + windows.jump; }
+};
+
+}  // namespace detect
+
+#endif

@@ -1,0 +1,17 @@
+// The tool's three runs: recordings (files, folders or an SDS archive), the
+// built-in synthetic network, and writing that network as an archive.
+#ifndef ONSET_DETECT_TOOL_RUNS_H
+#define ONSET_DETECT_TOOL_RUNS_H
+
+#include "options.h"
+
+namespace tool {
+
+// Each returns the exit status; bad input throws InputError.
+int run_recordings(const Options &options);
+int run_synthetic(const Options &options);
+int write_synthetic(const Options &options);
+
+}  // namespace tool
+
+#endif
