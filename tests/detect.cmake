@@ -1,13 +1,25 @@
-# The multi-station detector's end-to-end tests: its stages on the built-in
-# network, miniSEED round trips, and the program's command line.
+# The detection engine: its stages against direct computations and its C
+# interface on the synthetic network; the command line and its reading of
+# files, folders and archives; and a host written in C.
 if(ONSET_BUILD_TOOLS)
   onset_add_test(test_detect SOURCES
-    detect/test_synthetic.cpp
-    detect/test_miniseed.cpp
+    detect/test_engine.cpp
+    detect/test_stages.cpp
+    detect/test_reading.cpp
     detect/test_command_line.cpp
     detect/mseed_writer.cpp)
-  target_link_libraries(test_detect PRIVATE onset_detect_core)
+  target_link_libraries(test_detect PRIVATE onset_detect_internal onset_detect_tool)
   target_compile_definitions(test_detect PRIVATE
     ONSET_DETECT_PROGRAM="$<TARGET_FILE:onset-detect>")
   add_dependencies(test_detect onset-detect)
 endif()
+
+add_executable(detect_host_c detect/host.c)
+target_link_libraries(detect_host_c PRIVATE onset_detect m)
+target_compile_options(detect_host_c PRIVATE -Werror)
+add_test(NAME detect.host_c COMMAND detect_host_c)
+
+add_test(NAME detect.exports
+  COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:onset_detect>
+          -DEXPECTED=${CMAKE_CURRENT_SOURCE_DIR}/detect/exports.txt
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/check_exports.cmake)

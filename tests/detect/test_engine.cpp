@@ -1,0 +1,176 @@
+// The engine through its C interface on the built-in network: the events,
+// their independence from how the samples are cut, gaps and overlaps, and
+// the calls it refuses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "network_fixture.h"
+
+namespace {
+
+using detect_test::default_network;
+using detect_test::default_options;
+using detect_test::FoundEvent;
+using detect_test::time_of;
+
+TEST(DetectEngine, FindsEveryEventAtItsArrivalsAndNoGlitch)
+{
+    const auto &network = default_network();
+    ASSERT_GE(network.events().size(), 3u);
+    ASSERT_GE(network.glitches().size(), 2u);
+    const auto events = detect_test::detect_whole(network, default_options());
+    // Every station picks every event: 8 picks, each within 4 samples.
+    detect_test::expect_truth(events, network, 8);
+    for (const FoundEvent &event : events) EXPECT_EQ(event.stations, 8);
+    for (const auto &glitch : network.glitches())
+        for (const FoundEvent &event : events)
+            for (const onset_pick &pick : event.picks) EXPECT_GT(std::llabs(pick.time - glitch.time), 1000000);
+
+    // A glitch does make an onset on its own station, an event of one.
+    onset_detect_options single = default_options();
+    single.min_stations = 1;
+    const auto singles = detect_test::detect_whole(network, single);
+    for (const auto &glitch : network.glitches()) {
+        bool picked = false;
+        for (const FoundEvent &event : singles)
+            picked |= event.picks[0].channel == static_cast<int32_t>(glitch.station) &&
+                      std::llabs(event.picks[0].time - glitch.time) < 100000;
+        EXPECT_TRUE(picked) << "glitch on station " << glitch.station;
+    }
+}
+
+TEST(DetectEngine, EventsDoNotDependOnHowTheSamplesAreCut)
+{
+    const auto &network = default_network();
+    const auto whole = detect_test::detect_whole(network, default_options());
+    // Chunks shorter than a sample's kurtosis window, odd sizes, random
+    // sizes with advances between them, and everything at once.
+    for (const size_t chunk : {size_t{1}, size_t{37}, size_t{100}, size_t{4097}, size_t{0}}) {
+        std::mt19937 random(static_cast<unsigned>(chunk));
+        const auto cut = detect_test::detect(network, default_options(),
+                                             [&](onset_detector *d, size_t s, const std::vector<double> &x) {
+                                                 for (size_t i = 0; i < x.size();) {
+                                                     const size_t n = chunk ? chunk : 1 + random() % 30000;
+                                                     const size_t take = std::min(n, x.size() - i);
+                                                     ASSERT_EQ(onset_detector_feed(d, static_cast<int32_t>(s),
+                                                                                   time_of(static_cast<int64_t>(i)),
+                                                                                   x.data() + i, take),
+                                                               0);
+                                                     i += take;
+                                                     if (!chunk && s == 0) onset_detector_advance(d, time_of(0));
+                                                 }
+                                             });
+        EXPECT_TRUE(cut == whole) << "chunks of " << chunk;
+    }
+}
+
+TEST(DetectEngine, OverlapsAreDroppedAndGapsBridgedOrCut)
+{
+    const auto &network = default_network();
+    const auto whole = detect_test::detect_whole(network, default_options());
+    // Every chunk of 1000 samples given again with the next one: the
+    // samples given first are kept, so nothing changes.
+    const auto overlapping = detect_test::detect(
+        network, default_options(), [](onset_detector *d, size_t s, const std::vector<double> &x) {
+            for (size_t i = 0; i < x.size(); i += 1000) {
+                const size_t from = i >= 1000 ? i - 1000 : 0, to = std::min(x.size(), i + 1000);
+                onset_detector_feed(d, static_cast<int32_t>(s), time_of(static_cast<int64_t>(from)), x.data() + from,
+                                    to - from);
+            }
+        });
+    EXPECT_TRUE(overlapping == whole);
+
+    // Station 0 loses 20 s that end 5 s before the second event reaches it,
+    // once as a time jump and once as NaN samples; station 1 loses 3
+    // samples, which the band-pass bridges. The second event is still
+    // picked at station 0.
+    const int64_t arrival = (network.events()[1].arrivals[0] - time_of(0)) / 10000;
+    const int64_t gap_end = arrival - 500, gap_begin = gap_end - 2000;
+    for (const bool as_nan : {false, true}) {
+        const auto gapped = detect_test::detect(
+            network, default_options(), [&](onset_detector *det, size_t s, std::vector<double> x) {
+                const auto feed = [&](int64_t from, int64_t to) {
+                    onset_detector_feed(det, static_cast<int32_t>(s), time_of(from), x.data() + from,
+                                        static_cast<size_t>(to - from));
+                };
+                const int64_t n = static_cast<int64_t>(x.size());
+                if (s == 1) std::fill(x.begin() + 9000, x.begin() + 9003, std::numeric_limits<double>::quiet_NaN());
+                if (s != 0) return feed(0, n);
+                if (as_nan) {
+                    std::fill(x.begin() + gap_begin, x.begin() + gap_end, std::numeric_limits<double>::quiet_NaN());
+                    return feed(0, n);
+                }
+                feed(0, gap_begin);
+                feed(gap_end, n);
+            });
+        detect_test::expect_truth(gapped, network, 8);
+        ASSERT_EQ(gapped.size(), whole.size());
+        EXPECT_EQ(gapped[1].picks[0].channel, 0);
+    }
+}
+
+TEST(DetectEngine, StationCountAndToleranceGovernEvents)
+{
+    const auto &network = default_network();
+    onset_detect_options options = default_options();
+    options.min_stations = 9;  // more than the network has
+    EXPECT_TRUE(detect_test::detect_whole(network, options).empty());
+
+    // A tolerance shorter than the moveout splits each event.
+    options.min_stations = 1;
+    options.tolerance = 0.05;
+    const auto split = detect_test::detect_whole(network, options);
+    EXPECT_GT(split.size(), network.events().size() + network.glitches().size());
+    for (const FoundEvent &event : split)
+        for (const onset_pick &pick : event.picks) EXPECT_LE(std::llabs(pick.time - event.picks.front().time), 50000);
+}
+
+TEST(DetectEngine, RefusesWhatItCannotDoAndReportsChannels)
+{
+    onset_detect_options options = default_options();
+    char message[128];
+    options.fmin = 30.0;
+    EXPECT_EQ(onset_detector_create(&options, message, sizeof message), nullptr);
+    EXPECT_NE(std::string(message).find("fmin"), std::string::npos) << message;
+    options = default_options();
+    options.tolerance = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(onset_detector_create(&options, message, sizeof message), nullptr);
+
+    options = default_options();
+    onset_detector *d = onset_detector_create(&options, nullptr, 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(onset_detector_add_channel(d, "XX.A..HHZ", 100.0), 0);
+    EXPECT_EQ(onset_detector_add_channel(d, "XX.A..HHZ", 100.0), ONSET_DETECT_INVALID);
+    EXPECT_EQ(onset_detector_add_channel(d, "XX.B..BHZ", 40.0), ONSET_DETECT_RATE);
+    EXPECT_NE(std::string(onset_detector_message(d)).find("Nyquist"), std::string::npos);
+    EXPECT_EQ(onset_detector_add_channel(d, "XX.C..HHZ", 0.0), ONSET_DETECT_INVALID);
+    EXPECT_EQ(onset_detector_feed(d, 1, 0, nullptr, 0), ONSET_DETECT_INVALID);
+
+    // 300 samples with one infinity, a gap of 50, then 200 with one
+    // infinity, then 200 of which 100 overlap.
+    std::vector<double> x(300, 1.0);
+    x[10] = std::numeric_limits<double>::infinity();
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(0), x.data(), 300), 0);
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(350), x.data(), 200), 0);
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(450), x.data(), 200), 0);
+    onset_channel_report report;
+    ASSERT_EQ(onset_detector_channel_report(d, 0, &report), 0);
+    EXPECT_EQ(report.samples, 299u + 199u + 100u);
+    EXPECT_EQ(report.missing, 1u + 50u + 1u);
+    EXPECT_EQ(report.overlapped, 100u);
+    EXPECT_EQ(report.longest_run, 189u + 100u);
+    EXPECT_EQ(report.needed_run, 202u);
+    EXPECT_EQ(onset_detector_channel_report(d, 5, &report), ONSET_DETECT_INVALID);
+
+    ASSERT_EQ(onset_detector_flush(d), 0);
+    EXPECT_EQ(onset_detector_feed(d, 0, time_of(900), x.data(), 1), ONSET_DETECT_FINISHED);
+    EXPECT_EQ(onset_detector_add_channel(d, "XX.D..HHZ", 100.0), ONSET_DETECT_FINISHED);
+    onset_event event;
+    EXPECT_EQ(onset_detector_next_event(d, &event), 0);
+    onset_detector_destroy(d);
+}
+
+}  // namespace

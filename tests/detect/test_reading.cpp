@@ -1,0 +1,170 @@
+// Reading recordings: miniSEED files and folders, SDS archives across day
+// boundaries, channel and time selection, and channels that cannot be used.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "command_fixture.h"
+#include "mseed_writer.h"
+#include "network_fixture.h"
+
+namespace {
+
+using detect_test::Segment;
+
+class DetectReading : public detect_test::CommandLine {
+protected:
+    // Samples [begin, end) of a station of the default network, moved in
+    // time by `shift` microseconds, at every `step`-th sample.
+    static Segment stretch(size_t station, int64_t begin, int64_t end, int64_t shift = 0, int64_t step = 1)
+    {
+        const auto &network = detect_test::default_network();
+        Segment s{"XX", network.ids()[station].substr(3, 3), "", "HHZ", detect_test::time_of(begin) + shift,
+                  100.0 / static_cast<double>(step), {}};
+        const std::vector<double> all = network.samples(station, begin, end - begin);
+        for (size_t i = 0; i < all.size(); i += static_cast<size_t>(step)) s.samples.push_back(all[i]);
+        return s;
+    }
+    // The events part of the default run's output.
+    std::string default_events() const
+    {
+        const auto r = run("");
+        return r.out.substr(0, r.out.find("\n\n") + 1);
+    }
+    std::string sds_file(const std::string &station, int day) const
+    {
+        const std::string folder = folder_.file("sds/2024/XX/" + station + "/HHZ.D");
+        std::filesystem::create_directories(folder);
+        char name[64];
+        std::snprintf(name, sizeof name, "/XX.%s..HHZ.D.2024.%03d", station.c_str(), day);
+        return folder + name;
+    }
+};
+
+TEST_F(DetectReading, FilesAndFoldersGiveTheEventsOfTheNetwork)
+{
+    // Each station in its own file, given in reverse order, station 0 in two
+    // records written later one first; a folder of them reads the same.
+    const auto &network = detect_test::default_network();
+    std::string files;
+    std::filesystem::create_directories(folder_.file("net/deeper"));
+    for (size_t s = 8; s-- > 0;) {
+        const std::string file = folder_.file((s < 4 ? "net/deeper/" : "net/") + std::to_string(s) + ".mseed");
+        if (s == 0)
+            detect_test::write_segments(file, {stretch(0, 10000, network.length()), stretch(0, 0, 10000)});
+        else
+            detect_test::write_segments(file, {stretch(s, 0, network.length())});
+        files += " " + file;
+    }
+    const auto from_files = run("--quiet" + files);
+    ASSERT_EQ(from_files.status, 0) << from_files.err;
+    EXPECT_EQ(from_files.out, default_events());
+    EXPECT_EQ(run(folder_.file("net")).out, from_files.out);
+
+    // Stations 4..7 kept at 50 Hz (every other sample: the band ends below
+    // their Nyquist frequency of 25 Hz), all in one file: every event is
+    // still found on 7 stations or more.
+    std::vector<Segment> mixed;
+    for (size_t s = 0; s < 8; ++s) mixed.push_back(stretch(s, 0, network.length(), 0, s >= 4 ? 2 : 1));
+    detect_test::write_segments(folder_.file("mixed.mseed"), mixed);
+    const auto slow = run("--csv " + folder_.file("mixed.mseed"));
+    ASSERT_EQ(slow.status, 0) << slow.err;
+    EXPECT_NE(slow.out.find("\n5,"), std::string::npos) << slow.out;
+    EXPECT_EQ(slow.out.find("\n6,"), std::string::npos) << slow.out;
+}
+
+TEST_F(DetectReading, ArchiveDaysJoinAcrossMidnightWithGapsAndOverlaps)
+{
+    // The network moved to end 100 s after midnight: day 1's files run 3 s
+    // into day 2 and day 2's begin 2 s before midnight; station 2 loses 40
+    // samples. The same samples as plain files give the same events.
+    const auto &network = detect_test::default_network();
+    const int64_t shift = 86400LL * 1000000 - 200LL * 1000000, midnight = 20000;
+    std::string plain;
+    for (size_t s = 0; s < 8; ++s) {
+        const std::string station = network.ids()[s].substr(3, 3);
+        std::vector<Segment> day1{stretch(s, 0, midnight + 300, shift)};
+        std::vector<Segment> day2{stretch(s, midnight - 200, network.length(), shift)};
+        if (s == 2) {
+            day2 = {stretch(s, midnight - 200, 24000, shift), stretch(s, 24040, network.length(), shift)};
+            detect_test::write_segments(folder_.file("plain2.mseed"),
+                                        {stretch(s, 0, 24000, shift), stretch(s, 24040, network.length(), shift)});
+        } else {
+            detect_test::write_segments(folder_.file("plain" + std::to_string(s) + ".mseed"),
+                                        {stretch(s, 0, network.length(), shift)});
+        }
+        detect_test::write_segments(sds_file(station, 1), day1);
+        detect_test::write_segments(sds_file(station, 2), day2);
+        plain += " " + folder_.file("plain" + std::to_string(s) + ".mseed");
+    }
+    const auto archive = run("--csv --sds " + folder_.file("sds"));
+    ASSERT_EQ(archive.status, 0) << archive.err;
+    EXPECT_EQ(archive.err, "");
+    EXPECT_EQ(archive.out, run("--csv" + plain).out);
+    EXPECT_EQ(detect_test::count_lines(archive.out), 1u + 5 * 8);
+
+    // Channels by pattern, and time limits.
+    const auto some = run("--csv --sds " + folder_.file("sds") + " --channels 'XX.S0[1-4]..HHZ,*.S08.*'");
+    ASSERT_EQ(some.status, 0) << some.err;
+    EXPECT_EQ(detect_test::count_lines(some.out), 1u + 5 * 5);
+    for (const char *absent : {"S05", "S06", "S07"}) EXPECT_EQ(some.out.find(absent), std::string::npos);
+    const auto second_day = run("--sds " + folder_.file("sds") + " --start 2024-01-02");
+    ASSERT_EQ(second_day.status, 0) << second_day.err;
+    const auto first_day = run("--sds " + folder_.file("sds") + " --end 2024-01-02T00:00:00Z");
+    EXPECT_EQ(detect_test::count_lines(first_day.out) + detect_test::count_lines(second_day.out), 5u);
+    EXPECT_EQ(first_day.out.find("2024-01-02"), std::string::npos);
+    EXPECT_EQ(second_day.out.find("2024-01-01"), std::string::npos);
+}
+
+TEST_F(DetectReading, UnusableChannelsAreLeftOutWithOneWarningEach)
+{
+    const auto &network = detect_test::default_network();
+    std::vector<Segment> good;
+    for (size_t s = 0; s < 8; ++s) good.push_back(stretch(s, 0, network.length()));
+    detect_test::write_segments(folder_.file("good.mseed"), good);
+    const int64_t t0 = detect_test::time_of(0);
+    detect_test::write_segments(
+        folder_.file("bad.mseed"),
+        {{"XX", "SHORT", "", "HHZ", t0, 100.0, std::vector<double>(150, 1.0)},
+         {"XX", "SLOW", "", "BHZ", t0, 40.0, std::vector<double>(4000, 1.0)},
+         {"XX", "NAN", "", "HHZ", t0, 100.0, std::vector<double>(6000, std::numeric_limits<double>::quiet_NaN())},
+         {"XX", "LOG", "", "LOG", t0, 0.0, {}, "clock locked\n"}});
+    // A file whose last record is cut short.
+    detect_test::write_segments(folder_.file("cut.mseed"), {{"XX", "CUT", "", "HHZ", t0, 100.0, std::vector<double>(200, 2.0)}});
+    std::filesystem::resize_file(folder_.file("cut.mseed"), std::filesystem::file_size(folder_.file("cut.mseed")) - 100);
+    std::ofstream(folder_.file("notes.txt")) << std::string(5000, 'x') << "\n";
+
+    const auto r = run("--csv " + folder_.file("good.mseed") + " " + folder_.file("bad.mseed") + " " +
+                       folder_.file("cut.mseed") + " " + folder_.file("notes.txt"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(detect_test::count_lines(r.out), 1u + 5 * 8);
+    for (const char *named : {"XX.SHORT..HHZ left out: its longest stretch without gaps has 150 samples",
+                              "XX.SLOW..BHZ left out: fmax 20 Hz is not below its Nyquist frequency 20 Hz",
+                              "XX.NAN..HHZ left out: all its samples are gaps", "XX.LOG..LOG left out: a text (log) channel",
+                              "cut.mseed': its last record is cut short", "notes.txt' left out: not a miniSEED file"})
+        EXPECT_NE(r.err.find(named), std::string::npos) << named << "\nsaid:\n" << r.err;
+    EXPECT_EQ(detect_test::count_lines(r.err), 7u) << r.err;  // XX.CUT..HHZ is too short as well
+
+    // Nothing usable: status 2, and it says so.
+    const auto none = run(folder_.file("bad.mseed"));
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("\nonset-detect: no usable channel in the input\n"), std::string::npos) << none.err;
+    const auto two = run(folder_.file("good.mseed") + " --channels 'XX.S01.*,XX.S02.*'");
+    EXPECT_EQ(two.status, 0);
+    EXPECT_NE(two.err.find("2 usable stations, fewer than --min-stations 3"), std::string::npos) << two.err;
+}
+
+TEST_F(DetectReading, WrittenArchiveGivesTheDefaultEvents)
+{
+    const std::string root = folder_.file("made/here");  // the folders do not exist yet
+    const auto written = run("--write-synthetic " + root);
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_NE(written.out.find("/2024/XX/S01/HHZ.D/XX.S01..HHZ.D.2024.001\n"), std::string::npos) << written.out;
+    EXPECT_EQ(run("--sds " + root).out, default_events());
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+// The engine's stages against direct computations: the band-pass with its
+// gaps and edges, the strength in pieces, the picker, and the grouping in
+// blocks against one call over everything.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "bandpass_stream.h"
+#include "event_grouping.h"
+#include "onset.h"
+#include "onset_picker.h"
+#include "settings.h"
+#include "strength_stream.h"
+
+namespace {
+
+const double nan = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<double> noise(size_t n, unsigned seed)
+{
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> normal;
+    std::vector<double> x(n);
+    for (double &v : x) v = normal(random);
+    return x;
+}
+
+// Collects what a stage gives, NaN-padded by index from 0.
+struct Collected final : detect::FilteredSink, detect::StrengthSink {
+    std::vector<double> values, kurtosis;
+    int ends = 0;
+    void put(int64_t first, const double *v, const double *k, size_t n)
+    {
+        const size_t end = static_cast<size_t>(first) + n;
+        if (values.size() < end) values.resize(end, nan), kurtosis.resize(end, nan);
+        std::copy(v, v + n, values.begin() + first);
+        if (k) std::copy(k, k + n, kurtosis.begin() + first);
+    }
+    void filtered(int64_t first, const double *v, size_t n) override { put(first, v, nullptr, n); }
+    void segment_end() override { ++ends; }
+    void strength(int64_t first, const double *s, const double *k, size_t n) override { put(first, s, k, n); }
+    void run_end() override { ++ends; }
+};
+
+onset_detect_options defaults()
+{
+    onset_detect_options options;
+    onset_detect_defaults(&options);
+    return options;
+}
+
+TEST(DetectBandPass, MatchesDirectCorrelationWithBridgesEdgesAndBreaks)
+{
+    // A short gap is bridged by a line; a gap longer than the filter ends
+    // the segment, and each segment is held at its edge samples.
+    const detect::RateSettings settings(defaults(), 100.0);
+    const detect::BandPass &filter = settings.filter;
+    const int64_t n = 150001, short_begin = 70000, short_end = 70040, long_begin = 100000;
+    const int64_t long_end = long_begin + settings.bridge + 1;
+    std::vector<double> x = noise(static_cast<size_t>(n), 7);
+    Collected out;
+    detect::BandPassStream stream(filter, settings.bridge);
+    for (int64_t i = 0; i < n; ++i) {
+        if ((i >= short_begin && i < short_end) || (i >= long_begin && i < long_end)) continue;
+        stream.take(i, x[static_cast<size_t>(i)], out);
+        if (i % 9973 == 0) stream.compute(false, out);
+    }
+    stream.end_segment(out);
+    EXPECT_EQ(out.ends, 2);
+
+    // Input sample i for an output of the segment before the long gap or after.
+    const auto input = [&](int64_t i, bool later) {
+        const int64_t lo = later ? long_end : 0, hi = later ? n - 1 : long_begin - 1;
+        i = std::clamp(i, lo, hi);
+        if (i < short_begin || i >= short_end) return x[static_cast<size_t>(i)];
+        const double a = x[short_begin - 1], b = x[short_end];
+        return a + (b - a) * (static_cast<double>(i - (short_begin - 1)) / static_cast<double>(short_end - short_begin + 1));
+    };
+    for (int64_t i = 0; i < n; i += (i % 65536 < 200 || std::abs(i - long_begin) < 300) ? 1 : 97) {
+        const bool gap = (i >= short_begin && i < short_end) || (i >= long_begin && i < long_end);
+        if (gap) {
+            if (i < long_begin) { ASSERT_TRUE(std::isnan(out.values[static_cast<size_t>(i)])) << i; }
+            continue;
+        }
+        double sum = 0.0;
+        for (size_t k = 0; k < filter.kernel.size(); ++k)
+            sum += filter.kernel[k] * input(i + static_cast<int64_t>(k) - filter.center, i >= long_end);
+        ASSERT_NEAR(out.values[static_cast<size_t>(i)], sum, 1e-9) << "sample " << i;
+    }
+}
+
+TEST(DetectBandPass, PassesTheBandAndDampsOutside)
+{
+    const double rate = 100.0;
+    const detect::BandPass filter = detect::make_bandpass(rate, 2.0, 20.0, 4);
+    EXPECT_EQ(filter.kernel.size() % 2, 1u);
+    EXPECT_NEAR(static_cast<double>(filter.kernel.size()), detect::bandpass_length(rate, 2.0, 20.0, 4), 2.0);
+    // From half an octave above fmax down to fmin at least.
+    const detect::Ladder ladder = detect::scale_ladder(rate, 2.0, 20.0, 4);
+    EXPECT_NEAR(ladder.first, detect::scale_for_frequency(rate, 20.0 * std::sqrt(2.0)), 1e-12);
+    const double widest = ladder.first * std::exp2((ladder.count - 1.0) / 4.0);
+    EXPECT_GE(widest, detect::scale_for_frequency(rate, 2.0));
+    EXPECT_LT(widest, detect::scale_for_frequency(rate, 2.0 / std::exp2(0.25)));
+    for (double f = 2.0; f <= 20.0; f *= 1.25) {
+        const double gain = detect::bandpass_gain(filter, rate, f);
+        EXPECT_GT(gain, 0.65) << f << " Hz";
+        EXPECT_LT(gain, 1.3) << f << " Hz";
+    }
+    EXPECT_LT(detect::bandpass_gain(filter, rate, 0.3), 0.1);
+    EXPECT_LT(detect::bandpass_gain(filter, rate, 49.0), 0.2);
+    EXPECT_LT(detect::bandpass_gain(filter, rate, 0.0), 1e-4);  // next to no offset passes
+}
+
+// The strength of one run from pieces equals the max-jump, by a direct
+// scan, of the kurtosis of the whole run in one library call (up to the
+// rounding of the running sums), over [h, n - h).
+TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
+{
+    onset_detect_options options = defaults();
+    options.kurtosis_window = 0.51;
+    options.jump_window = 0.31;
+    const detect::RateSettings settings(options, 100.0);
+    const int64_t first = 5 * settings.piece - 777, n = 3 * settings.piece + 1234;
+    std::vector<double> x = noise(static_cast<size_t>(n), 11);
+    for (int64_t i = 20000; i < 20100; ++i) x[static_cast<size_t>(i)] *= 30.0;
+    Collected out;
+    detect::StrengthStream stream(settings, out);
+    for (int64_t i = 0; i < n;) {
+        const int64_t take = std::min<int64_t>(n - i, 1 + (i * 7919) % 5000);
+        stream.filtered(first + i, x.data() + i, static_cast<size_t>(take));
+        i += take;
+    }
+    stream.segment_end();
+    ASSERT_EQ(out.ends, 1);
+
+    const int64_t h = settings.windows.kurtosis / 2, j = settings.windows.jump / 2;
+    std::vector<double> kurtosis(static_cast<size_t>(n));
+    trace_movkurtosis(kurtosis.data(), x.data(), static_cast<uint32_t>(n), settings.windows.kurtosis);
+    ASSERT_EQ(out.values.size(), static_cast<size_t>(first + n - h));
+    for (int64_t i = h; i < n - h; ++i) {
+        const int64_t lo = std::max(h, i - j), hi = std::min(n - h - 1, i + j);
+        int64_t low = lo, high = lo;
+        for (int64_t k = lo; k <= hi; ++k) {
+            if (kurtosis[static_cast<size_t>(k)] < kurtosis[static_cast<size_t>(low)]) low = k;
+            if (kurtosis[static_cast<size_t>(k)] > kurtosis[static_cast<size_t>(high)]) high = k;
+        }
+        const double jump = high > low ? kurtosis[static_cast<size_t>(high)] - kurtosis[static_cast<size_t>(low)]
+                                       : kurtosis[static_cast<size_t>(low)] - kurtosis[static_cast<size_t>(high)];
+        const size_t at = static_cast<size_t>(first + i);
+        ASSERT_NEAR(out.kurtosis[at], kurtosis[static_cast<size_t>(i)], 1e-9) << i;
+        ASSERT_NEAR(out.values[at], jump, 1e-9) << i;
+    }
+    EXPECT_TRUE(std::isnan(out.values[static_cast<size_t>(first + h - 1)]));
+
+    // A run shorter than both windows gives nothing.
+    Collected none;
+    detect::StrengthStream short_run(settings, none);
+    short_run.filtered(0, x.data(), settings.needed_run() - 1);
+    short_run.filtered(static_cast<int64_t>(settings.needed_run()) - 1, &nan, 1);
+    EXPECT_TRUE(none.values.empty());
+    EXPECT_EQ(none.ends, 0);
+}
+
+TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
+{
+    // Three excursions above the threshold, the second 1 s after the first
+    // and stronger, the third 6 s later: the dead time (2 s) keeps the first
+    // of the close pair.
+    const detect::RateSettings settings(defaults(), 100.0);  // windows 101, 101, dead time 200
+    std::vector<double> strength(2000, 0.5), kurtosis(2000, 3.0);
+    for (size_t i = 300; i < 360; ++i) kurtosis[i] = 23.0;
+    for (size_t i = 250; i < 340; ++i) strength[i] = 20.0;
+    for (size_t i = 350; i < 420; ++i) strength[i] = 25.0;
+    for (size_t i = 900; i < 950; ++i) strength[i] = 9.0;
+    for (const size_t step : {size_t{1}, size_t{13}, size_t{2000}}) {
+        detect::OnsetPicker picker(settings, 8.0);
+        for (size_t i = 0; i < strength.size(); i += step) {
+            const size_t n = std::min(step, strength.size() - i);
+            picker.strength(static_cast<int64_t>(i), strength.data() + i, kurtosis.data() + i, n);
+        }
+        picker.run_end();
+        const auto onsets = picker.take_onsets();
+        ASSERT_EQ(onsets.size(), 2u) << step;
+        EXPECT_EQ(onsets[0].index, 300 + 50);  // the rise, plus half a kurtosis window
+        EXPECT_EQ(onsets[0].strength, 20.0);
+        EXPECT_EQ(onsets[1].strength, 9.0);
+    }
+}
+
+// Blocks cut at quiet spans group exactly as one call of the library over
+// every onset, whatever horizons the grouping is asked at.
+TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
+{
+    std::mt19937_64 random(5);
+    const int channels = 12;
+    std::vector<detect::TimedOnset> onsets;
+    std::vector<std::vector<int64_t>> by_channel(channels);
+    for (int cluster = 0; cluster < 300; ++cluster) {
+        const int64_t centre = 1'000'000'000 + cluster * static_cast<int64_t>(random() % 9'000'000 + 1'000'000);
+        for (int c = 0; c < channels; ++c)
+            if (random() % 3 != 0) {
+                const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
+                if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
+                by_channel[c].push_back(t);
+                onsets.push_back({t, c, static_cast<double>(c)});
+            }
+    }
+    std::vector<int32_t> rank(channels), station(channels);
+    for (int c = 0; c < channels; ++c) rank[c] = channels - 1 - c, station[c] = c / 2;
+    detect::EventGrouping grouping(2.0, 2);
+    grouping.set_channels(rank, station);
+    std::deque<detect::Event> events;
+    // Batches in time order, each shuffled; the horizon is the next batch's
+    // first onset.
+    std::sort(onsets.begin(), onsets.end(), [](const auto &a, const auto &b) { return a.time < b.time; });
+    for (size_t i = 0; i < onsets.size(); i += 100) {
+        const size_t end = std::min(onsets.size(), i + 100);
+        std::vector<detect::TimedOnset> batch(onsets.begin() + static_cast<long>(i), onsets.begin() + static_cast<long>(end));
+        std::shuffle(batch.begin(), batch.end(), random);
+        grouping.add(batch);
+        if (end < onsets.size()) grouping.group(onsets[end].time, events);
+    }
+    grouping.group(std::numeric_limits<int64_t>::max(), events);
+    EXPECT_EQ(grouping.pending(), 0u);
+
+    // One call: traces in rank order, times from one origin.
+    std::vector<std::vector<Pick>> picks(channels);
+    std::vector<int> channel_of(channels);
+    for (int c = 0; c < channels; ++c) channel_of[rank[c]] = c;
+    for (int r = 0; r < channels; ++r)
+        for (int64_t t : by_channel[channel_of[r]]) {
+            Pick p{};
+            p.time = static_cast<double>(t - 1'000'000'000) * 1e-6;
+            picks[r].push_back(p);
+        }
+    std::vector<const Pick *> arrays;
+    std::vector<int32_t> counts;
+    std::vector<std::vector<uint8_t>> taken(channels);
+    std::vector<uint8_t *> taken_arrays;
+    for (int r = 0; r < channels; ++r) {
+        arrays.push_back(picks[r].data());
+        counts.push_back(static_cast<int32_t>(picks[r].size()));
+        taken[r].assign(picks[r].size(), 0);
+        taken_arrays.push_back(taken[r].data());
+    }
+    std::vector<double> tolerances(channels, 2.0);
+    std::vector<const Pick *> members(onsets.size() * channels);
+    std::vector<int32_t> member_traces(onsets.size() * channels), sizes(onsets.size());
+    const CaptureSet set{members.data(), member_traces.data(), sizes.data(), channels};
+    const int32_t found = captures(&set, arrays.data(), counts.data(), tolerances.data(), taken_arrays.data());
+    std::vector<std::vector<int64_t>> expected;
+    for (int32_t g = 0; g < found; ++g) {
+        std::vector<int64_t> times;
+        std::vector<int> stations;
+        for (int32_t s = 0; s < sizes[g]; ++s) {
+            const size_t slot = static_cast<size_t>(g) * channels + static_cast<size_t>(s);
+            const int r = member_traces[slot];
+            times.push_back(by_channel[channel_of[r]][static_cast<size_t>(members[slot] - picks[r].data())]);
+            stations.push_back(station[channel_of[r]]);
+        }
+        std::sort(stations.begin(), stations.end());
+        if (std::unique(stations.begin(), stations.end()) - stations.begin() >= 2) expected.push_back(times);
+    }
+    std::sort(expected.begin(), expected.end(), [](const auto &a, const auto &b) {
+        return *std::min_element(a.begin(), a.end()) < *std::min_element(b.begin(), b.end());
+    });
+    ASSERT_EQ(events.size(), expected.size());
+    for (size_t e = 0; e < events.size(); ++e) {
+        std::vector<int64_t> times;
+        for (const onset_pick &p : events[e].picks) times.push_back(p.time);
+        EXPECT_EQ(times, expected[e]) << "event " << e;
+        EXPECT_EQ(events[e].earliest, *std::min_element(times.begin(), times.end()));
+    }
+}
+
+}  // namespace
