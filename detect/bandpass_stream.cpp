@@ -53,7 +53,9 @@ void BandPassStream::compute(bool all, FilteredSink &sink)
     const int64_t count = prepared_.end() - half_ - next_output_;
     if (count <= 0 || (!all && count < minimum_batch)) return;
 
-    outputs_.resize(static_cast<size_t>(count));
+    // Scratch of the calling thread, shared by the channels it serves.
+    thread_local std::vector<double> outputs;
+    outputs.resize(static_cast<size_t>(count));
     const int64_t blocks = (count + block_outputs - 1) / block_outputs;
     const double *input = prepared_.at(next_output_ - half_);
 #pragma omp parallel if (blocks > 1 && !omp_in_parallel())
@@ -69,14 +71,14 @@ void BandPassStream::compute(bool all, FilteredSink &sink)
             scratch.resize(static_cast<size_t>(span));
             cdotx_dd(scratch.data(), input + begin, static_cast<uint32_t>(span), filter_.kernel.data(),
                      static_cast<uint32_t>(kernel_length), 0, 1);
-            std::memcpy(outputs_.data() + begin, scratch.data(), static_cast<size_t>(end - begin) * sizeof(double));
+            std::memcpy(outputs.data() + begin, scratch.data(), static_cast<size_t>(end - begin) * sizeof(double));
         }
     }
     const int64_t end = next_output_ + count;
     while (!gaps_.empty() && gaps_.front().begin < end) {
         Gap &gap = gaps_.front();
         for (int64_t i = gap.begin; i < std::min(gap.end, end); ++i)
-            outputs_[static_cast<size_t>(i - next_output_)] = std::numeric_limits<double>::quiet_NaN();
+            outputs[static_cast<size_t>(i - next_output_)] = std::numeric_limits<double>::quiet_NaN();
         if (gap.end > end) {
             gap.begin = end;
             break;
@@ -86,7 +88,7 @@ void BandPassStream::compute(bool all, FilteredSink &sink)
     const int64_t first = next_output_;
     next_output_ = end;
     prepared_.drop_before(next_output_ - half_);
-    sink.filtered(first, outputs_.data(), static_cast<size_t>(count));
+    sink.filtered(first, outputs.data(), static_cast<size_t>(count));
 }
 
 void BandPassStream::end_segment(FilteredSink &sink)

@@ -65,7 +65,6 @@ private:
     int64_t next_output_ = 0;  // first output not yet given
     SampleBuffer prepared_;    // filter input from next_output_ - half_ on
     std::deque<Gap> gaps_;     // bridged gaps at or after next_output_
-    std::vector<double> outputs_;
 };
 
 }  // namespace detect

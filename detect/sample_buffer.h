@@ -21,6 +21,7 @@ public:
         data_.clear();
         head_ = 0;
         begin_ = first;
+        release();
     }
     void push(double value) { data_.push_back(value); }
     void append(const double *values, size_t count) { data_.insert(data_.end(), values, values + count); }
@@ -43,13 +44,22 @@ public:
         }
         head_ += static_cast<size_t>(index - begin_);
         begin_ = index;
-        if (head_ >= 4096 && head_ * 2 >= data_.size()) {
+        if (head_ >= 256 && head_ * 2 >= data_.size()) {
             data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
             head_ = 0;
+            release();
         }
     }
 
 private:
+    // A channel keeps only its look-back: storage left over from a large
+    // chunk goes back, or a network of many channels would hold one chunk
+    // of each.
+    void release()
+    {
+        if (data_.capacity() > 2 * data_.size() + 1024) std::vector<double>(data_).swap(data_);
+    }
+
     size_t position(int64_t index) const { return head_ + static_cast<size_t>(index - begin_); }
 
     std::vector<double> data_;

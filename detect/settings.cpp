@@ -85,7 +85,7 @@ RateSettings::RateSettings(const onset_detect_options &options, double sampling_
     windows = {odd_samples(options.kurtosis_window, rate), odd_samples(jump_seconds, rate),
                static_cast<int64_t>(std::min(std::round(options.dead_time * rate), 1e15))};
     bridge = static_cast<int64_t>(filter.kernel.size());
-    piece = power_of_two_at_least(std::max<int64_t>(int64_t{1} << 14, 4 * int64_t{windows.kurtosis}));
+    piece = power_of_two_at_least(std::max<int64_t>(2048, 8 * int64_t{windows.kurtosis}));
 }
 
 }  // namespace detect

@@ -132,6 +132,14 @@ void StrengthStream::compute(bool ended)
     kurtosis_.drop_before(next_strength_ - jump_half_);
 }
 
+namespace {
+
+// Outputs of the library's batches: scratch of the calling thread, shared
+// by the channels it serves.
+thread_local std::vector<double> outputs;
+
+}  // namespace
+
 void StrengthStream::moving_kurtosis(const std::vector<Piece> &pieces)
 {
     std::vector<int64_t> begins, ends;
@@ -139,14 +147,14 @@ void StrengthStream::moving_kurtosis(const std::vector<Piece> &pieces)
         begins.push_back(p.input_begin);
         ends.push_back(p.input_end);
     }
-    run_batch(movkurtosis, filtered_, begins, ends, settings_.windows.kurtosis, outputs_);
+    run_batch(movkurtosis, filtered_, begins, ends, settings_.windows.kurtosis, outputs);
     // Only the full windows, from half a window into the run, are kept.
     size_t offset = 0;
     const int64_t first_kept = run_begin_ + kurtosis_half_;
     for (const Piece &p : pieces) {
         const int64_t from = std::max(p.keep_begin, first_kept);
         if (from < p.keep_end)
-            kurtosis_.append(outputs_.data() + offset + (from - p.input_begin), static_cast<size_t>(p.keep_end - from));
+            kurtosis_.append(outputs.data() + offset + (from - p.input_begin), static_cast<size_t>(p.keep_end - from));
         offset += static_cast<size_t>(p.input_end - p.input_begin);
     }
 }
@@ -158,10 +166,10 @@ void StrengthStream::strength_pieces(const std::vector<Piece> &pieces)
         begins.push_back(p.input_begin);
         ends.push_back(p.input_end);
     }
-    run_batch(movjumps, kurtosis_, begins, ends, settings_.windows.jump, outputs_);
+    run_batch(movjumps, kurtosis_, begins, ends, settings_.windows.jump, outputs);
     size_t offset = 0;
     for (const Piece &p : pieces) {
-        sink_.strength(p.keep_begin, outputs_.data() + offset + (p.keep_begin - p.input_begin),
+        sink_.strength(p.keep_begin, outputs.data() + offset + (p.keep_begin - p.input_begin),
                        kurtosis_.at(p.keep_begin), static_cast<size_t>(p.keep_end - p.keep_begin));
         offset += static_cast<size_t>(p.input_end - p.input_begin);
     }

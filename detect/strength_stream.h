@@ -64,7 +64,6 @@ private:
     int64_t next_strength_ = 0;  // first strength output not computed
     SampleBuffer filtered_;      // from next_kurtosis_ - half a window on
     SampleBuffer kurtosis_;      // from next_strength_ - half a jump window on
-    std::vector<double> outputs_;
 };
 
 }  // namespace detect

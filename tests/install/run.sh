@@ -47,4 +47,11 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 "$cc" -std=c99 -Wall -Werror "$here/host/host.c" -o "$work/pkg-config-host" \
   $(pkg-config --cflags --libs onset) -Wl,-rpath,"$(pkg-config --variable=libdir onset)"
 check_loads_installed "$work/pkg-config-host"
+
+# 3. The detection engine and its command line.
+[[ -f "$prefix/include/onset_detect.h" && -L "$libdir/libonset-detect.so.1" ]] || fail "engine not installed"
+[[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --version)" == "onset-detect 1."* ]] \
+  || fail "the installed onset-detect does not run"
+env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --quiet | grep -q "recall 5/5" \
+  || fail "the installed onset-detect does not find the synthetic events"
 echo "install test passed"
