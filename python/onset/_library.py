@@ -4,8 +4,13 @@ import ctypes
 import os
 from pathlib import Path
 
+from ._version import __version__
+
 _PACKAGE_DIR = Path(__file__).resolve().parent
-_SONAME = "libonset.so.1"
+# The library's SONAME carries its major version; a package that knows no
+# version (see _version.py) asks for the development link instead.
+_MAJOR = __version__.split(".")[0]
+_SONAME = f"libonset.so.{_MAJOR}" if _MAJOR.isdigit() else "libonset.so"
 
 
 class LibraryNotFoundError(ImportError):

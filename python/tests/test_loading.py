@@ -2,6 +2,7 @@
 
 import ctypes.util
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -72,24 +73,44 @@ def test_error_names_every_place(tmp_path):
         assert place in result.stderr
 
 
+def header_version():
+    """major.minor.patch as include/onset.h defines it, read here on its own."""
+    text = (CHECKOUT / "include" / "onset.h").read_text()
+    return ".".join(re.search(rf"^#define ONSET_VERSION_{part} (\d+)$", text, re.M).group(1)
+                    for part in ("MAJOR", "MINOR", "PATCH"))
+
+
+def test_version_is_the_headers():
+    assert onset.__version__ == header_version()
+    assert onset._library._SONAME == "libonset.so." + header_version().split(".")[0]
+
+
 def test_installed_with_cmake_and_pip(tmp_path):
     prefix = tmp_path / "prefix"
     subprocess.run(["cmake", "--install", str(BUILD_DIR), "--prefix", str(prefix)],
                    check=True, capture_output=True, timeout=120)
-    source = tmp_path / "source"  # pip builds in the source folder: keep the checkout clean
-    source.mkdir()
-    shutil.copy(PYTHON_DIR / "pyproject.toml", source)
+    # pip builds in the source folder: a copy keeps the checkout clean. The
+    # build reads the version from the header, one folder up as in the checkout.
+    source = tmp_path / "source" / "python"
+    source.mkdir(parents=True)
+    for name in ("pyproject.toml", "setup.py"):
+        shutil.copy(PYTHON_DIR / name, source)
     copy_package(source)
+    (source.parent / "include").mkdir()
+    shutil.copy(CHECKOUT / "include" / "onset.h", source.parent / "include")
     subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation",
                     "--no-index", "--no-deps", "--prefix", str(prefix), str(source)],
                    check=True, capture_output=True, timeout=300)
     [package] = [p.parent for p in prefix.glob("**/onset/__init__.py")]
-    result = run(SHOW_PATH + "; print(onset.max_jump([1.0, 3.0, 2.0], 2).tolist())",
-                 package.parent, tmp_path)
+    result = run(SHOW_PATH + "; print(onset.max_jump([1.0, 3.0, 2.0], 2).tolist());"
+                 " print(onset.__version__)", package.parent, tmp_path)
     assert result.returncode == 0, result.stderr
-    path, values = result.stdout.split("\n")[:2]
+    path, values, version = result.stdout.split("\n")[:3]
     assert Path(path).resolve().parent == (prefix / "lib").resolve()
     assert values == "[0.0, 2.0, -1.0]"
+    # The installed package has no header beside it: the build wrote the number in.
+    assert version == header_version()
+    assert f'__version__ = "{version}"' in (package / "_version.py").read_text()
 
 
 def test_results_do_not_depend_on_thread_count(tmp_path):
