@@ -168,7 +168,7 @@ ONSET_API void MexicanHatFun_real(double *wavelet, int32_t *center,
                                   double scale);
 
 /* Chains wavelets[1 .. count-1] into the buffer at wavelets[0], samples
- * every wavelet with MexicanHatFun_real and sets wavelet_constant. */
+ * every wavelet as MexicanHatFun_real does and sets wavelet_constant. */
 ONSET_API void FillWaveletFamily(WaveletFamily *family);
 
 /* Circular correlation, decimated. With A the longer operand (N samples, the
