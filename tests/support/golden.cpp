@@ -1,6 +1,8 @@
+// Reading the golden result files, and the loop over their cases.
 #include "golden.h"
 
-#include <cmath>
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -55,6 +57,18 @@ std::vector<GoldenCase> load_golden(const std::string &file, const std::string &
     return cases;
 }
 
+void for_each_golden_case(const std::string &file, const std::string &function,
+                          const std::function<void(const GoldenCase &)> &check)
+{
+    const std::vector<GoldenCase> cases = load_golden(file, function);
+    if (cases.empty())
+        ADD_FAILURE() << file << " holds no case of " << function;
+    for (const GoldenCase &c : cases) {
+        SCOPED_TRACE(file + " line " + std::to_string(c.line));
+        check(c);
+    }
+}
+
 double sample_from_hex(const std::string &bits)
 {
     const std::uint64_t raw = std::stoull(bits, nullptr, 16);
@@ -70,20 +84,6 @@ std::vector<double> samples_from_hex(const std::vector<std::string> &words)
     for (const std::string &w : words)
         samples.push_back(sample_from_hex(w));
     return samples;
-}
-
-std::uint64_t bits_of(double value)
-{
-    std::uint64_t raw;
-    std::memcpy(&raw, &value, sizeof raw);
-    return raw;
-}
-
-bool same_sample(double expected, double actual)
-{
-    if (std::isnan(expected) || std::isnan(actual))
-        return std::isnan(expected) && std::isnan(actual);
-    return bits_of(expected) == bits_of(actual);
 }
 
 } // namespace onset_test
