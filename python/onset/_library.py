@@ -144,4 +144,28 @@ for _name, (_restype, _argtypes) in _SIGNATURES.items():
     _function.restype = _restype
     _function.argtypes = _argtypes
 
-assert ctypes.sizeof(Pick) == 64 and Pick.time.offset == 24
+# ---------------------------------------------------------------------------
+# The layouts onset.h fixes (64-bit pointers): size and field offsets of
+# every record. A mismatch would hand the library misplaced fields, so it
+# stops the import, under python -O too.
+
+RECORD_LAYOUTS = {
+    TraceBatch: (40, {"inputs": 0, "outputs": 8, "lengths": 16, "windows": 24, "count": 32}),
+    WaveletFamily: (64, {"wavelets": 0, "scales": 8, "lengths": 16, "centers": 24, "steps": 32,
+                         "wavelet_constant": 40, "wavelet_parameter": 48, "count": 56}),
+    WaveletDecomposition: (24, {"coefficients": 0, "lengths": 8, "count": 16}),
+    Pick: (64, {"host_head": 0, "time": 24, "host_tail": 32}),
+    CaptureSet: (32, {"members": 0, "traces": 8, "sizes": 16, "count": 24}),
+}
+
+
+def check_layout(record, size, offsets):
+    """Raises ImportError unless `record` has this size and these field offsets."""
+    actual = {name: getattr(record, name).offset for name in offsets}
+    if ctypes.sizeof(record) != size or actual != offsets:
+        raise ImportError(f"{record.__name__} is laid out as {ctypes.sizeof(record)} bytes with "
+                          f"offsets {actual}; onset.h lays it out as {size} bytes with {offsets}")
+
+
+for _record, (_size, _offsets) in RECORD_LAYOUTS.items():
+    check_layout(_record, _size, _offsets)

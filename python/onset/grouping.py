@@ -6,11 +6,16 @@ from collections import namedtuple
 import numpy as np
 
 from . import _checks
-from ._library import CaptureSet, lib
+from ._library import CaptureSet, Pick, lib
 
 # The host's 64-byte event record; the library reads only `time`.
 PICK_DTYPE = np.dtype([("head", "V24"), ("time", "<f8"), ("tail", "V32")])
-assert PICK_DTYPE.itemsize == 64
+# Arrays of it are handed to the library as arrays of Pick: a mismatch stops
+# the import, under python -O too.
+if PICK_DTYPE.itemsize != ctypes.sizeof(Pick) or PICK_DTYPE.fields["time"][1] != Pick.time.offset:
+    raise ImportError(f"PICK_DTYPE ({PICK_DTYPE.itemsize} bytes, time at "
+                      f"{PICK_DTYPE.fields['time'][1]}) does not match the library's Pick "
+                      f"({ctypes.sizeof(Pick)} bytes, time at {Pick.time.offset})")
 
 Captures = namedtuple("Captures", ["groups", "taken"])
 Captures.__doc__ = """Result of captures(): `groups` is a list of captures, each a list

@@ -126,3 +126,21 @@ def test_results_do_not_depend_on_thread_count(tmp_path):
         assert result.returncode == 0, result.stderr
         digests.add(result.stdout)
     assert len(digests) == 1
+
+
+def test_record_layouts_are_checked_without_assert(tmp_path):
+    from onset import _library
+    for record, (size, offsets) in _library.RECORD_LAYOUTS.items():
+        _library.check_layout(record, size, offsets)
+    # A real check, not an assert: it still refuses under python -O.
+    code = ("import ctypes, onset._library as l\n"
+            "class Shifted(ctypes.Structure):\n"
+            "    _fields_ = [('host_head', ctypes.c_ubyte * 16), ('time', ctypes.c_double),\n"
+            "                ('host_tail', ctypes.c_ubyte * 40)]\n"
+            "l.check_layout(Shifted, *l.RECORD_LAYOUTS[l.Pick])")
+    result = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
+                            env={"PYTHONPATH": str(PYTHON_DIR), "ONSET_LIBRARY": onset.library_path},
+                            cwd=tmp_path, timeout=60)
+    assert result.returncode != 0
+    assert "ImportError: Shifted is laid out as 64 bytes with offsets" in result.stderr
+    assert "'time': 16" in result.stderr
