@@ -48,24 +48,6 @@ def _candidates():
     return places
 
 
-def _load():
-    tried = []
-    for where, path in _candidates():
-        if isinstance(path, Path) and not path.exists():
-            tried.append(f"  {where}: {path} (no such file)")
-            continue
-        try:
-            return ctypes.CDLL(str(path)), str(path)
-        except OSError as error:
-            tried.append(f"  {where}: {path} ({error})")
-    raise LibraryNotFoundError(
-        "cannot load libonset; looked in:\n" + "\n".join(tried) +
-        "\nBuild it with `make build`, install it with `cmake --install`, or set"
-        " ONSET_LIBRARY to the path of libonset.so.")
-
-
-lib, path = _load()
-
 # ---------------------------------------------------------------------------
 # Records, laid out as in onset.h.
 
@@ -138,6 +120,37 @@ _SIGNATURES = {
     "wipe_auxiliaries": (None, [_vp, _vp, _i32]),
     "wipe_idx_buffers": (None, [_vp, _i32]),
 }
+
+# ---------------------------------------------------------------------------
+# Loading: the first place that holds a library with every function above.
+
+
+def _load():
+    tried = []
+    for where, path in _candidates():
+        if isinstance(path, Path) and not path.exists():
+            tried.append(f"  {where}: {path} (no such file)")
+            continue
+        try:
+            library = ctypes.CDLL(str(path))
+        except OSError as error:
+            tried.append(f"  {where}: {path} ({error})")
+            continue
+        # Some other library under that name (or a wrong ONSET_LIBRARY) is
+        # passed over like a missing one.
+        missing = [name for name in _SIGNATURES if not hasattr(library, name)]
+        if missing:
+            tried.append(f"  {where}: {path} (not libonset: it lacks {', '.join(missing[:3])}"
+                         f"{' ...' if len(missing) > 3 else ''})")
+            continue
+        return library, str(path)
+    raise LibraryNotFoundError(
+        "cannot load libonset; looked in:\n" + "\n".join(tried) +
+        "\nBuild it with `make build`, install it with `cmake --install`, or set"
+        " ONSET_LIBRARY to the path of libonset.so.")
+
+
+lib, path = _load()
 
 for _name, (_restype, _argtypes) in _SIGNATURES.items():
     _function = getattr(lib, _name)

@@ -54,6 +54,15 @@ def test_environment_variable_wins(tmp_path):
     assert f"$ONSET_LIBRARY: {missing} (no such file)" in result.stderr
 
 
+def test_a_library_that_is_not_onset_is_not_found(tmp_path):
+    import _ctypes  # any shared object that is not libonset
+    result = run(SHOW_PATH, PYTHON_DIR, tmp_path, ONSET_LIBRARY=_ctypes.__file__)
+    assert result.returncode != 0
+    assert "LibraryNotFoundError" in result.stderr and "AttributeError" not in result.stderr
+    assert f"$ONSET_LIBRARY: {_ctypes.__file__} (not libonset: it lacks trace_movkurtosis" \
+        in result.stderr
+
+
 def test_found_next_to_package(tmp_path):
     copy_package(tmp_path, with_library=onset.library_path)
     result = run(SHOW_PATH, tmp_path, tmp_path)
