@@ -263,9 +263,8 @@ TEST(DecompositionGolden, MatchesBitForBit)
             EXPECT_EQ(bank.counts[i], static_cast<std::uint32_t>(expected_counts[i]))
                 << "scale " << i;
             ASSERT_EQ(expected[i].size(), static_cast<std::size_t>(expected_counts[i]));
-            for (std::size_t j = 0; j < expected[i].size(); ++j)
-                EXPECT_TRUE(same_sample(expected[i][j], bank.coefficient_arrays[i][j]))
-                    << "scale " << i << " j " << j;
+            EXPECT_TRUE(same_samples(expected[i], bank.coefficient_arrays[i].data()))
+                << "scale " << i;
             EXPECT_EQ(bank.coefficient_arrays[i][expected[i].size()], sentinel);
         }
     });

@@ -146,8 +146,7 @@ TEST(SetupGolden, MatchesBitForBit)
         setscales0(scales.data(), count, static_cast<std::uint32_t>(std::stoul(c.head[2])),
                    sample_from_hex(c.head[3]), sample_from_hex(c.head[4]));
         ASSERT_EQ(expected.size(), count);
-        for (std::uint32_t i = 0; i < count; ++i)
-            EXPECT_TRUE(same_sample(expected[i], scales[i])) << "i " << i;
+        EXPECT_TRUE(same_samples(expected, scales.data()));
         EXPECT_EQ(scales[count], -7.0);
     });
     for_each_golden_case("filterbank.txt", "setwaveletlength0", [](const GoldenCase &c) {

@@ -1,8 +1,6 @@
 // Reading the golden result files, and the loop over their cases.
 #include "golden.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -84,6 +82,17 @@ std::vector<double> samples_from_hex(const std::vector<std::string> &words)
     for (const std::string &w : words)
         samples.push_back(sample_from_hex(w));
     return samples;
+}
+
+::testing::AssertionResult same_samples(const std::vector<double> &expected, const double *actual)
+{
+    const std::size_t i = first_difference(expected.data(), actual, expected.size());
+    if (i == expected.size())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "sample " << i << " of " << expected.size() << " is " << actual[i] << " (bits "
+           << std::hex << bits_of(actual[i]) << "), want " << expected[i] << " (bits "
+           << bits_of(expected[i]) << std::dec << ")";
 }
 
 } // namespace onset_test

@@ -4,6 +4,8 @@
 
 #include "sample_bits.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,6 +43,10 @@ void for_each_golden_case(const std::string &file, const std::string &function,
 
 double sample_from_hex(const std::string &bits);
 std::vector<double> samples_from_hex(const std::vector<std::string> &words);
+
+// Success when actual[0 .. expected.size() - 1] equals expected sample for
+// sample (as same_sample); otherwise a message naming the first difference.
+::testing::AssertionResult same_samples(const std::vector<double> &expected, const double *actual);
 
 } // namespace onset_test
 

@@ -22,10 +22,7 @@ void expect_reference_traces(const std::string &function, TraceFunction trace,
         ASSERT_EQ(out.size(), n);
         std::vector<double> alone(n);
         trace(alone.data(), in.data(), n, w);
-        for (std::uint32_t i = 0; i < n; ++i)
-            ASSERT_TRUE(same_sample(out[i], alone[i]))
-                << c.head.at(3) << ", n=" << n << ", w=" << w << ": out[" << i
-                << "] = " << alone[i] << ", want " << out[i];
+        ASSERT_TRUE(same_samples(out, alone.data())) << c.head.at(3) << ", n=" << n << ", w=" << w;
         expected.push_back(std::move(out));
         lines.push_back(c.line);
         batch.add(std::move(in), w);
@@ -33,10 +30,8 @@ void expect_reference_traces(const std::string &function, TraceFunction trace,
     // The same cases as one batch, on however many threads the run has.
     batch.run(driver);
     for (std::size_t t = 0; t < expected.size(); ++t)
-        for (std::size_t i = 0; i < expected[t].size(); ++i)
-            ASSERT_TRUE(same_sample(expected[t][i], batch.outputs[t][i]))
-                << function << " in a batch, case at line " << lines[t] << ": out[" << i
-                << "]";
+        ASSERT_TRUE(same_samples(expected[t], batch.outputs[t].data()))
+            << function << " in a batch, case at line " << lines[t];
 }
 
 } // namespace onset_test
