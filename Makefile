@@ -11,11 +11,19 @@ all: build
 deps:
 	@scripts/install-deps
 
+# Everything: the library, the tools, the suites and the benchmarks.
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DONSET_BUILD_TESTS=ON -DONSET_BUILD_BENCHMARKS=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only what the detector needs, in the same build folder: the library and
+# onset-detect, with neither GoogleTest nor Google Benchmark installed.
+demo:
+	@scripts/install-deps demo
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DONSET_BUILD_TESTS=OFF -DONSET_BUILD_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target onset-detect
 	$(BUILD)/tools/onset-detect/onset-detect
 
 # Every suite: the C++ tests under several thread counts, the Python

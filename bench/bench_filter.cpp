@@ -6,13 +6,13 @@
 // Arguments: path (0 plain, 1 SSE2, 2 AVX2), full_rate (1, or 0 for the
 // decimated steps), threads.
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
 #include "filter/decomposition.h"
+#include "noise.h"
 #include "onset.h"
 
 namespace {
@@ -35,14 +35,10 @@ struct Workload {
     WaveletDecomposition decomposition{};
 
     explicit Workload(bool full_rate)
-        : trace(trace_length), scales(scale_count), wavelets(scale_count),
+        : trace(onset_test::normal_noise(trace_length, 1)), scales(scale_count), wavelets(scale_count),
           lengths(scale_count), steps(scale_count), centers(scale_count),
           coefficient_arrays(scale_count), coefficients(scale_count), counts(scale_count)
     {
-        std::mt19937_64 rng(1);
-        std::normal_distribution<double> noise;
-        for (double &x : trace)
-            x = noise(rng);
         setscales0(scales.data(), scale_count, voices, first_scale, base);
         wavelet_buffer.resize(
             setwaveletlength0(lengths.data(), scales.data(), scale_count, max_length));

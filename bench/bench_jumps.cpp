@@ -9,12 +9,12 @@
 // CPU time of one call over the trace length.
 #include <cmath>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
+#include "noise.h"
 #include "onset.h"
 
 namespace {
@@ -23,14 +23,7 @@ constexpr std::uint32_t trace_length = 1000000;
 
 const std::vector<double> &trace(int kind)
 {
-    static const std::vector<double> noise = [] {
-        std::vector<double> x(trace_length);
-        std::mt19937_64 rng(1);
-        std::normal_distribution<double> normal;
-        for (double &v : x)
-            v = normal(rng);
-        return x;
-    }();
+    static const std::vector<double> noise = onset_test::normal_noise(trace_length, 1);
     static const std::vector<double> sine = [] {
         std::vector<double> x(trace_length);
         const double step = 2.0 * std::acos(-1.0) / 2000.0;

@@ -1,25 +1,15 @@
 // Moving kurtosis throughput: one long trace at several window widths, and a
 // batch of traces on one and two threads.
+#include "noise.h"
 #include "onset.h"
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
 namespace {
-
-std::vector<double> normal_samples(std::size_t n, std::uint64_t seed)
-{
-    std::mt19937_64 bits(seed);
-    std::normal_distribution<double> normal;
-    std::vector<double> samples(n);
-    for (double &x : samples)
-        x = normal(bits);
-    return samples;
-}
 
 using TraceFunction = void (*)(double *, const double *, std::uint32_t, std::uint32_t);
 
@@ -29,7 +19,7 @@ void time_one_trace(benchmark::State &state, TraceFunction moving_kurtosis)
 {
     const std::uint32_t n = 1000000;
     const auto w = static_cast<std::uint32_t>(state.range(0));
-    const std::vector<double> input = normal_samples(n, 1);
+    const std::vector<double> input = onset_test::normal_noise(n, 1);
     std::vector<double> output(n);
     for (auto _ : state) {
         moving_kurtosis(output.data(), input.data(), n, w);
@@ -112,7 +102,7 @@ void batch_kurtosis(benchmark::State &state)
     std::vector<const double *> input_ptrs;
     std::vector<double *> output_ptrs;
     for (std::uint32_t t = 0; t < traces; ++t) {
-        inputs.push_back(normal_samples(n, 10 + t));
+        inputs.push_back(onset_test::normal_noise(n, 10 + t));
         outputs.emplace_back(n);
     }
     for (std::uint32_t t = 0; t < traces; ++t) {

@@ -1,5 +1,6 @@
 // Batch driver of the moving kurtosis: each trace is computed wholly by one
 // thread, the traces split in contiguous blocks by a static schedule.
+#include "kurtosis/one_trace.h"
 #include "onset.h"
 
 #include <omp.h>
@@ -18,7 +19,7 @@ extern "C" ONSET_API void movkurtosis(const TraceBatch *batch)
         const uint32_t first = thread < remainder ? thread * (base_share + 1)
                                                   : thread * base_share + remainder;
         for (uint32_t i = first; i < first + share; ++i)
-            trace_movkurtosis(batch->outputs[i], batch->inputs[i],
-                              batch->lengths[i], batch->windows[i]);
+            onset::kurtosis::one_trace(batch->outputs[i], batch->inputs[i],
+                                       batch->lengths[i], batch->windows[i]);
     }
 }

@@ -1,3 +1,5 @@
+// Circular decimated correlation: the choice of path, the plain stretch
+// kernel, and the walk round the circle that hands runs to the kernels.
 #include "filter/correlation.h"
 
 #include "onset.h"

@@ -1,3 +1,5 @@
+// Multi-scale decomposition: every scale of the family correlated with the
+// trace, the scales shared out among the threads.
 #include "filter/decomposition.h"
 
 #include "filter/record_layout.h"

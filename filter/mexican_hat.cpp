@@ -1,3 +1,4 @@
+// Sampling of one Mexican-hat wavelet, and its exported entry.
 #include <cmath>
 
 #include "filter/wavelets.h"

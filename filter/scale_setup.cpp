@@ -1,3 +1,5 @@
+// The filter bank's per-scale set-up (scale ladder, wavelet lengths, output
+// steps) and the three exported entries over it.
 #include "filter/scale_setup.h"
 
 #include <cmath>

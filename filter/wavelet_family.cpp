@@ -1,3 +1,5 @@
+// Filling a wavelet family: the wavelets chained into the host's buffer,
+// each one sampled.
 #include "filter/record_layout.h"
 #include "filter/wavelets.h"
 
@@ -9,9 +11,10 @@ void fill_family(WaveletFamily &family)
     // The wavelets lie back to back, in scale order, in the host's buffer.
     for (std::uint32_t i = 0; i + 1 < count; ++i)
         family.wavelets[i + 1] = family.wavelets[i] + family.lengths[i];
+    // The Mexican hat takes no parameter: wavelet_parameter is not read.
     for (std::uint32_t i = 0; i < count; ++i)
-        MexicanHatFun_real(family.wavelets[i], &family.centers[i], family.lengths[i],
-                           family.wavelet_parameter, family.scales[i]);
+        family.centers[i] =
+            sample_mexican_hat(family.wavelets[i], family.lengths[i], family.scales[i]);
     family.wavelet_constant = mexican_hat_constant;
 }
 

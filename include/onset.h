@@ -13,10 +13,20 @@
 
 #include <stdint.h>
 
+/* The version, written here only: the build, the installed CMake package,
+ * pkg-config and the Python package read it from these three lines. */
 #define ONSET_VERSION_MAJOR 1
 #define ONSET_VERSION_MINOR 0
 #define ONSET_VERSION_PATCH 0
-#define ONSET_VERSION_STRING "1.0.0"
+
+/* 10000 * major + 100 * minor + patch, for comparisons in the preprocessor. */
+#define ONSET_VERSION_NUMBER \
+    (ONSET_VERSION_MAJOR * 10000 + ONSET_VERSION_MINOR * 100 + ONSET_VERSION_PATCH)
+#define ONSET_QUOTE_(text) #text
+#define ONSET_EXPAND_AND_QUOTE_(text) ONSET_QUOTE_(text)
+/* "major.minor.patch" */
+#define ONSET_VERSION_STRING \
+    ONSET_EXPAND_AND_QUOTE_(ONSET_VERSION_MAJOR.ONSET_VERSION_MINOR.ONSET_VERSION_PATCH)
 
 #if defined(ONSET_BUILDING)
 #define ONSET_API __attribute__((visibility("default")))
@@ -158,7 +168,7 @@ ONSET_API void MexicanHatFun_real(double *wavelet, int32_t *center,
                                   double scale);
 
 /* Chains wavelets[1 .. count-1] into the buffer at wavelets[0], samples
- * every wavelet with MexicanHatFun_real and sets wavelet_constant. */
+ * every wavelet as MexicanHatFun_real does and sets wavelet_constant. */
 ONSET_API void FillWaveletFamily(WaveletFamily *family);
 
 /* Circular correlation, decimated. With A the longer operand (N samples, the

@@ -1,14 +1,15 @@
 // Moving max-jump of one trace: the head on the calling thread, the full
 // windows in one parallel region, the tail on the calling thread after it.
 #include "jumps/extremes.h"
+#include "jumps/one_trace.h"
 #include "onset.h"
 
 #include <omp.h>
 
 using onset::jumps::Extremes;
 
-extern "C" ONSET_API void trace_movmxjump(double *output, const double *input, uint32_t length,
-                                          uint32_t window)
+void onset::jumps::one_trace(double *output, const double *input, uint32_t length,
+                             uint32_t window)
 {
     // Indices run in size_t: k + forward and similar sums pass 2^32 for long
     // traces.
@@ -50,4 +51,10 @@ extern "C" ONSET_API void trace_movmxjump(double *output, const double *input, u
         }
     }
     onset::jumps::write_tail(output, input, n, back, n - forward + 1, &handed_back);
+}
+
+extern "C" ONSET_API void trace_movmxjump(double *output, const double *input, uint32_t length,
+                                          uint32_t window)
+{
+    onset::jumps::one_trace(output, input, length, window);
 }

@@ -2,12 +2,13 @@
 #include "onset.h"
 
 #include "kurtosis/moving_kurtosis.h"
+#include "kurtosis/one_trace.h"
 
 #include <algorithm>
 #include <limits>
 
-extern "C" ONSET_API void trace_movkurtosis(double *output, const double *input,
-                                            uint32_t length, uint32_t window)
+void onset::kurtosis::one_trace(double *output, const double *input, uint32_t length,
+                                uint32_t window)
 {
     if (length == 0)
         return;
@@ -32,4 +33,10 @@ extern "C" ONSET_API void trace_movkurtosis(double *output, const double *input,
         trace.hold(last_grown + 1, std::min(window - half, length));
     }
     trace.shrink(std::max(length, window) - half);
+}
+
+extern "C" ONSET_API void trace_movkurtosis(double *output, const double *input,
+                                            uint32_t length, uint32_t window)
+{
+    onset::kurtosis::one_trace(output, input, length, window);
 }

@@ -8,7 +8,8 @@
 ASAN_BUILD         ?= $(BUILD)-asan
 FUZZ_BUILD         ?= $(BUILD)-fuzz
 SANITIZERS         ?= address,undefined,float-cast-overflow
-FUZZ_TARGETS       ?= movkurtosis movmxjump cdotx_dd wavelet_dec captures
+# A fuzz target for every folder of committed inputs.
+FUZZ_TARGETS       ?= $(notdir $(wildcard tests/fuzz/corpus/*))
 FUZZ_SECONDS       ?= 600
 FUZZ_SHORT_SECONDS ?= 20
 

@@ -1,6 +1,9 @@
+// Grouping of the events of several traces into captures, once the working
+// storage is in hand.
 #include "picker/capture_grouping.h"
 
 #include "picker/member_search.h"
+#include "picker/zero_fill.h"
 
 #include <cstddef>
 #include <cstring>
@@ -35,8 +38,8 @@ int32_t group_captures(const CaptureSet &set, const Pick *const *picks,
     int32_t *trace_out = set.traces;
     int32_t *sizes = set.sizes;
 
-    wipe_auxiliaries(slots, slot_traces, traces);
-    wipe_idx_buffers(cursors, traces);
+    clear_slots(slots, slot_traces, traces);
+    clear_cursors(cursors, traces);
 
     int32_t captured = 0;
     for (int32_t t = 0; t < traces; ++t) {
@@ -75,13 +78,13 @@ int32_t group_captures(const CaptureSet &set, const Pick *const *picks,
             trace_out += block;
             // Slots fill from 0 upwards, so the used ones are all that need
             // clearing for the next capture.
-            wipe_auxiliaries(slots, slot_traces, used);
+            clear_slots(slots, slot_traces, used);
             ++captured;
         }
         // Cursors, exhausted marks included, serve the seeds of one seed trace
         // only. A trace that seeded nothing moved none, so they are still zero.
         if (seeded)
-            wipe_idx_buffers(cursors, traces);
+            clear_cursors(cursors, traces);
     }
     return captured;
 }

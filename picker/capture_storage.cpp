@@ -1,3 +1,4 @@
+// The layout of the working storage of captures in one block.
 #include "picker/capture_storage.h"
 
 namespace onset::picker {

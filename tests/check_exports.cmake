@@ -1,4 +1,5 @@
-# Compares the dynamic symbols the library defines with the export map.
+# Compares the dynamic symbols the library defines with the export map, and
+# checks that the library never calls its own exported functions.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE listing RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -25,3 +26,18 @@ if(NOT actual STREQUAL expected)
   message(FATAL_ERROR "exports differ\n  expected: ${expected}\n  actual:   ${actual}")
 endif()
 message(STATUS "exports: ${actual}")
+
+# The library's own code reaches its internals directly: a call through the
+# PLT to one of its exported functions would be a call of the entry (and
+# would let a host's interposed symbol take its place).
+execute_process(COMMAND objdump -d ${LIBRARY}
+                OUTPUT_VARIABLE code RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${LIBRARY}")
+endif()
+foreach(name IN LISTS expected)
+  string(FIND "${code}" "<${name}@plt>" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "the library calls its own exported ${name}")
+  endif()
+endforeach()

@@ -1,5 +1,6 @@
 # Determinism across thread counts. The suite sets the thread counts itself,
 # so it runs once rather than under each OMP_NUM_THREADS.
 add_executable(test_determinism test_determinism.cpp)
-target_link_libraries(test_determinism PRIVATE onset GTest::gtest_main OpenMP::OpenMP_CXX)
+target_link_libraries(test_determinism PRIVATE onset onset_test_support GTest::gtest_main
+                      OpenMP::OpenMP_CXX)
 add_test(NAME determinism COMMAND test_determinism)

@@ -1,7 +1,9 @@
 // Independent truth for the moving-kurtosis suites: each window computed on
-// its own, two passes in long double, and seeded test traces.
+// its own, two passes in long double, and seeded integer traces (normal
+// noise comes from the support's noise.h).
 #pragma once
 
+#include "noise.h"
 #include "onset.h"
 
 #include <algorithm>
@@ -97,17 +99,6 @@ inline std::string mismatches(const std::vector<double> &in, const std::vector<d
             report << " out[" << i << "]=" << out[i] << " want " << m.kurtosis;
     }
     return report.str();
-}
-
-inline std::vector<double> normal_trace(std::size_t n, std::uint64_t seed, double mean = 0.0,
-                                        double spread = 1.0)
-{
-    std::mt19937_64 bits(seed);
-    std::normal_distribution<double> normal(mean, spread);
-    std::vector<double> trace(n);
-    for (double &x : trace)
-        x = normal(bits);
-    return trace;
 }
 
 // Small integers: windows without spread are common and their sums exact.

@@ -21,10 +21,7 @@ std::vector<uint8_t> bytes_of(const std::vector<std::string> &words)
 TEST(CapturesGolden, MatchBitForBit)
 {
     ONSET_REQUIRE_GOLDEN();
-    const std::vector<GoldenCase> cases = onset_test::load_golden("captures.txt", "captures");
-    ASSERT_FALSE(cases.empty());
-    for (const GoldenCase &golden : cases) {
-        SCOPED_TRACE("case at line " + std::to_string(golden.line));
+    onset_test::for_each_golden_case("captures.txt", "captures", [](const GoldenCase &golden) {
         CaptureInput input;
         int32_t expected_count = -1;
         std::vector<Capture> expected;
@@ -64,7 +61,7 @@ TEST(CapturesGolden, MatchBitForBit)
         EXPECT_EQ(run.captures, expected);
         // Traces without a taken_after row keep their flags as they were.
         EXPECT_EQ(input.taken, taken_after);
-    }
+    });
 }
 
 } // namespace

@@ -1,14 +1,15 @@
 // Every parallel function gives the same bits for any number of threads:
 // each input runs under 1, 2, 3, 5, 8 and 16 threads and is compared with
 // the one-thread result bit for bit, NaN payloads and signs included.
+#include "noise.h"
 #include "onset.h"
+#include "sample_bits.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
@@ -39,7 +40,7 @@ void expect_same_bits(const std::function<std::vector<Samples>()> &compute)
         for (std::size_t t = 0; t < result.size(); ++t) {
             ASSERT_EQ(result[t].size(), first[t].size());
             for (std::size_t i = 0; i < result[t].size(); ++i)
-                ASSERT_EQ(std::memcmp(&result[t][i], &first[t][i], sizeof(double)), 0)
+                ASSERT_EQ(onset_test::bits_of(result[t][i]), onset_test::bits_of(first[t][i]))
                     << threads << " threads, array " << t << ", sample " << i << ": "
                     << result[t][i] << " against " << first[t][i] << " on one thread";
         }
@@ -53,18 +54,19 @@ void expect_same_bits(const std::function<std::vector<Samples>()> &compute)
 std::vector<Samples> traces(std::uint64_t seed)
 {
     std::mt19937_64 rng(seed);
-    std::normal_distribution<double> normal;
     std::uniform_int_distribution<int> small(-3, 3);
     std::vector<Samples> out;
     for (const std::size_t n : {0, 1, 2, 3, 7, 64, 331, 2000, 6007}) {
-        Samples noise(n), ties(n), sine(n), walk(n), steps(n);
-        double level = 0.0;
+        Samples noise = onset_test::normal_noise(rng, n);
+        Samples walk = onset_test::normal_noise(rng, n);
+        Samples ties(n), sine(n), steps(n);
         for (std::size_t k = 0; k < n; ++k) {
-            noise[k] = k % 97 == 13 ? 40.0 * normal(rng) : normal(rng);
+            if (k % 97 == 13)
+                noise[k] *= 40.0;
             ties[k] = small(rng);
             sine[k] = std::sin(2.0 * M_PI * static_cast<double>(k) / 2000.0);
-            level += normal(rng);
-            walk[k] = level;
+            if (k > 0)
+                walk[k] += walk[k - 1];
             steps[k] = static_cast<double>((k / 50) % 4);
         }
         Samples gappy = noise;

@@ -3,12 +3,12 @@
 // long monotone stretches and NaN.
 #include "jumps/extremes.h"
 #include "jumps/lanes.h"
+#include "sample_bits.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -18,13 +18,7 @@ namespace {
 using onset::jumps::Extremes;
 using onset::jumps::InteriorPath;
 using onset::jumps::write_interior_block;
-
-std::uint64_t bits(double v)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
+using onset_test::bits_of;
 
 std::vector<double> awkward_trace(std::size_t n, int kind, std::mt19937_64 &rng)
 {
@@ -72,7 +66,7 @@ TEST(MovmxjumpPaths, LanesGiveThePlainBits)
                 EXPECT_EQ(p.min_index, l.min_index);
                 int failures = 0;
                 for (std::size_t k = 0; k < n; ++k)
-                    if (bits(plain[k]) != bits(lanes[k]) && ++failures <= 5)
+                    if (bits_of(plain[k]) != bits_of(lanes[k]) && ++failures <= 5)
                         ADD_FAILURE() << "kind " << kind << " w " << window << " first "
                                       << first << " k " << k << ": plain " << plain[k]
                                       << ", lanes " << lanes[k];

@@ -1,6 +1,7 @@
 // The moving max-jump against a direct scan of every window, on random
 // traces of several kinds, for many widths and thread counts.
 #include "onset.h"
+#include "sample_bits.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -8,12 +9,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 namespace {
+
+using onset_test::bits_of;
 
 const double nan_value = std::numeric_limits<double>::quiet_NaN();
 
@@ -39,13 +41,6 @@ double direct_jump(const std::vector<double> &input, uint32_t window, std::size_
     }
     const double jump = imin <= imax ? input[imax] - input[imin] : input[imin] - input[imax];
     return std::isnan(jump) ? nan_value : jump;
-}
-
-std::uint64_t bits(double v)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
 }
 
 enum class Kind { noise, small_integers, monotone_runs, flat_stretches };
@@ -151,7 +146,7 @@ void expect_direct(const std::vector<double> &input, uint32_t window, std::mt199
         const std::vector<double> expected = sparse_table_reference(input, window);
         int failures = 0;
         for (std::size_t k = 0; k < n; ++k)
-            if (bits(expected[k]) != bits(output[k]) && ++failures <= 5)
+            if (bits_of(expected[k]) != bits_of(output[k]) && ++failures <= 5)
                 ADD_FAILURE() << "n " << n << " w " << window << " k " << k
                               << ": sparse tables give " << expected[k] << ", got "
                               << output[k];
@@ -159,7 +154,7 @@ void expect_direct(const std::vector<double> &input, uint32_t window, std::mt199
     int failures = 0;
     for (std::size_t k : checked) {
         const double expected = direct_jump(input, window, k);
-        if (bits(expected) != bits(output[k]) && ++failures <= 5)
+        if (bits_of(expected) != bits_of(output[k]) && ++failures <= 5)
             ADD_FAILURE() << "n " << n << " w " << window << " k " << k << ": expected "
                           << expected << " got " << output[k];
     }

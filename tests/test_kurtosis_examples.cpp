@@ -16,8 +16,8 @@ namespace {
 using kurtosis_test::direct_moments;
 using kurtosis_test::mismatches;
 using kurtosis_test::movkurtosis_of;
-using kurtosis_test::normal_trace;
 using kurtosis_test::window_of;
+using onset_test::normal_noise;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double rounding = 1e-12;
@@ -67,7 +67,7 @@ TEST(MovkurtosisExamples, WindowTwoOnSmallIntegers)
 
 TEST(MovkurtosisExamples, WindowThreeEndsOnTwoSampleWindows)
 {
-    const std::vector<double> in = normal_trace(30, 3);
+    const std::vector<double> in = normal_noise(30, 3);
     const std::vector<double> out = movkurtosis_of(in, 3);
     EXPECT_NEAR(out[0], 1.0, rounding);
     for (std::size_t i = 1; i + 1 < in.size(); ++i)
@@ -92,7 +92,7 @@ TEST(MovkurtosisExamples, OutlierEnteringWhileTheWindowGrows)
     // A single 200 among unit-spread samples, w = 61 (h = 30): the growing
     // phase writes out[1 .. 30] over in[0 .. i + 30]; the outlier at 40
     // enters at output 10 and sends the kurtosis far above the band.
-    std::vector<double> in = normal_trace(300, 61);
+    std::vector<double> in = normal_noise(300, 61);
     in[40] = 200.0;
     const std::vector<double> out = movkurtosis_of(in, 61);
     for (std::uint32_t i = 1; i <= 30; ++i) {
@@ -144,7 +144,7 @@ TEST(MovkurtosisShortTraces, WindowsClippedToTheTrace)
     std::uint64_t seed = 70;
     for (std::uint32_t n = 1; n <= 12; ++n) {
         for (std::uint32_t w = n + 1; w <= 2 * n + 6; ++w) {
-            const std::vector<double> samples = normal_trace(n, seed++);
+            const std::vector<double> samples = normal_noise(n, seed++);
             GuardedTrace trace(samples);
             trace.run(w);
             ASSERT_TRUE(trace.guards_intact()) << "n=" << n << " w=" << w;
@@ -164,7 +164,7 @@ TEST(MovkurtosisShortTraces, WindowsClippedToTheTrace)
 // the trace without the sample, and outputs after match each window again.
 void expect_recovery(std::uint32_t n, std::uint32_t w, std::uint32_t k, double bad)
 {
-    const std::vector<double> clean = normal_trace(n, 1000 + k + w);
+    const std::vector<double> clean = normal_noise(n, 1000 + k + w);
     std::vector<double> in = clean;
     in[k] = bad;
     const std::vector<double> out = movkurtosis_of(in, w);
@@ -198,7 +198,7 @@ TEST(MovkurtosisNonFinite, RecoversAfterOverflowingSample)
     // 1e200 is finite, but its square and fourth power overflow the sums.
     for (std::uint32_t w : {2u, 5u, 16u, 61u})
         for (std::uint32_t k : {0u, 3u, 50u, 99u}) {
-            const std::vector<double> clean = normal_trace(100, 7 + w + k);
+            const std::vector<double> clean = normal_noise(100, 7 + w + k);
             std::vector<double> in = clean;
             in[k] = 1e200;
             const std::vector<double> out = movkurtosis_of(in, w);

@@ -12,7 +12,7 @@ namespace {
 using kurtosis_test::integer_trace;
 using kurtosis_test::mismatches;
 using kurtosis_test::movkurtosis_of;
-using kurtosis_test::normal_trace;
+using onset_test::normal_noise;
 
 // Drift of the running sums that stays inside the band is stored as it is;
 // on these traces it stays far below this.
@@ -42,7 +42,7 @@ TEST(MovkurtosisRandom, NormalTracesMatchEachWindow)
     std::uint64_t seed = 1;
     for (const Shape &s : shapes()) {
         for (double mean : {0.0, 1000.0}) {
-            const std::vector<double> in = normal_trace(s.n, seed++, mean, 1.0);
+            const std::vector<double> in = normal_noise(s.n, seed++, mean, 1.0);
             EXPECT_EQ(mismatches(in, movkurtosis_of(in, s.w), s.w, tolerance), "")
                 << "n=" << s.n << " w=" << s.w << " mean=" << mean;
         }
@@ -55,7 +55,7 @@ TEST(MovkurtosisRandom, BurstyTracesMatchEachWindow)
     // force runs of recomputations.
     std::uint64_t seed = 100;
     for (const Shape &s : shapes()) {
-        std::vector<double> in = normal_trace(s.n, seed++);
+        std::vector<double> in = normal_noise(s.n, seed++);
         for (std::uint32_t k = s.n / 3; k < s.n && k < s.n / 3 + 3; ++k)
             in[k] *= 30.0;
         EXPECT_EQ(mismatches(in, movkurtosis_of(in, s.w), s.w, tolerance), "")
@@ -78,7 +78,7 @@ TEST(MovkurtosisRandom, WindowsWiderThan65536)
     // Count products such as g (g + 1) pass 2^32 here; they must stay exact.
     const std::uint32_t n = 70000;
     const std::uint32_t w = 66001;
-    const std::vector<double> in = normal_trace(n, 9);
+    const std::vector<double> in = normal_noise(n, 9);
     const std::vector<double> out = movkurtosis_of(in, w);
     for (std::uint32_t i : {1u, 32990u, 33000u, 33001u, 36000u, 36999u, 37000u, 50000u, 69999u}) {
         const double want = static_cast<double>(
@@ -90,7 +90,7 @@ TEST(MovkurtosisRandom, WindowsWiderThan65536)
 TEST(MovkurtosisRandom, WindowZeroGivesNanEverywhere)
 {
     for (std::uint32_t n : {1u, 2u, 7u, 100u}) {
-        const std::vector<double> out = movkurtosis_of(normal_trace(n, n), 0);
+        const std::vector<double> out = movkurtosis_of(normal_noise(n, n), 0);
         for (std::uint32_t i = 0; i < n; ++i)
             EXPECT_TRUE(std::isnan(out[i])) << "n=" << n << " i=" << i;
     }

@@ -35,11 +35,10 @@ True
 """
 
 from ._library import LibraryNotFoundError, path as library_path
+from ._version import __version__
 from .characteristic import kurtosis, kurtosis_batch, max_jump, max_jump_batch
 from .filterbank import DecompositionError, FilterBank, cdotx
 from .grouping import PICK_DTYPE, Captures, captures
-
-__version__ = "1.0.0"
 
 __all__ = ["kurtosis", "kurtosis_batch", "max_jump", "max_jump_batch", "FilterBank",
            "DecompositionError", "cdotx", "captures", "Captures", "PICK_DTYPE",

@@ -35,7 +35,7 @@ def real(value, name, *, positive=False, allow_inf=False):
     return value
 
 
-def samples(values, name, ndim=1):
+def samples(values, name, ndim=1, masked_as_nan=False):
     """A C-contiguous float64 array with the values of `values`, exactly.
 
     float64 arrays that are already contiguous are returned as they are (the
@@ -43,7 +43,28 @@ def samples(values, name, ndim=1):
     value is kept exactly: float16/32 and integers up to 32 bits always,
     64-bit integers and long doubles only when each value survives the trip.
     Complex, boolean, object and string data are refused.
+
+    A numpy masked array's masked samples are gaps, never the values stored
+    under the mask: with masked_as_nan they become NaN (in a copy), otherwise
+    they are refused.
     """
+    mask = np.ma.getmaskarray(values) if isinstance(values, np.ma.MaskedArray) else None
+    if mask is not None and not mask.any():
+        mask = None
+    if mask is not None and not masked_as_nan:
+        raise ValueError(f"{name} has {int(mask.sum())} masked samples; fill them first "
+                         f"(numpy.ma.filled)")
+    data = np.ma.getdata(values)
+    if mask is None:
+        return _exact_float64(data, name, ndim)
+    # Whatever lies under the mask is not a sample: it is neither converted
+    # nor checked, and the caller's array is left as it is.
+    gaps = _exact_float64(np.where(mask, 0, data), name, ndim)
+    gaps[mask] = np.nan
+    return gaps
+
+
+def _exact_float64(values, name, ndim):
     array = np.asarray(values)
     kind = array.dtype.kind
     if kind not in "fiu":
@@ -72,21 +93,23 @@ def length(n, name):
     return n
 
 
-def trace_list(traces, name):
+def trace_list(traces, name, masked_as_nan=False):
     """A 2-D array or a sequence of 1-D arrays as a list of float64 traces.
 
     Returns (list of contiguous 1-D arrays, shape of a 2-D input or None).
+    Masked samples as in samples().
     """
     if isinstance(traces, np.ndarray) and traces.dtype.kind != "O":
         if traces.ndim != 2:
             raise ValueError(f"{name} must be a 2-D array or a list of 1-D arrays, "
                              f"got a {traces.ndim}-D array")
-        matrix = samples(traces, name, ndim=2)
+        matrix = samples(traces, name, ndim=2, masked_as_nan=masked_as_nan)
         return list(matrix), matrix.shape
     if isinstance(traces, (str, bytes)) or not hasattr(traces, "__len__"):
         raise TypeError(f"{name} must be a 2-D array or a list of 1-D arrays, "
                         f"not {type(traces).__name__}")
-    return [samples(t, f"{name}[{i}]") for i, t in enumerate(traces)], None
+    return [samples(t, f"{name}[{i}]", masked_as_nan=masked_as_nan)
+            for i, t in enumerate(traces)], None
 
 
 def per_trace_windows(windows, lengths, name):

@@ -4,8 +4,13 @@ import ctypes
 import os
 from pathlib import Path
 
+from ._version import __version__
+
 _PACKAGE_DIR = Path(__file__).resolve().parent
-_SONAME = "libonset.so.1"
+# The library's SONAME carries its major version; a package that knows no
+# version (see _version.py) asks for the development link instead.
+_MAJOR = __version__.split(".")[0]
+_SONAME = f"libonset.so.{_MAJOR}" if _MAJOR.isdigit() else "libonset.so"
 
 
 class LibraryNotFoundError(ImportError):
@@ -42,24 +47,6 @@ def _candidates():
     places.append(("the system loader's path", _SONAME))
     return places
 
-
-def _load():
-    tried = []
-    for where, path in _candidates():
-        if isinstance(path, Path) and not path.exists():
-            tried.append(f"  {where}: {path} (no such file)")
-            continue
-        try:
-            return ctypes.CDLL(str(path)), str(path)
-        except OSError as error:
-            tried.append(f"  {where}: {path} ({error})")
-    raise LibraryNotFoundError(
-        "cannot load libonset; looked in:\n" + "\n".join(tried) +
-        "\nBuild it with `make build`, install it with `cmake --install`, or set"
-        " ONSET_LIBRARY to the path of libonset.so.")
-
-
-lib, path = _load()
 
 # ---------------------------------------------------------------------------
 # Records, laid out as in onset.h.
@@ -134,9 +121,64 @@ _SIGNATURES = {
     "wipe_idx_buffers": (None, [_vp, _i32]),
 }
 
+# ---------------------------------------------------------------------------
+# Loading: the first place that holds a library with every function above.
+
+
+def _load():
+    tried = []
+    for where, path in _candidates():
+        if isinstance(path, Path) and not path.exists():
+            tried.append(f"  {where}: {path} (no such file)")
+            continue
+        try:
+            library = ctypes.CDLL(str(path))
+        except OSError as error:
+            tried.append(f"  {where}: {path} ({error})")
+            continue
+        # Some other library under that name (or a wrong ONSET_LIBRARY) is
+        # passed over like a missing one.
+        missing = [name for name in _SIGNATURES if not hasattr(library, name)]
+        if missing:
+            tried.append(f"  {where}: {path} (not libonset: it lacks {', '.join(missing[:3])}"
+                         f"{' ...' if len(missing) > 3 else ''})")
+            continue
+        return library, str(path)
+    raise LibraryNotFoundError(
+        "cannot load libonset; looked in:\n" + "\n".join(tried) +
+        "\nBuild it with `make build`, install it with `cmake --install`, or set"
+        " ONSET_LIBRARY to the path of libonset.so.")
+
+
+lib, path = _load()
+
 for _name, (_restype, _argtypes) in _SIGNATURES.items():
     _function = getattr(lib, _name)
     _function.restype = _restype
     _function.argtypes = _argtypes
 
-assert ctypes.sizeof(Pick) == 64 and Pick.time.offset == 24
+# ---------------------------------------------------------------------------
+# The layouts onset.h fixes (64-bit pointers): size and field offsets of
+# every record. A mismatch would hand the library misplaced fields, so it
+# stops the import, under python -O too.
+
+RECORD_LAYOUTS = {
+    TraceBatch: (40, {"inputs": 0, "outputs": 8, "lengths": 16, "windows": 24, "count": 32}),
+    WaveletFamily: (64, {"wavelets": 0, "scales": 8, "lengths": 16, "centers": 24, "steps": 32,
+                         "wavelet_constant": 40, "wavelet_parameter": 48, "count": 56}),
+    WaveletDecomposition: (24, {"coefficients": 0, "lengths": 8, "count": 16}),
+    Pick: (64, {"host_head": 0, "time": 24, "host_tail": 32}),
+    CaptureSet: (32, {"members": 0, "traces": 8, "sizes": 16, "count": 24}),
+}
+
+
+def check_layout(record, size, offsets):
+    """Raises ImportError unless `record` has this size and these field offsets."""
+    actual = {name: getattr(record, name).offset for name in offsets}
+    if ctypes.sizeof(record) != size or actual != offsets:
+        raise ImportError(f"{record.__name__} is laid out as {ctypes.sizeof(record)} bytes with "
+                          f"offsets {actual}; onset.h lays it out as {size} bytes with {offsets}")
+
+
+for _record, (_size, _offsets) in RECORD_LAYOUTS.items():
+    check_layout(_record, _size, _offsets)

@@ -9,7 +9,7 @@ from ._library import TraceBatch, c_double_p, lib
 
 
 def _one(function, x, window):
-    trace = _checks.samples(x, "x")
+    trace = _checks.samples(x, "x", masked_as_nan=True)
     n = _checks.length(trace.size, "x")
     w = _checks.window(window, n, "window")
     out = np.empty(n)
@@ -22,7 +22,7 @@ def _pointers(arrays):
 
 
 def _batch(function, traces, windows):
-    inputs, shape = _checks.trace_list(traces, "traces")
+    inputs, shape = _checks.trace_list(traces, "traces", masked_as_nan=True)
     lengths = [_checks.length(t.size, f"traces[{i}]") for i, t in enumerate(inputs)]
     widths = _checks.per_trace_windows(windows, lengths, "windows")
     if shape is not None:
@@ -49,7 +49,8 @@ def kurtosis(x, window):
     the ends of the trace. A window without spread gives NaN, and so does a
     window holding a NaN or an infinity; the outputs recover once it has left.
 
-    x: 1-D array of real numbers (converted to float64 without loss).
+    x: 1-D array of real numbers (converted to float64 without loss); the
+    masked samples of a numpy masked array count as NaN (gaps).
     window: integer, 1 <= window <= len(x).
     Returns a new float64 array of len(x) samples.
 
@@ -65,7 +66,7 @@ def kurtosis_batch(traces, windows):
     """Moving kurtosis of several traces in one call, in parallel over traces.
 
     traces: a 2-D array (one trace per row) or a list of 1-D arrays, which
-    may differ in length.
+    may differ in length; masked samples count as NaN, as in kurtosis().
     windows: one integer for every trace, or a sequence with one per trace.
     Returns a 2-D array for a 2-D input, otherwise a list of arrays; each
     trace's result equals kurtosis(trace, window).
@@ -87,7 +88,8 @@ def max_jump(x, window):
     earlier one: a rise is positive, a drop negative, a flat window 0.
     A window holding a NaN gives NaN.
 
-    x: 1-D array of real numbers (converted to float64 without loss).
+    x: 1-D array of real numbers (converted to float64 without loss); the
+    masked samples of a numpy masked array count as NaN (gaps).
     window: integer, 1 <= window <= len(x).
     Returns a new float64 array of len(x) samples.
 

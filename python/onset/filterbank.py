@@ -11,6 +11,10 @@ from ._library import WaveletDecomposition, WaveletFamily, c_double_p, lib
 # Operands up to 2**31 - 1 samples keep the library's unsigned index
 # arithmetic exact and every centre within a signed 32-bit integer.
 _MAX_OPERAND = _checks.INT32_MAX
+# The library writes `voices` steps for every group of scales, however few
+# scales there are: 2**32 - 1 voices would take 16 GiB for four scales. From
+# 2**16 voices on, neighbouring scales differ by less than 0.002 %.
+_MAX_VOICES = 2**16
 
 
 class DecompositionError(ValueError):
@@ -30,6 +34,30 @@ def _read_only(array):
 
 def _address(array, kind=c_double_p):
     return ctypes.cast(array.ctypes.data, kind)
+
+
+def _check_scales(scales, first_scale, base):
+    """Refuses a ladder whose wavelets the library cannot sample."""
+    largest = float(np.max(scales))
+    if not np.isfinite(largest) or 8 * largest >= 2**29:
+        raise ValueError(f"first_scale {first_scale} and base {base} give scales "
+                         f"up to {largest}; wavelets that long are not supported")
+    if scales.min() <= 0:
+        i = int(np.flatnonzero(scales <= 0)[0])
+        raise ValueError(f"base {base} below 1 takes the scales down to 0 at scale {i} of "
+                         f"{len(scales)}: use fewer scales, a base nearer 1 or a larger "
+                         f"first_scale")
+
+
+def _check_wavelets(wavelets, scales, first_scale, base):
+    """Refuses a ladder with a scale so small that its wavelet is not finite
+    (1 / scale, or the squared offsets times the amplitude, overflow)."""
+    for i, wavelet in enumerate(wavelets):
+        if not np.isfinite(wavelet).all():
+            culprit = f"first_scale {first_scale}" if base >= 1 else \
+                f"base {base} below 1 (from first_scale {first_scale})"
+            raise ValueError(f"{culprit} gives scale {i} of {scales[i]:g} samples, too small "
+                             f"for a wavelet: its samples are not finite")
 
 
 class FilterBank:
@@ -61,7 +89,7 @@ class FilterBank:
     def __init__(self, count, voices=4, first_scale=2.0, base=2.0, *,
                  max_length=None, fraction=None):
         count = _checks.integer(count, "count", 1, _checks.UINT32_MAX)
-        voices = _checks.integer(voices, "voices", 1, _checks.UINT32_MAX)
+        voices = _checks.integer(voices, "voices", 1, _MAX_VOICES)
         first_scale = _checks.real(first_scale, "first_scale", positive=True)
         base = _checks.real(base, "base", positive=True)
         cap = _checks.UINT32_MAX if max_length is None else \
@@ -69,10 +97,7 @@ class FilterBank:
 
         scales = np.empty(count)
         lib.setscales0(scales.ctypes.data, count, voices, first_scale, base)
-        largest = float(np.max(scales))
-        if not np.all(np.isfinite(scales)) or np.min(scales) <= 0 or 8 * largest >= 2**29:
-            raise ValueError(f"first_scale {first_scale} and base {base} give scales "
-                             f"up to {largest}; wavelets that long are not supported")
+        _check_scales(scales, first_scale, base)
         lengths = np.empty(count, dtype=np.uint32)
         lib.setwaveletlength0(lengths.ctypes.data, scales.ctypes.data, count, cap)
 
@@ -109,6 +134,7 @@ class FilterBank:
         _read_only(self._buffer)
         offsets = np.concatenate(([0], np.cumsum(lengths, dtype=np.int64)))
         self._wavelets = tuple(self._buffer[offsets[i]:offsets[i + 1]] for i in range(count))
+        _check_wavelets(self._wavelets, scales, first_scale, base)
 
     def __len__(self):
         return len(self._scales)

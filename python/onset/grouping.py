@@ -6,11 +6,16 @@ from collections import namedtuple
 import numpy as np
 
 from . import _checks
-from ._library import CaptureSet, lib
+from ._library import CaptureSet, Pick, lib
 
 # The host's 64-byte event record; the library reads only `time`.
 PICK_DTYPE = np.dtype([("head", "V24"), ("time", "<f8"), ("tail", "V32")])
-assert PICK_DTYPE.itemsize == 64
+# Arrays of it are handed to the library as arrays of Pick: a mismatch stops
+# the import, under python -O too.
+if PICK_DTYPE.itemsize != ctypes.sizeof(Pick) or PICK_DTYPE.fields["time"][1] != Pick.time.offset:
+    raise ImportError(f"PICK_DTYPE ({PICK_DTYPE.itemsize} bytes, time at "
+                      f"{PICK_DTYPE.fields['time'][1]}) does not match the library's Pick "
+                      f"({ctypes.sizeof(Pick)} bytes, time at {Pick.time.offset})")
 
 Captures = namedtuple("Captures", ["groups", "taken"])
 Captures.__doc__ = """Result of captures(): `groups` is a list of captures, each a list
@@ -48,10 +53,12 @@ def captures(times, tolerances, taken=None):
     time: of the run of free events from the first one in the window on,
     whose distances from the seed do not exceed that first one's, the last.
     Every event ends up in exactly one capture, as seed or member; events
-    taken on entry stay out of all of them. Times of a trace are expected
-    in ascending order.
+    taken on entry stay out of all of them.
 
-    times: sequence of 1-D arrays, the event times of each trace (NaN refused).
+    times: sequence of 1-D arrays, the event times of each trace, finite and
+    in ascending order (equal times allowed); anything else is a ValueError
+    naming the trace. They are not sorted for you: event indices in the
+    result are positions in the arrays as given.
     tolerances: one number for every trace, or one per trace; >= 0, +inf
     allowed (matches any time), NaN refused.
     taken: None (all events free) or one array of booleans/integers per trace
@@ -73,8 +80,16 @@ def captures(times, tolerances, taken=None):
         array = _checks.samples(t, f"times[{i}]")
         if array.size > _checks.INT32_MAX:
             raise ValueError(f"times[{i}] has too many events: {array.size}")
-        if np.isnan(array).any():
-            raise ValueError(f"times[{i}] holds NaN")
+        # The grouping walks each trace's events in time order: times that
+        # are not finite or not ascending are refused, not sorted, so that
+        # event indices stay the caller's.
+        if not np.isfinite(array).all():
+            k = int(np.flatnonzero(~np.isfinite(array))[0])
+            raise ValueError(f"times[{i}] must hold finite times: times[{i}][{k}] is {array[k]}")
+        if (np.diff(array) < 0).any():
+            k = int(np.flatnonzero(np.diff(array) < 0)[0]) + 1
+            raise ValueError(f"times[{i}] must be in ascending order: times[{i}][{k}] = "
+                             f"{array[k]} comes after {array[k - 1]}")
         records = np.zeros(array.size, dtype=PICK_DTYPE)
         records["time"] = array
         picks.append(records)

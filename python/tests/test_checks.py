@@ -64,6 +64,13 @@ def test_batch_checks(function, traces, windows, error, message):
     (dict(count=4, fraction=-0.5), ValueError, "fraction must be positive"),
     (dict(count=4, fraction=np.nan), ValueError, "fraction must be finite"),
     (dict(count=4, fraction=1e10), ValueError, "fraction 10000000000.0 gives steps"),
+    (dict(count=4, voices=2**32 - 1), ValueError, "voices must be between 1 and 65536"),
+    (dict(count=4, first_scale=1e-200), ValueError,
+     "first_scale 1e-200 gives scale 0 of 1e-200 samples, too small for a wavelet"),
+    (dict(count=8000, base=0.5), ValueError,
+     r"base 0.5 below 1 \(from first_scale 2.0\) gives scale 1643 .* too small for a wavelet"),
+    (dict(count=200, voices=1, base=0.01), ValueError,
+     "base 0.01 below 1 takes the scales down to 0 at scale 162 of 200"),
 ])
 def test_filter_bank_checks(kwargs, error, message):
     with pytest.raises(error, match=message):
@@ -90,8 +97,21 @@ def test_decompose_and_cdotx_checks():
         onset.cdotx(np.ones(5), np.ones((3, 1)), 0)
 
 
+def test_filter_bank_limits_are_usable():
+    # Just inside the limits the wavelets are finite and the steps few.
+    assert np.isfinite(onset.FilterBank(4, first_scale=1e-100).wavelets[0]).all()
+    assert onset.FilterBank(4, voices=2**16, fraction=0.5).steps.tolist() == [1, 1, 1, 1]
+
+
 @pytest.mark.parametrize("times,tolerances,taken,error,message", [
-    ([[1.0], [np.nan]], 0.5, None, ValueError, r"times\[1\] holds NaN"),
+    ([[1.0], [np.nan]], 0.5, None, ValueError,
+     r"times\[1\] must hold finite times: times\[1\]\[0\] is nan"),
+    ([[1.0], [2.0, -np.inf]], 0.5, None, ValueError,
+     r"times\[1\] must hold finite times: times\[1\]\[1\] is -inf"),
+    ([[1.0, 3.0, 2.0], [2.0]], 0.5, None, ValueError,
+     r"times\[0\] must be in ascending order: times\[0\]\[2\] = 2.0 comes after 3.0"),
+    ([np.ma.masked_array([1.0, 2.0], mask=[0, 1])], 0.5, None, ValueError,
+     r"times\[0\] has 1 masked samples"),
     ([[1.0], [[2.0]]], 0.5, None, ValueError, r"times\[1\] must be a 1-D array"),
     ([[1.0], [2j]], 0.5, None, TypeError, r"times\[1\] must hold real numbers"),
     (3.0, 0.5, None, TypeError, "times must be a sequence"),
@@ -116,3 +136,23 @@ def test_taken_flags_of_any_integer_width_count_as_taken():
     # 256 as a byte would be 0: flags are compared with zero, not narrowed.
     result = onset.captures([[1.0, 2.0]], 0.5, taken=[np.array([256, 0])])
     assert result.groups == [[(0, 1)]]
+
+
+@pytest.mark.parametrize("function,batch", [(onset.kurtosis, onset.kurtosis_batch),
+                                            (onset.max_jump, onset.max_jump_batch)])
+def test_masked_samples_are_gaps(rng, function, batch):
+    x = rng.normal(size=60)
+    mask = np.zeros(60, dtype=bool)
+    mask[[10, 11, 40]] = True
+    masked = np.ma.masked_array(x.copy(), mask=mask)
+    masked.data[mask] = 1e6  # what lies under the mask must never count
+    expected = function(np.where(mask, np.nan, x), 5)
+    assert np.isnan(expected[[10, 11, 40]]).all() and np.isfinite(expected[:8]).all()
+    np.testing.assert_array_equal(function(masked, 5), expected)
+    np.testing.assert_array_equal(batch([masked, x], 5)[0], expected)
+    np.testing.assert_array_equal(batch(np.ma.vstack([x, masked]), 5)[1], expected)
+    assert (masked.data[mask] == 1e6).all()  # the caller's array is left alone
+    # Integers under the mask that float64 cannot hold are not looked at either.
+    wide = np.ma.masked_array(np.array([1, 5, 2**60 + 1, 4]), mask=[0, 0, 1, 0])
+    out = function(wide, 2)
+    assert np.isnan(out[2]) and out[0] == function([1.0, 5.0, 0.0, 4.0], 2)[0]

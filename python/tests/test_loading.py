@@ -2,6 +2,7 @@
 
 import ctypes.util
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -53,6 +54,15 @@ def test_environment_variable_wins(tmp_path):
     assert f"$ONSET_LIBRARY: {missing} (no such file)" in result.stderr
 
 
+def test_a_library_that_is_not_onset_is_not_found(tmp_path):
+    import _ctypes  # any shared object that is not libonset
+    result = run(SHOW_PATH, PYTHON_DIR, tmp_path, ONSET_LIBRARY=_ctypes.__file__)
+    assert result.returncode != 0
+    assert "LibraryNotFoundError" in result.stderr and "AttributeError" not in result.stderr
+    assert f"$ONSET_LIBRARY: {_ctypes.__file__} (not libonset: it lacks trace_movkurtosis" \
+        in result.stderr
+
+
 def test_found_next_to_package(tmp_path):
     copy_package(tmp_path, with_library=onset.library_path)
     result = run(SHOW_PATH, tmp_path, tmp_path)
@@ -72,24 +82,44 @@ def test_error_names_every_place(tmp_path):
         assert place in result.stderr
 
 
+def header_version():
+    """major.minor.patch as include/onset.h defines it, read here on its own."""
+    text = (CHECKOUT / "include" / "onset.h").read_text()
+    return ".".join(re.search(rf"^#define ONSET_VERSION_{part} (\d+)$", text, re.M).group(1)
+                    for part in ("MAJOR", "MINOR", "PATCH"))
+
+
+def test_version_is_the_headers():
+    assert onset.__version__ == header_version()
+    assert onset._library._SONAME == "libonset.so." + header_version().split(".")[0]
+
+
 def test_installed_with_cmake_and_pip(tmp_path):
     prefix = tmp_path / "prefix"
     subprocess.run(["cmake", "--install", str(BUILD_DIR), "--prefix", str(prefix)],
                    check=True, capture_output=True, timeout=120)
-    source = tmp_path / "source"  # pip builds in the source folder: keep the checkout clean
-    source.mkdir()
-    shutil.copy(PYTHON_DIR / "pyproject.toml", source)
+    # pip builds in the source folder: a copy keeps the checkout clean. The
+    # build reads the version from the header, one folder up as in the checkout.
+    source = tmp_path / "source" / "python"
+    source.mkdir(parents=True)
+    for name in ("pyproject.toml", "setup.py"):
+        shutil.copy(PYTHON_DIR / name, source)
     copy_package(source)
+    (source.parent / "include").mkdir()
+    shutil.copy(CHECKOUT / "include" / "onset.h", source.parent / "include")
     subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation",
                     "--no-index", "--no-deps", "--prefix", str(prefix), str(source)],
                    check=True, capture_output=True, timeout=300)
     [package] = [p.parent for p in prefix.glob("**/onset/__init__.py")]
-    result = run(SHOW_PATH + "; print(onset.max_jump([1.0, 3.0, 2.0], 2).tolist())",
-                 package.parent, tmp_path)
+    result = run(SHOW_PATH + "; print(onset.max_jump([1.0, 3.0, 2.0], 2).tolist());"
+                 " print(onset.__version__)", package.parent, tmp_path)
     assert result.returncode == 0, result.stderr
-    path, values = result.stdout.split("\n")[:2]
+    path, values, version = result.stdout.split("\n")[:3]
     assert Path(path).resolve().parent == (prefix / "lib").resolve()
     assert values == "[0.0, 2.0, -1.0]"
+    # The installed package has no header beside it: the build wrote the number in.
+    assert version == header_version()
+    assert f'__version__ = "{version}"' in (package / "_version.py").read_text()
 
 
 def test_results_do_not_depend_on_thread_count(tmp_path):
@@ -105,3 +135,21 @@ def test_results_do_not_depend_on_thread_count(tmp_path):
         assert result.returncode == 0, result.stderr
         digests.add(result.stdout)
     assert len(digests) == 1
+
+
+def test_record_layouts_are_checked_without_assert(tmp_path):
+    from onset import _library
+    for record, (size, offsets) in _library.RECORD_LAYOUTS.items():
+        _library.check_layout(record, size, offsets)
+    # A real check, not an assert: it still refuses under python -O.
+    code = ("import ctypes, onset._library as l\n"
+            "class Shifted(ctypes.Structure):\n"
+            "    _fields_ = [('host_head', ctypes.c_ubyte * 16), ('time', ctypes.c_double),\n"
+            "                ('host_tail', ctypes.c_ubyte * 40)]\n"
+            "l.check_layout(Shifted, *l.RECORD_LAYOUTS[l.Pick])")
+    result = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
+                            env={"PYTHONPATH": str(PYTHON_DIR), "ONSET_LIBRARY": onset.library_path},
+                            cwd=tmp_path, timeout=60)
+    assert result.returncode != 0
+    assert "ImportError: Shifted is laid out as 64 bytes with offsets" in result.stderr
+    assert "'time': 16" in result.stderr

@@ -28,7 +28,7 @@ struct Grouping {
 };
 
 // The grouping rules, written out one step at a time.
-ONSET_FUZZ_UNTRACED Grouping reference(std::int32_t n, const Pick *const *picks, const std::int32_t *counts,
+ONSET_TEST_UNTRACED Grouping reference(std::int32_t n, const Pick *const *picks, const std::int32_t *counts,
                    const double *tolerances, const std::vector<Trace> &traces)
 {
     Grouping out;
@@ -89,7 +89,7 @@ ONSET_FUZZ_UNTRACED Grouping reference(std::int32_t n, const Pick *const *picks,
     return out;
 }
 
-ONSET_FUZZ_UNTRACED bool has_nan_time(const Trace &trace)
+ONSET_TEST_UNTRACED bool has_nan_time(const Trace &trace)
 {
     for (std::size_t k = 0; trace.picks && k < trace.picks->size(); ++k)
         if (std::isnan((*trace.picks)[k].time))

@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             fail("signal %u, filter %u, center %d, step %u: output %llu is %.17g (%016llx), "
                  "plain sum %.17g", signal_length, filter_length, center, step,
                  static_cast<unsigned long long>(j), output[j],
-                 bits_of(output[j]),
+                 static_cast<unsigned long long>(bits_of(output[j])),
                  want);
     }
     return 0;

@@ -7,6 +7,7 @@
 // Robustness inputs: any samples and any window width; every output must be
 // written and be NaN where its window holds a non-finite sample. In both,
 // the batch driver must agree bit for bit with per-trace calls.
+#include "batch_check.h"
 #include "fuzz_support.h"
 #include "onset.h"
 
@@ -16,14 +17,15 @@
 namespace {
 
 using namespace onset_fuzz;
-using wide = __int128;
+// A GNU extension; __extension__ keeps -Wpedantic quiet about it.
+__extension__ typedef __int128 wide;
 
 // Exact window moments of integer samples from prefix sums of powers (kept
 // only when `integers` says the finite samples are small integers), and the
 // places of the non-finite samples.
 class IntegerMoments {
 public:
-    ONSET_FUZZ_UNTRACED IntegerMoments(const double *x, std::size_t n, bool integers)
+    ONSET_TEST_UNTRACED IntegerMoments(const double *x, std::size_t n, bool integers)
         : sums_(n + 1), bad_(n + 1, 0)
     {
         for (std::size_t k = 0; k < n; ++k) {
@@ -42,14 +44,14 @@ public:
         }
     }
 
-    ONSET_FUZZ_UNTRACED bool holds_non_finite(std::size_t lo, std::size_t hi) const
+    ONSET_TEST_UNTRACED bool holds_non_finite(std::size_t lo, std::size_t hi) const
     {
         return bad_[hi + 1] != bad_[lo];
     }
 
     // m4 / m2^2 = sum((N x - s)^4) / (N * (N sum(x^2) - s^2)^2), with s the
     // window's sum; NaN for a window without spread.
-    ONSET_FUZZ_UNTRACED long double kurtosis(std::size_t lo, std::size_t hi) const
+    ONSET_TEST_UNTRACED long double kurtosis(std::size_t lo, std::size_t hi) const
     {
         const wide count = static_cast<wide>(hi - lo + 1);
         wide p[4];
@@ -81,7 +83,7 @@ struct Window {
 };
 
 // Output i covers input[i + h - w + 1 .. i + h], h = w / 2, clipped.
-ONSET_FUZZ_UNTRACED Window window_of(std::size_t i, std::uint32_t w, std::size_t n)
+ONSET_TEST_UNTRACED Window window_of(std::size_t i, std::uint32_t w, std::size_t n)
 {
     const std::int64_t h = w >> 1;
     const std::int64_t lo = static_cast<std::int64_t>(i) + h - w + 1;
@@ -90,7 +92,7 @@ ONSET_FUZZ_UNTRACED Window window_of(std::size_t i, std::uint32_t w, std::size_t
             static_cast<std::size_t>(std::min<std::int64_t>(hi, n - 1))};
 }
 
-ONSET_FUZZ_UNTRACED void check_trace(const Exact<double> &input, std::uint32_t w, bool accurate)
+ONSET_TEST_UNTRACED void check_trace(const Exact<double> &input, std::uint32_t w, bool accurate)
 {
     const std::size_t n = input.size();
     Exact<double> output(n, unwritten());
@@ -124,43 +126,6 @@ ONSET_FUZZ_UNTRACED void check_trace(const Exact<double> &input, std::uint32_t w
     }
 }
 
-// Batch of pieces of the trace, each with its own window, against per-trace
-// calls, bit for bit.
-void check_batch(FuzzedDataProvider &in, const Exact<double> &trace)
-{
-    use_threads(in, 4);
-    const std::uint32_t count = in.ConsumeIntegralInRange<std::uint32_t>(0, 5);
-    std::vector<const double *> inputs(count);
-    std::vector<std::uint32_t> lengths(count), windows(count);
-    std::vector<std::unique_ptr<Exact<double>>> pieces, outputs, expected;
-    std::vector<double *> output_pointers(count);
-    for (std::uint32_t t = 0; t < count; ++t) {
-        const std::size_t start = in.ConsumeIntegralInRange<std::size_t>(0, trace.size());
-        const std::size_t length =
-            in.ConsumeIntegralInRange<std::size_t>(0, trace.size() - start);
-        pieces.push_back(std::make_unique<Exact<double>>(length));
-        std::copy(trace.get() + start, trace.get() + start + length, pieces.back()->get());
-        lengths[t] = static_cast<std::uint32_t>(length);
-        windows[t] = window_width(in, lengths[t]);
-        inputs[t] = pieces.back()->get();
-        outputs.push_back(std::make_unique<Exact<double>>(length, unwritten()));
-        output_pointers[t] = outputs.back()->get();
-        expected.push_back(std::make_unique<Exact<double>>(length, unwritten()));
-        trace_movkurtosis(expected.back()->get(), inputs[t], lengths[t], windows[t]);
-    }
-    const TraceBatch batch{inputs.data(), output_pointers.data(), lengths.data(),
-                           windows.data(), count};
-    movkurtosis(&batch);
-    for (std::uint32_t t = 0; t < count; ++t) {
-        const std::size_t i =
-            first_difference(expected[t]->get(), outputs[t]->get(), lengths[t]);
-        if (i < lengths[t])
-            fail("movkurtosis trace %u (n=%u w=%u) output %zu: %.17g, "
-                 "trace_movkurtosis gives %.17g", t, lengths[t], windows[t], i,
-                 (*outputs[t])[i], (*expected[t])[i]);
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -187,6 +152,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     check_trace(input, w, accurate);
-    check_batch(in, input);
+    check_batch(in, input, 5, {trace_movkurtosis, movkurtosis, "trace_movkurtosis", "movkurtosis"});
     return 0;
 }

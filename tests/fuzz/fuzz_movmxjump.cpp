@@ -2,6 +2,7 @@
 // signed jump of its own window (first-occurrence extremes, the later minus
 // the earlier), NaN for a window that holds a NaN or for window 0, whatever
 // the number of threads; the batch driver must agree with per-trace calls.
+#include "batch_check.h"
 #include "fuzz_support.h"
 #include "onset.h"
 
@@ -16,7 +17,7 @@ using namespace onset_fuzz;
 // table; ties go to the smaller index.
 class RangeExtremes {
 public:
-    ONSET_FUZZ_UNTRACED explicit RangeExtremes(const double *x, std::size_t n) : x_(x)
+    ONSET_TEST_UNTRACED explicit RangeExtremes(const double *x, std::size_t n) : x_(x)
     {
         levels_.push_back(Level(n));
         for (std::size_t k = 0; k < n; ++k)
@@ -34,7 +35,7 @@ public:
         std::size_t imax, imin;
     };
 
-    ONSET_FUZZ_UNTRACED Pair of(std::size_t lo, std::size_t hi) const
+    ONSET_TEST_UNTRACED Pair of(std::size_t lo, std::size_t hi) const
     {
         std::size_t level = 0;
         while ((std::size_t{2} << level) <= hi - lo + 1)
@@ -45,7 +46,7 @@ public:
 private:
     using Level = std::vector<Pair>;
 
-    ONSET_FUZZ_UNTRACED Pair merge(Pair a, Pair b) const
+    ONSET_TEST_UNTRACED Pair merge(Pair a, Pair b) const
     {
         Pair out;
         out.imax = x_[b.imax] > x_[a.imax] || (x_[b.imax] == x_[a.imax] && b.imax < a.imax)
@@ -59,7 +60,7 @@ private:
     std::vector<Level> levels_;
 };
 
-ONSET_FUZZ_UNTRACED void check_trace(const Exact<double> &input, std::uint32_t w, int threads)
+ONSET_TEST_UNTRACED void check_trace(const Exact<double> &input, std::uint32_t w, int threads)
 {
     const std::size_t n = input.size();
     Exact<double> output(n, unwritten());
@@ -87,41 +88,6 @@ ONSET_FUZZ_UNTRACED void check_trace(const Exact<double> &input, std::uint32_t w
         if (!same_sample(want, output[k]))
             fail("n=%zu w=%u threads=%d: output %zu is %.17g, window [%zu, %zu] gives %.17g",
                  n, w, threads, k, output[k], lo, hi, want);
-    }
-}
-
-void check_batch(FuzzedDataProvider &in, const Exact<double> &trace)
-{
-    use_threads(in, 4);
-    const std::uint32_t count = in.ConsumeIntegralInRange<std::uint32_t>(0, 4);
-    std::vector<const double *> inputs(count);
-    std::vector<double *> output_pointers(count);
-    std::vector<std::uint32_t> lengths(count), windows(count);
-    std::vector<std::unique_ptr<Exact<double>>> pieces, outputs, expected;
-    for (std::uint32_t t = 0; t < count; ++t) {
-        const std::size_t start = in.ConsumeIntegralInRange<std::size_t>(0, trace.size());
-        const std::size_t length =
-            in.ConsumeIntegralInRange<std::size_t>(0, trace.size() - start);
-        pieces.push_back(std::make_unique<Exact<double>>(length));
-        std::copy(trace.get() + start, trace.get() + start + length, pieces.back()->get());
-        inputs[t] = pieces.back()->get();
-        lengths[t] = static_cast<std::uint32_t>(length);
-        windows[t] = window_width(in, lengths[t]);
-        outputs.push_back(std::make_unique<Exact<double>>(length, unwritten()));
-        output_pointers[t] = outputs.back()->get();
-        expected.push_back(std::make_unique<Exact<double>>(length, unwritten()));
-        trace_movmxjump(expected.back()->get(), inputs[t], lengths[t], windows[t]);
-    }
-    const TraceBatch batch{inputs.data(), output_pointers.data(), lengths.data(),
-                           windows.data(), count};
-    movjumps(&batch);
-    for (std::uint32_t t = 0; t < count; ++t) {
-        const std::size_t i =
-            first_difference(expected[t]->get(), outputs[t]->get(), lengths[t]);
-        if (i < lengths[t])
-            fail("movjumps trace %u (n=%u w=%u) output %zu: %.17g, "
-                 "trace_movmxjump gives %.17g", t, lengths[t], windows[t], i,
-                 (*outputs[t])[i], (*expected[t])[i]);
     }
 }
 
@@ -157,6 +123,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     check_trace(input, w, threads);
-    check_batch(in, input);
+    check_batch(in, input, 4, {trace_movmxjump, movjumps, "trace_movmxjump", "movjumps"});
     return 0;
 }

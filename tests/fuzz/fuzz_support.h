@@ -1,7 +1,10 @@
 // Shared pieces of the fuzz targets: decoding of samples and sizes from the
 // fuzz input, exactly sized heap buffers (so that AddressSanitizer sees any
-// access past an end), bit comparisons and the abort on a mismatch.
+// access past an end) and the abort on a mismatch. The bit comparisons are
+// the suites' own (tests/support/sample_bits.h).
 #pragma once
+
+#include "sample_bits.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <omp.h>
@@ -15,11 +18,11 @@
 #include <limits>
 #include <memory>
 
-// The checks' own comparisons say nothing about the library's coverage:
-// left uninstrumented, they neither crowd the corpus nor cost fuzzing time.
-#define ONSET_FUZZ_UNTRACED __attribute__((no_sanitize("coverage")))
-
 namespace onset_fuzz {
+
+using onset_test::bits_of;
+using onset_test::first_difference;
+using onset_test::same_sample;
 
 // A quiet NaN with a payload that no computation produces: an output that
 // still holds it was never written.
@@ -31,35 +34,10 @@ inline double unwritten()
     return value;
 }
 
-ONSET_FUZZ_UNTRACED inline bool is_unwritten(double value)
+ONSET_TEST_UNTRACED inline bool is_unwritten(double value)
 {
     const double mark = unwritten();
     return std::memcmp(&value, &mark, sizeof value) == 0;
-}
-
-inline unsigned long long bits_of(double value)
-{
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-// Bit-for-bit equality, any NaN equal to any NaN.
-ONSET_FUZZ_UNTRACED inline bool same_sample(double a, double b)
-{
-    if (std::isnan(a) && std::isnan(b))
-        return true;
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// Index of the first sample where the arrays differ, or n.
-ONSET_FUZZ_UNTRACED inline std::size_t first_difference(const double *a, const double *b,
-                                                        std::size_t n)
-{
-    std::size_t i = 0;
-    while (i < n && same_sample(a[i], b[i]))
-        ++i;
-    return i;
 }
 
 [[noreturn]] inline void fail(const char *format, ...)

@@ -10,7 +10,7 @@
 namespace onset_fuzz {
 
 // Adds the products a[i] * b[i], i < length, to `sum` in pairs.
-ONSET_FUZZ_UNTRACED inline double add_run(double sum, const double *a, const double *b, std::uint64_t length)
+ONSET_TEST_UNTRACED inline double add_run(double sum, const double *a, const double *b, std::uint64_t length)
 {
     std::uint64_t i = 0;
     for (; i + 1 < length; i += 2) {
@@ -23,7 +23,7 @@ ONSET_FUZZ_UNTRACED inline double add_run(double sum, const double *a, const dou
 }
 
 // Output at `position` of the longer operand a (big samples) against b.
-ONSET_FUZZ_UNTRACED inline double plain_output(const double *a, std::uint64_t big, const double *b,
+ONSET_TEST_UNTRACED inline double plain_output(const double *a, std::uint64_t big, const double *b,
                            std::uint64_t small, std::int64_t center, std::uint64_t position)
 {
     const std::int64_t n = static_cast<std::int64_t>(big);

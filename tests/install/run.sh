@@ -19,19 +19,27 @@ pc=$(find "$prefix" -name onset.pc -path '*/pkgconfig/*')
 [[ -n "$pc" ]] || fail "no onset.pc under $prefix"
 libdir=$(dirname "$(dirname "$pc")")
 [[ -f "$prefix/include/onset.h" ]] || fail "header not installed"
+# Every installed file must carry the version the header states.
+part() { sed -n "s/^#define ONSET_VERSION_$1 \([0-9]*\)$/\1/p" "$prefix/include/onset.h"; }
+version=$(part MAJOR).$(part MINOR).$(part PATCH)
+[[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "no version in the header: '$version'"
 [[ -f "$libdir/cmake/onset/onsetConfig.cmake" && -f "$libdir/cmake/onset/onsetConfigVersion.cmake" ]] \
   || fail "CMake package not installed"
-[[ -L "$libdir/libonset.so" && -L "$libdir/libonset.so.1" ]] || fail "library links missing"
+[[ -L "$libdir/libonset.so" && -L "$libdir/libonset.so.${version%%.*}" ]] \
+  || fail "library links missing"
 real=$(readlink -f "$libdir/libonset.so")
-[[ -f "$real" && ! -L "$real" && "$real" == "$libdir"/libonset.so.1.* ]] \
-  || fail "libonset.so does not lead to a versioned file: $real"
+[[ -f "$real" && ! -L "$real" && "$real" == "$libdir/libonset.so.$version" ]] \
+  || fail "libonset.so does not lead to libonset.so.$version: $real"
+grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/onset/onsetConfigVersion.cmake" \
+  || fail "the CMake package does not say version $version"
 
 # The host must resolve libonset from the prefix (through its run path).
 check_loads_installed() {
   local exe=$1 found
   found=$(env -u LD_LIBRARY_PATH ldd "$exe" | awk '/libonset/ {print $3}')
   [[ "$(readlink -f "$found")" == "$real" ]] || fail "$exe loads '$found', not $real"
-  env -u LD_LIBRARY_PATH "$exe"
+  [[ "$(env -u LD_LIBRARY_PATH "$exe")" == "onset $version: host ok" ]] \
+    || fail "$exe did not report onset $version"
 }
 
 # 1. CMake package.
@@ -42,7 +50,7 @@ check_loads_installed "$work/cmake-host/host"
 
 # 2. pkg-config.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
-[[ "$(pkg-config --modversion onset)" == 1.* ]] || fail "pkg-config version"
+[[ "$(pkg-config --modversion onset)" == "$version" ]] || fail "pkg-config version"
 # shellcheck disable=SC2046 # the flags are meant to split into words
 "$cc" -std=c99 -Wall -Werror "$here/host/host.c" -o "$work/pkg-config-host" \
   $(pkg-config --cflags --libs onset) -Wl,-rpath,"$(pkg-config --variable=libdir onset)"

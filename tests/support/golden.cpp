@@ -1,6 +1,6 @@
+// Reading the golden result files, and the loop over their cases.
 #include "golden.h"
 
-#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -55,6 +55,18 @@ std::vector<GoldenCase> load_golden(const std::string &file, const std::string &
     return cases;
 }
 
+void for_each_golden_case(const std::string &file, const std::string &function,
+                          const std::function<void(const GoldenCase &)> &check)
+{
+    const std::vector<GoldenCase> cases = load_golden(file, function);
+    if (cases.empty())
+        ADD_FAILURE() << file << " holds no case of " << function;
+    for (const GoldenCase &c : cases) {
+        SCOPED_TRACE(file + " line " + std::to_string(c.line));
+        check(c);
+    }
+}
+
 double sample_from_hex(const std::string &bits)
 {
     const std::uint64_t raw = std::stoull(bits, nullptr, 16);
@@ -72,18 +84,15 @@ std::vector<double> samples_from_hex(const std::vector<std::string> &words)
     return samples;
 }
 
-std::uint64_t bits_of(double value)
+::testing::AssertionResult same_samples(const std::vector<double> &expected, const double *actual)
 {
-    std::uint64_t raw;
-    std::memcpy(&raw, &value, sizeof raw);
-    return raw;
-}
-
-bool same_sample(double expected, double actual)
-{
-    if (std::isnan(expected) || std::isnan(actual))
-        return std::isnan(expected) && std::isnan(actual);
-    return bits_of(expected) == bits_of(actual);
+    const std::size_t i = first_difference(expected.data(), actual, expected.size());
+    if (i == expected.size())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "sample " << i << " of " << expected.size() << " is " << actual[i] << " (bits "
+           << std::hex << bits_of(actual[i]) << "), want " << expected[i] << " (bits "
+           << bits_of(expected[i]) << std::dec << ")";
 }
 
 } // namespace onset_test

@@ -2,7 +2,11 @@
 // followed by tagged rows of words.
 #pragma once
 
-#include <cstdint>
+#include "sample_bits.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,16 +35,23 @@ std::optional<std::string> golden_dir();
 std::vector<GoldenCase> load_golden(const std::string &file,
                                     const std::string &function = "");
 
+// Runs `check` on every case of `function` in `file`, each under a trace
+// that names its line, and fails the running test when the file has none.
+// A fatal assertion in `check` ends that case only.
+void for_each_golden_case(const std::string &file, const std::string &function,
+                          const std::function<void(const GoldenCase &)> &check);
+
 double sample_from_hex(const std::string &bits);
 std::vector<double> samples_from_hex(const std::vector<std::string> &words);
-std::uint64_t bits_of(double value);
 
-// Bit-for-bit equality, any NaN equal to any NaN.
-bool same_sample(double expected, double actual);
+// Success when actual[0 .. expected.size() - 1] equals expected sample for
+// sample (as same_sample); otherwise a message naming the first difference.
+::testing::AssertionResult same_samples(const std::vector<double> &expected, const double *actual);
 
 } // namespace onset_test
 
-// Skips the running test when the golden folder is absent.
+// Skips the running test when the golden folder is absent: call it before
+// for_each_golden_case, in the test's own body.
 #define ONSET_REQUIRE_GOLDEN()                                                 \
     do {                                                                       \
         if (!onset_test::golden_dir())                                         \
