@@ -92,7 +92,7 @@ std::vector<TimedOnset> Channel::take_onsets()
 {
     std::vector<TimedOnset> timed;
     for (const Onset &onset : picker_.take_onsets())
-        timed.push_back({time_of(onset.index), number_, onset.strength});
+        timed.push_back({time_of(onset.index), number_, onset.strength, 'P', 1.0 / settings_.rate});
     return timed;
 }
 

@@ -19,6 +19,8 @@ struct TimedOnset {
     int64_t time;  // microseconds since 1970
     int32_t channel;
     double strength;
+    int32_t phase;       // 'P' or 'S'
+    double uncertainty;  // s
 };
 
 // Sample indices count from 1970 at the channel's rate, from the time of

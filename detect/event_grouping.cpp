@@ -137,7 +137,7 @@ void EventGrouping::group_block(size_t count, std::deque<Event> &events)
             const size_t slot = static_cast<size_t>(g) * traces + static_cast<size_t>(s);
             const size_t t = static_cast<size_t>(member_traces[slot]);
             const TimedOnset &onset = *sources[t][static_cast<size_t>(members[slot] - picks[t].data())];
-            event.picks.push_back({onset.channel, onset.time, onset.strength});
+            event.picks.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty});
             stations.push_back(station_[onset.channel]);
         }
         std::sort(stations.begin(), stations.end());

@@ -68,9 +68,11 @@ ONSET_DETECT_API const char *onset_detect_version(void);
 
 /* One channel's pick of an event. */
 typedef struct onset_pick {
-    int32_t channel;  /* as returned by onset_detector_add_channel */
-    int64_t time;     /* microseconds since 1970-01-01T00:00:00Z */
-    double strength;  /* rise of the kurtosis that made the pick */
+    int32_t channel;    /* as returned by onset_detector_add_channel */
+    int32_t phase;      /* 'P' or 'S' */
+    int64_t time;       /* microseconds since 1970-01-01T00:00:00Z */
+    double strength;    /* rise of the kurtosis that made the pick */
+    double uncertainty; /* seconds: the arrival lies within time +- this */
 } onset_pick;
 
 /* A group of picks on at least min_stations stations. */

@@ -17,7 +17,9 @@
 // Picks are equal when every field is, the strength bit for bit.
 inline bool operator==(const onset_pick &a, const onset_pick &b)
 {
-    return a.channel == b.channel && a.time == b.time && std::memcmp(&a.strength, &b.strength, sizeof(double)) == 0;
+    return a.channel == b.channel && a.phase == b.phase && a.time == b.time &&
+           std::memcmp(&a.strength, &b.strength, sizeof(double)) == 0 &&
+           std::memcmp(&a.uncertainty, &b.uncertainty, sizeof(double)) == 0;
 }
 
 namespace detect_test {

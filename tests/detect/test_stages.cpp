@@ -205,7 +205,7 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c)});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);

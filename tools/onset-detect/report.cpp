@@ -96,7 +96,7 @@ EventWriter::EventWriter(std::FILE *out, bool csv, const std::vector<std::string
 
 void EventWriter::header()
 {
-    if (csv_ && !header_written_) std::fputs("event,earliest,stations,trace,pick,strength\n", out_);
+    if (csv_ && !header_written_) std::fputs("event,earliest,stations,trace,pick,strength,phase,uncertainty\n", out_);
     header_written_ = true;
 }
 
@@ -107,8 +107,9 @@ void EventWriter::write(const Event &event)
     const std::string earliest = iso_time(event.earliest);
     if (csv_) {
         for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "%zu,%s,%d,%s,%s,%.3f\n", written_, earliest.c_str(), event.stations,
-                         ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str(), pick.strength);
+            std::fprintf(out_, "%zu,%s,%d,%s,%s,%.3f,%c,%.3f\n", written_, earliest.c_str(), event.stations,
+                         ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str(), pick.strength,
+                         static_cast<char>(pick.phase), pick.uncertainty);
     } else {
         std::fprintf(out_, "%s %2d station%s", earliest.c_str(), event.stations, event.stations == 1 ? " " : "s");
         for (const onset_pick &pick : event.picks)

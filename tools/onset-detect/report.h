@@ -24,9 +24,9 @@ struct Event {
 
 // Text: one line per event, the earliest pick, the station count, then
 // ID=time per pick. CSV: one row per pick,
-// event,earliest,stations,trace,pick,strength, after a header that comes
-// with the first row (or at the end), so that a run that fails before its
-// first event writes nothing.
+// event,earliest,stations,trace,pick,strength,phase,uncertainty, after a
+// header that comes with the first row (or at the end), so that a run that
+// fails before its first event writes nothing.
 class EventWriter {
 public:
     EventWriter(std::FILE *out, bool csv, const std::vector<std::string> &channel_ids);
