@@ -94,14 +94,14 @@ def score_picks(folder, program, flags, components):
 
 
 def score_network(folder, program, flags):
-    events = defaultdict(lambda: {"P_modelled": {}, "S_modelled": {}, "P": {}})
+    events = defaultdict(lambda: {"P_modelled": {}, "S_modelled": {}, "P": {}, "S": {}})
     with open(os.path.join(folder, "truth.csv")) as f:
         for row in csv.DictReader(f):
-            e, phase = events[row["event_id"]], row["phase"]
-            if phase in e:
-                e[phase][row["station"]] = seconds(row["time_utc"])
+            e, phase, t = events[row["event_id"]], row["phase"], seconds(row["time_utc"])
+            if row["station"] == "*":
+                e[phase] = t  # origin, first_P_modelled
             else:
-                e[phase] = seconds(row["time_utc"])
+                e[phase][row["station"]] = t
     mseed = os.path.join(folder, "mseed")
     files = [os.path.join(mseed, n) for n in sorted(os.listdir(mseed))]
     detections = detect(program, files, ["--channels", "*.*.*.??Z", *flags])

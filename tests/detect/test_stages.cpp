@@ -125,7 +125,7 @@ TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
     const detect::RateSettings settings(options, 100.0);
     const int64_t first = 5 * settings.piece - 777, n = 3 * settings.piece + 1234;
     std::vector<double> x = noise(static_cast<size_t>(n), 11);
-    for (int64_t i = 20000; i < 20100; ++i) x[static_cast<size_t>(i)] *= 30.0;
+    for (int64_t i = n / 2; i < n / 2 + 100; ++i) x[static_cast<size_t>(i)] *= 30.0;
     Collected out;
     detect::StrengthStream stream(settings, out);
     for (int64_t i = 0; i < n;) {
