@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bandpass_stream.h"
+#include "flat_lines.h"
 #include "onset_detect.h"
 #include "onset_picker.h"
 #include "settings.h"
@@ -50,6 +51,8 @@ private:
     int64_t index_of(int64_t time) const;
     int64_t time_of(int64_t index) const;
     void take_samples(int64_t first, const double *samples, size_t count);
+    // A sample that is no part of a flat line, to the band-pass.
+    void use(int64_t index, double value);
 
     std::string id_, station_;
     int32_t number_;
@@ -57,6 +60,7 @@ private:
     OnsetPicker picker_;
     StrengthStream strength_;
     BandPassStream bandpass_;
+    FlatLines flat_lines_;
 
     bool started_ = false;
     bool finished_ = false;
@@ -64,7 +68,8 @@ private:
     int64_t next_index_ = 0;                    // the sample after the last one fed
     int64_t advanced_ = INT64_MIN;              // no sample will come before this time
     onset_channel_report report_{};
-    uint64_t run_ = 0;                          // finite samples in a row so far
+    uint64_t run_ = 0;                          // samples used in a row so far
+    int64_t last_used_ = INT64_MIN;             // the last of them
 };
 
 }  // namespace detect

@@ -85,6 +85,9 @@ RateSettings::RateSettings(const onset_detect_options &options, double sampling_
     windows = {odd_samples(options.kurtosis_window, rate), odd_samples(jump_seconds, rate),
                static_cast<int64_t>(std::min(std::round(options.dead_time * rate), 1e15))};
     bridge = static_cast<int64_t>(filter.kernel.size());
+    // A fifth of a second: real noise never holds a value that long, while
+    // filled gaps and dead channels do.
+    flat_run = std::max<int64_t>(20, std::llround(0.2 * rate));
     piece = power_of_two_at_least(std::max<int64_t>(2048, 8 * int64_t{windows.kurtosis}));
 }
 

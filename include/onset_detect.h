@@ -87,8 +87,10 @@ typedef struct onset_event {
 
 /* What became of one channel so far. */
 typedef struct onset_channel_report {
-    uint64_t samples;      /* samples taken in */
-    uint64_t missing;      /* samples of the gaps between them */
+    uint64_t samples;      /* samples used */
+    uint64_t missing;      /* samples of the gaps between them: missing, not
+                              finite, or in a flat line (0.2 s or more of one
+                              value, which no working sensor records) */
     uint64_t overlapped;   /* samples dropped because they were already given */
     uint64_t longest_run;  /* longest stretch without gaps, in samples */
     uint64_t needed_run;   /* the windows' need: shorter stretches are unused */

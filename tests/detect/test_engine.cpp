@@ -151,21 +151,26 @@ TEST(DetectEngine, RefusesWhatItCannotDoAndReportsChannels)
 
     // 300 samples with one infinity, a gap of 50, then 200 with one
     // infinity, then 200 of which 100 overlap.
-    std::vector<double> x(300, 1.0);
+    // Then 30 samples of one value, a flat line, which is a gap too.
+    std::vector<double> x(300);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = std::sin(0.3 * static_cast<double>(i * i));
     x[10] = std::numeric_limits<double>::infinity();
+    const std::vector<double> flat(30, 5.0);
     ASSERT_EQ(onset_detector_feed(d, 0, time_of(0), x.data(), 300), 0);
     ASSERT_EQ(onset_detector_feed(d, 0, time_of(350), x.data(), 200), 0);
     ASSERT_EQ(onset_detector_feed(d, 0, time_of(450), x.data(), 200), 0);
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(650), flat.data(), flat.size()), 0);
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(680), x.data() + 11, 100), 0);
+    ASSERT_EQ(onset_detector_flush(d), 0);
     onset_channel_report report;
     ASSERT_EQ(onset_detector_channel_report(d, 0, &report), 0);
-    EXPECT_EQ(report.samples, 299u + 199u + 100u);
-    EXPECT_EQ(report.missing, 1u + 50u + 1u);
+    EXPECT_EQ(report.samples, 299u + 199u + 100u + 100u);
+    EXPECT_EQ(report.missing, 1u + 50u + 1u + 30u);
     EXPECT_EQ(report.overlapped, 100u);
     EXPECT_EQ(report.longest_run, 189u + 100u);
     EXPECT_EQ(report.needed_run, 202u);
     EXPECT_EQ(onset_detector_channel_report(d, 5, &report), ONSET_DETECT_INVALID);
 
-    ASSERT_EQ(onset_detector_flush(d), 0);
     EXPECT_EQ(onset_detector_feed(d, 0, time_of(900), x.data(), 1), ONSET_DETECT_FINISHED);
     EXPECT_EQ(onset_detector_add_channel(d, "XX.D..HHZ", 100.0), ONSET_DETECT_FINISHED);
     onset_event event;

@@ -10,6 +10,7 @@
 
 #include "bandpass_stream.h"
 #include "event_grouping.h"
+#include "noise.h"
 #include "onset.h"
 #include "onset_picker.h"
 #include "settings.h"
@@ -18,15 +19,6 @@
 namespace {
 
 const double nan = std::numeric_limits<double>::quiet_NaN();
-
-std::vector<double> noise(size_t n, unsigned seed)
-{
-    std::mt19937_64 random(seed);
-    std::normal_distribution<double> normal;
-    std::vector<double> x(n);
-    for (double &v : x) v = normal(random);
-    return x;
-}
 
 // Collects what a stage gives, NaN-padded by index from 0.
 struct Collected final : detect::FilteredSink, detect::StrengthSink {
@@ -60,7 +52,7 @@ TEST(DetectBandPass, MatchesDirectCorrelationWithBridgesEdgesAndBreaks)
     const detect::BandPass &filter = settings.filter;
     const int64_t n = 150001, short_begin = 70000, short_end = 70040, long_begin = 100000;
     const int64_t long_end = long_begin + settings.bridge + 1;
-    std::vector<double> x = noise(static_cast<size_t>(n), 7);
+    std::vector<double> x = onset_test::normal_noise(static_cast<size_t>(n), 7);
     Collected out;
     detect::BandPassStream stream(filter, settings.bridge);
     for (int64_t i = 0; i < n; ++i) {
@@ -124,7 +116,7 @@ TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
     options.jump_window = 0.31;
     const detect::RateSettings settings(options, 100.0);
     const int64_t first = 5 * settings.piece - 777, n = 3 * settings.piece + 1234;
-    std::vector<double> x = noise(static_cast<size_t>(n), 11);
+    std::vector<double> x = onset_test::normal_noise(static_cast<size_t>(n), 11);
     for (int64_t i = n / 2; i < n / 2 + 100; ++i) x[static_cast<size_t>(i)] *= 30.0;
     Collected out;
     detect::StrengthStream stream(settings, out);
