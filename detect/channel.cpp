@@ -102,7 +102,8 @@ std::vector<TimedOnset> Channel::take_onsets()
 {
     std::vector<TimedOnset> timed;
     for (const Onset &onset : picker_.take_onsets())
-        timed.push_back({time_of(onset.index), number_, onset.strength, 'P', 1.0 / settings_.rate});
+        timed.push_back({time_of(onset.index), number_, onset.strength, 'P',
+                         static_cast<double>(onset.half_width) / settings_.rate});
     return timed;
 }
 

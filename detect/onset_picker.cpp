@@ -1,6 +1,8 @@
 // Streaming onset picking: excursions, peaks, the steepest rise, dead time.
 #include "onset_picker.h"
 
+#include "aic_onset.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -10,14 +12,25 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold)
     : threshold_(threshold),
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
-      dead_time_(settings.windows.dead_time)
+      dead_time_(settings.windows.dead_time),
+      least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16))
 {
+}
+
+void OnsetPicker::samples(int64_t first, const double *filtered, size_t count)
+{
+    if (!in_run_) {
+        in_run_ = true;
+        has_strength_ = false;
+        filtered_.reset(first);
+    }
+    filtered_.append(filtered, count);
 }
 
 void OnsetPicker::strength(int64_t first, const double *strength, const double *kurtosis, size_t count)
 {
-    if (!in_run_) {
-        in_run_ = true;
+    if (!has_strength_) {
+        has_strength_ = true;
         run_begin_ = first;
         next_ = first;
         strength_.reset(first);
@@ -30,9 +43,8 @@ void OnsetPicker::strength(int64_t first, const double *strength, const double *
 
 void OnsetPicker::run_end()
 {
-    if (!in_run_) return;
-    scan(true);
-    in_run_ = false;
+    if (in_run_ && has_strength_) scan(true);
+    in_run_ = has_strength_ = false;
 }
 
 std::vector<Onset> OnsetPicker::take_onsets()
@@ -45,7 +57,7 @@ std::vector<Onset> OnsetPicker::take_onsets()
 int64_t OnsetPicker::horizon(int64_t next_strength) const
 {
     // A later peak of the current excursion is no earlier than its peak.
-    int64_t base = in_run_ ? next_ : next_strength;
+    int64_t base = has_strength_ ? next_ : next_strength;
     if (in_excursion_) base = std::min(base, peak_);
     return base - reach_;
 }
@@ -66,16 +78,22 @@ Onset OnsetPicker::refine(int64_t peak) const
             rise = kurtosis_[i] - kurtosis_[i - 1];
             steepest = i;
         }
-    return {steepest + (low < high ? lead_ : 0), strength_[peak]};
+    const int64_t rise_pick = steepest + (low < high ? lead_ : 0);
+    // The arrival within half a kurtosis window of the rise.
+    const int64_t from = std::max(filtered_.begin(), rise_pick - lead_);
+    const int64_t to = std::min(filtered_.end(), rise_pick + lead_ + 1);
+    const AicOnset onset = aic_onset(filtered_.at(from), static_cast<size_t>(to - from), least_part_);
+    return {from + static_cast<int64_t>(onset.index), strength_[peak], std::max<int64_t>(1, static_cast<int64_t>(onset.half_width))};
 }
 
 void OnsetPicker::scan(bool ended)
 {
     const int64_t end = strength_.end();
-    // A peak can be placed once its whole max-jump window has come. The pick
-    // is then kept, so that a long excursion does not hold its samples.
+    // A peak can be placed once its whole max-jump window has come, and the
+    // band-passed samples up to a kurtosis window beyond it. The pick is
+    // then kept, so that a long excursion does not hold its samples.
     const auto place = [&] {
-        if (!placed_ && (ended || peak_ + reach_ < end)) {
+        if (!placed_ && (ended || (peak_ + reach_ < end && peak_ + reach_ + 2 * lead_ < filtered_.end()))) {
             candidate_ = refine(peak_);
             placed_ = true;
         }
@@ -120,6 +138,7 @@ void OnsetPicker::scan(bool ended)
     const int64_t keep = in_excursion_ && !placed_ ? std::min(peak_, next_) - reach_ : next_ - reach_;
     strength_.drop_before(keep);
     kurtosis_.drop_before(keep);
+    filtered_.drop_before(keep - lead_);
 }
 
 }  // namespace detect

@@ -70,6 +70,7 @@ void StrengthStream::filtered(int64_t first, const double *values, size_t count)
         while (j < count && std::isfinite(values[j])) ++j;
         if (!in_run_) begin_run(first + static_cast<int64_t>(i));
         filtered_.append(values + i, j - i);
+        sink_.samples(first + static_cast<int64_t>(i), values + i, j - i);
         i = j;
     }
     if (in_run_) compute(false);
@@ -93,7 +94,7 @@ void StrengthStream::begin_run(int64_t first)
 void StrengthStream::end_run()
 {
     compute(true);
-    if (filtered_.end() - run_begin_ >= static_cast<int64_t>(settings_.needed_run())) sink_.run_end();
+    sink_.run_end();
     in_run_ = false;
 }
 

@@ -12,10 +12,12 @@
 
 namespace detect {
 
-// Where the onset strength goes, run by run: strength and kurtosis at
-// consecutive indices, then run_end() when the run is over.
+// Where a run goes: its band-passed samples as they come, its strength and
+// kurtosis at consecutive indices (from half a kurtosis window into the
+// run, when the run is long enough), then run_end() when it is over.
 class StrengthSink {
 public:
+    virtual void samples(int64_t first, const double *filtered, size_t count) = 0;
     virtual void strength(int64_t first, const double *strength, const double *kurtosis, size_t count) = 0;
     virtual void run_end() = 0;
 

@@ -89,7 +89,7 @@ inline std::vector<FoundEvent> detect_whole(const tool::SyntheticNetwork &networ
 // pick within `samples` samples (at 100 Hz) of its station's true arrival;
 // nothing else is found. Channel i is station station_of[i].
 inline void expect_truth(const std::vector<FoundEvent> &events, const tool::SyntheticNetwork &truth,
-                         size_t min_picks, int samples = 4, std::vector<size_t> station_of = {})
+                         size_t min_picks, int samples = 8, std::vector<size_t> station_of = {})
 {
     if (station_of.empty())
         for (size_t i = 0; i < truth.ids().size(); ++i) station_of.push_back(i);

@@ -22,7 +22,7 @@ TEST(DetectEngine, FindsEveryEventAtItsArrivalsAndNoGlitch)
     ASSERT_GE(network.events().size(), 3u);
     ASSERT_GE(network.glitches().size(), 2u);
     const auto events = detect_test::detect_whole(network, default_options());
-    // Every station picks every event: 8 picks, each within 4 samples.
+    // Every station picks every event: 8 picks, each within 8 samples.
     detect_test::expect_truth(events, network, 8);
     for (const FoundEvent &event : events) EXPECT_EQ(event.stations, 8);
     for (const auto &glitch : network.glitches())

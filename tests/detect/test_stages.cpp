@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 
+#include "aic_onset.h"
 #include "bandpass_stream.h"
 #include "event_grouping.h"
 #include "noise.h"
@@ -33,6 +34,7 @@ struct Collected final : detect::FilteredSink, detect::StrengthSink {
     }
     void filtered(int64_t first, const double *v, size_t n) override { put(first, v, nullptr, n); }
     void segment_end() override { ++ends; }
+    void samples(int64_t, const double *, size_t) override {}
     void strength(int64_t first, const double *s, const double *k, size_t n) override { put(first, s, k, n); }
     void run_end() override { ++ends; }
 };
@@ -147,22 +149,57 @@ TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
     }
     EXPECT_TRUE(std::isnan(out.values[static_cast<size_t>(first + h - 1)]));
 
-    // A run shorter than both windows gives nothing.
+    // A run shorter than both windows gives no strength, only its end.
     Collected none;
     detect::StrengthStream short_run(settings, none);
     short_run.filtered(0, x.data(), settings.needed_run() - 1);
     short_run.filtered(static_cast<int64_t>(settings.needed_run()) - 1, &nan, 1);
     EXPECT_TRUE(none.values.empty());
-    EXPECT_EQ(none.ends, 0);
+    EXPECT_EQ(none.ends, 1);
+}
+
+// The AIC split against a direct two-pass variance of every split, on
+// noise that grows by a random factor at a random sample.
+TEST(DetectPicker, AicSplitMatchesADirectComputation)
+{
+    std::mt19937_64 random(9);
+    for (int trial = 0; trial < 200; ++trial) {
+        const size_t n = 20 + random() % 200, least = 2 + random() % 8, change = random() % n;
+        std::vector<double> x = onset_test::normal_noise(random, n, 1e3 * static_cast<double>(trial % 3));
+        for (size_t i = change; i < n; ++i) x[i] *= 1.0 + static_cast<double>(random() % 20);
+        const auto log_variance = [&](size_t a, size_t b) {
+            long double mean = 0, spread = 0;
+            for (size_t i = a; i < b; ++i) mean += x[i];
+            mean /= static_cast<long double>(b - a);
+            for (size_t i = a; i < b; ++i) spread += (x[i] - mean) * (x[i] - mean);
+            return std::log(std::max<long double>(spread / static_cast<long double>(b - a), 1e-300L));
+        };
+        const detect::AicOnset onset = detect::aic_onset(x.data(), n, least);
+        if (n < 2 * least + 1) {
+            EXPECT_EQ(onset.index, n / 2);
+            continue;
+        }
+        size_t best = least;
+        long double least_aic = INFINITY;
+        for (size_t k = least; k + least <= n; ++k) {
+            const long double aic = k * log_variance(0, k) + (n - k) * log_variance(k, n);
+            if (aic < least_aic - 1e-9L) least_aic = aic, best = k;
+        }
+        EXPECT_EQ(onset.index, best) << "trial " << trial;
+    }
 }
 
 TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
 {
     // Three excursions above the threshold, the second 1 s after the first
     // and stronger, the third 6 s later: the dead time (2 s) keeps the first
-    // of the close pair.
+    // of the close pair. Its kurtosis rises at 300, which puts the rise's
+    // pick at 350; the band-passed samples grow tenfold at 341, where the
+    // pick moves to.
     const detect::RateSettings settings(defaults(), 100.0);  // windows 101, 101, dead time 200
     std::vector<double> strength(2000, 0.5), kurtosis(2000, 3.0);
+    std::vector<double> filtered = onset_test::normal_noise(2000, 3);
+    for (size_t i = 341; i < 2000; ++i) filtered[i] *= 10.0;
     for (size_t i = 300; i < 360; ++i) kurtosis[i] = 23.0;
     for (size_t i = 250; i < 340; ++i) strength[i] = 20.0;
     for (size_t i = 350; i < 420; ++i) strength[i] = 25.0;
@@ -171,12 +208,15 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
         detect::OnsetPicker picker(settings, 8.0);
         for (size_t i = 0; i < strength.size(); i += step) {
             const size_t n = std::min(step, strength.size() - i);
+            picker.samples(static_cast<int64_t>(i), filtered.data() + i, n);
             picker.strength(static_cast<int64_t>(i), strength.data() + i, kurtosis.data() + i, n);
         }
         picker.run_end();
         const auto onsets = picker.take_onsets();
         ASSERT_EQ(onsets.size(), 2u) << step;
-        EXPECT_EQ(onsets[0].index, 300 + 50);  // the rise, plus half a kurtosis window
+        EXPECT_EQ(onsets[0].index, 341);
+        EXPECT_GE(onsets[0].half_width, 1);
+        EXPECT_LE(onsets[0].half_width, 5);
         EXPECT_EQ(onsets[0].strength, 20.0);
         EXPECT_EQ(onsets[1].strength, 9.0);
     }
