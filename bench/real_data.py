@@ -55,7 +55,9 @@ def detect(program, files, flags):
 
 
 def earliest(event):
-    return min(pick for _, pick, _ in event)
+    """The event's earliest P pick (its earliest pick when none is labelled)."""
+    p = [pick for _, pick, phase in event if phase == "P"]
+    return min(p or [pick for _, pick, _ in event])
 
 
 def score_picks(folder, program, flags, components):
@@ -125,8 +127,10 @@ def score_network(folder, program, flags):
         extras += not inside
     close = total = 0
     for k, i in matched.items():
-        for trace, pick, _ in detections[i]:
+        for trace, pick, phase in detections[i]:
             station = trace.split(".")[1]
+            if phase != "P":
+                continue
             if station in events[k]["P"]:
                 total += 1
                 close += abs(pick - events[k]["P"][station]) <= 0.1

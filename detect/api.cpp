@@ -52,6 +52,7 @@ void onset_detect_defaults(onset_detect_options *options)
     options->dead_time = 2.0;
     options->tolerance = 2.0;
     options->min_stations = 3;
+    options->min_snr = 3.0;
 }
 
 const char *onset_detect_version(void) { return ONSET_VERSION_STRING; }

@@ -22,6 +22,7 @@ struct TimedOnset {
     double strength;
     int32_t phase;       // 'P' or 'S'
     double uncertainty;  // s
+    int64_t train;       // time of the P that began its event on the channel
 };
 
 // Sample indices count from 1970 at the channel's rate, from the time of
@@ -29,7 +30,7 @@ struct TimedOnset {
 // the same samples wherever the input starts.
 class Channel {
 public:
-    Channel(std::string id, int32_t number, const RateSettings &settings, double threshold);
+    Channel(std::string id, int32_t number, const RateSettings &settings, double threshold, double min_snr);
 
     const std::string &id() const { return id_; }
     // NET.STA: channels of one station count once towards an event.

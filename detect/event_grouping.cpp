@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -26,10 +27,11 @@ std::unique_ptr<T[], void (*)(void *)> zeroed(size_t count)
 
 }  // namespace
 
-EventGrouping::EventGrouping(double tolerance, int32_t min_stations)
+EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double train_span)
     : tolerance_(tolerance),
       quiet_span_(std::llround(2.0 * tolerance * 1e6)),
       dense_span_(std::llround(10.0 * tolerance * 1e6)),
+      train_span_(std::llround(train_span * 1e6)),
       min_stations_(min_stations)
 {
 }
@@ -43,8 +45,7 @@ void EventGrouping::set_channels(std::vector<int32_t> rank, std::vector<int32_t>
 
 void EventGrouping::add(const std::vector<TimedOnset> &onsets)
 {
-    if (onsets.empty()) return;
-    pending_.insert(pending_.end(), onsets.begin(), onsets.end());
+    for (const TimedOnset &onset : onsets) (onset.phase == 'S' ? s_waves_ : pending_).push_back(onset);
     sorted_ = false;
 }
 
@@ -80,10 +81,17 @@ void EventGrouping::group(int64_t horizon, std::deque<Event> &events)
     }
     while (!pending_.empty()) {
         const size_t count = block_end(horizon);
-        if (count == 0) break;
+        if (count == 0 || pending_[count - 1].time + train_span_ >= horizon) break;
         group_block(count, events);
+        // S waves of trains that began before the block's end have found
+        // their event, or have none.
+        const int64_t last = pending_[count - 1].time;
+        s_waves_.erase(std::remove_if(s_waves_.begin(), s_waves_.end(),
+                                      [last](const TimedOnset &s) { return s.train <= last; }),
+                       s_waves_.end());
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
     }
+    if (pending_.empty() && horizon == std::numeric_limits<int64_t>::max()) s_waves_.clear();
 }
 
 void EventGrouping::group_block(size_t count, std::deque<Event> &events)
@@ -139,12 +147,15 @@ void EventGrouping::group_block(size_t count, std::deque<Event> &events)
             const TimedOnset &onset = *sources[t][static_cast<size_t>(members[slot] - picks[t].data())];
             event.picks.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty});
             stations.push_back(station_[onset.channel]);
+            for (const TimedOnset &wave : s_waves_)
+                if (wave.channel == onset.channel && wave.train == onset.time)
+                    event.picks.push_back({wave.channel, wave.phase, wave.time, wave.strength, wave.uncertainty});
         }
         std::sort(stations.begin(), stations.end());
         event.stations = static_cast<int32_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
         if (event.stations < min_stations_) continue;
         event.earliest = event.picks.front().time;
-        for (const onset_pick &p : event.picks) event.earliest = std::min(event.earliest, p.time);
+        for (const onset_pick &p : event.picks) event.earliest = std::min(event.earliest, p.time);  // a P
         block_events.push_back(std::move(event));
     }
     std::stable_sort(block_events.begin(), block_events.end(),

@@ -25,9 +25,12 @@ struct Event {
 // network), a block ends after `dense_span` at its largest gap, so that
 // memory stays bounded. Each block's call sees only the channels that have
 // onsets in it. A capture on at least min_stations stations is an event.
+// Only P onsets are grouped; an S onset joins the event that holds the P of
+// its channel's wave train, so a block waits until its channels' S waves
+// can no longer come (`train_span` after its last P).
 class EventGrouping {
 public:
-    EventGrouping(double tolerance, int32_t min_stations);
+    EventGrouping(double tolerance, int32_t min_stations, double train_span);
 
     // The channels in grouping order (by id) and the station of each.
     void set_channels(std::vector<int32_t> rank, std::vector<int32_t> station);
@@ -38,7 +41,7 @@ public:
     // appends its events, in time order, to `events`.
     void group(int64_t horizon, std::deque<Event> &events);
 
-    size_t pending() const { return pending_.size(); }
+    size_t pending() const { return pending_.size() + s_waves_.size(); }
 
 private:
     size_t block_end(int64_t horizon) const;
@@ -47,9 +50,11 @@ private:
     double tolerance_;
     int64_t quiet_span_;  // microseconds: twice the tolerance
     int64_t dense_span_;
+    int64_t train_span_;
     int32_t min_stations_;
     std::vector<int32_t> rank_, station_;
-    std::vector<TimedOnset> pending_;  // by time, then rank
+    std::vector<TimedOnset> pending_;  // P onsets by time, then rank
+    std::vector<TimedOnset> s_waves_;  // S onsets not yet joined
     bool sorted_ = true;
 };
 

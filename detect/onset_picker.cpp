@@ -8,12 +8,15 @@
 
 namespace detect {
 
-OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold)
-    : threshold_(threshold),
+OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr)
+    : settings_(settings),
+      threshold_(threshold),
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
       dead_time_(settings.windows.dead_time),
-      least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16))
+      least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
+      energy_(settings.energy_block),
+      labels_(settings, min_snr)
 {
 }
 
@@ -23,8 +26,11 @@ void OnsetPicker::samples(int64_t first, const double *filtered, size_t count)
         in_run_ = true;
         has_strength_ = false;
         filtered_.reset(first);
+        energy_.reset();
+        labels_.reset();
     }
     filtered_.append(filtered, count);
+    energy_.add(first, filtered, count);
 }
 
 void OnsetPicker::strength(int64_t first, const double *strength, const double *kurtosis, size_t count)
@@ -83,7 +89,8 @@ Onset OnsetPicker::refine(int64_t peak) const
     const int64_t from = std::max(filtered_.begin(), rise_pick - lead_);
     const int64_t to = std::min(filtered_.end(), rise_pick + lead_ + 1);
     const AicOnset onset = aic_onset(filtered_.at(from), static_cast<size_t>(to - from), least_part_);
-    return {from + static_cast<int64_t>(onset.index), strength_[peak], std::max<int64_t>(1, static_cast<int64_t>(onset.half_width))};
+    return {from + static_cast<int64_t>(onset.index), strength_[peak],
+            std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0};
 }
 
 void OnsetPicker::scan(bool ended)
@@ -93,7 +100,8 @@ void OnsetPicker::scan(bool ended)
     // band-passed samples up to a kurtosis window beyond it. The pick is
     // then kept, so that a long excursion does not hold its samples.
     const auto place = [&] {
-        if (!placed_ && (ended || (peak_ + reach_ < end && peak_ + reach_ + 2 * lead_ < filtered_.end()))) {
+        if (!placed_ && (ended || (peak_ + reach_ < end &&
+                                   peak_ + reach_ + 2 * lead_ + settings_.signal_span < filtered_.end()))) {
             candidate_ = refine(peak_);
             placed_ = true;
         }
@@ -102,10 +110,12 @@ void OnsetPicker::scan(bool ended)
     while (true) {
         if (excursion_over_) {
             if (!place()) break;
-            if (candidate_.index >= next_allowed_) {
+            candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered_, energy_);
+            if (candidate_.phase != 0) {
+                candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
                 found_.push_back(candidate_);
                 ++onset_count_;
-                next_allowed_ = candidate_.index + dead_time_;
+                if (candidate_.phase == 'P') next_allowed_ = candidate_.index + dead_time_;
             }
             in_excursion_ = excursion_over_ = false;
         }
@@ -139,6 +149,7 @@ void OnsetPicker::scan(bool ended)
     strength_.drop_before(keep);
     kurtosis_.drop_before(keep);
     filtered_.drop_before(keep - lead_);
+    energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_.needs_from()));
 }
 
 }  // namespace detect

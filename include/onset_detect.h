@@ -55,6 +55,9 @@ typedef struct onset_detect_options {
     double dead_time;       /* at most one onset per channel per dead time (2) */
     double tolerance;       /* half-width of an event's time window (2) */
     int32_t min_stations;   /* distinct stations (NET.STA) of an event (3) */
+    double min_snr;         /* an onset counts when the mean square of the
+                               band-passed second after it is at least this
+                               many times that of the 10 s before it (3) */
 } onset_detect_options;
 
 ONSET_DETECT_API void onset_detect_defaults(onset_detect_options *options);

@@ -192,20 +192,21 @@ TEST(DetectPicker, AicSplitMatchesADirectComputation)
 TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
 {
     // Three excursions above the threshold, the second 1 s after the first
-    // and stronger, the third 6 s later: the dead time (2 s) keeps the first
-    // of the close pair. Its kurtosis rises at 300, which puts the rise's
-    // pick at 350; the band-passed samples grow tenfold at 341, where the
-    // pick moves to.
+    // and stronger, the third 6 s later. The first one's kurtosis rises at
+    // 300, which puts the rise's pick at 350; the band-passed samples grow
+    // tenfold at 341, where the pick moves to, a P. The second is the same
+    // arrival again, and dropped. The band-passed samples grow tenfold again
+    // at 905, inside the first one's wave train: the third is its S.
     const detect::RateSettings settings(defaults(), 100.0);  // windows 101, 101, dead time 200
     std::vector<double> strength(2000, 0.5), kurtosis(2000, 3.0);
     std::vector<double> filtered = onset_test::normal_noise(2000, 3);
-    for (size_t i = 341; i < 2000; ++i) filtered[i] *= 10.0;
+    for (size_t i = 341; i < 2000; ++i) filtered[i] *= i < 905 ? 10.0 : 100.0;
     for (size_t i = 300; i < 360; ++i) kurtosis[i] = 23.0;
     for (size_t i = 250; i < 340; ++i) strength[i] = 20.0;
     for (size_t i = 350; i < 420; ++i) strength[i] = 25.0;
     for (size_t i = 900; i < 950; ++i) strength[i] = 9.0;
     for (const size_t step : {size_t{1}, size_t{13}, size_t{2000}}) {
-        detect::OnsetPicker picker(settings, 8.0);
+        detect::OnsetPicker picker(settings, 8.0, 3.0);
         for (size_t i = 0; i < strength.size(); i += step) {
             const size_t n = std::min(step, strength.size() - i);
             picker.samples(static_cast<int64_t>(i), filtered.data() + i, n);
@@ -215,9 +216,13 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
         const auto onsets = picker.take_onsets();
         ASSERT_EQ(onsets.size(), 2u) << step;
         EXPECT_EQ(onsets[0].index, 341);
+        EXPECT_EQ(onsets[0].phase, 'P');
         EXPECT_GE(onsets[0].half_width, 1);
         EXPECT_LE(onsets[0].half_width, 5);
         EXPECT_EQ(onsets[0].strength, 20.0);
+        EXPECT_EQ(onsets[1].index, 905);
+        EXPECT_EQ(onsets[1].phase, 'S');
+        EXPECT_EQ(onsets[1].train, 341);
         EXPECT_EQ(onsets[1].strength, 9.0);
     }
 }
@@ -237,12 +242,12 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);
     for (int c = 0; c < channels; ++c) rank[c] = channels - 1 - c, station[c] = c / 2;
-    detect::EventGrouping grouping(2.0, 2);
+    detect::EventGrouping grouping(2.0, 2, 0.0);
     grouping.set_channels(rank, station);
     std::deque<detect::Event> events;
     // Batches in time order, each shuffled; the horizon is the next batch's

@@ -63,6 +63,10 @@ detection:
                         noise sits at 3 and its rises stay below 6; local
                         events rise by 8 to 60. Take 5 to 6 on quiet
                         stations, more on noisy ones.
+  --min-snr R           an onset counts only when the mean square of the
+                        band-passed second after it is at least R times that
+                        of the 10 s before it (default 3): noise rises of the
+                        kurtosis and coda wiggles do not, arrivals do
   --dead-time S         an onset suppresses further onsets of its trace for
                         S seconds (default 2)
   --tolerance S         picks on other traces within S seconds of the pick
@@ -147,6 +151,7 @@ Request parse_arguments(int argc, char **argv, Options &options)
         {"--dead-time", [&](auto &f, auto &v) { d.dead_time = positive(f, v, 86400.0); }},
         {"--tolerance", [&](auto &f, auto &v) { d.tolerance = positive(f, v, 86400.0); }},
         {"--min-stations", [&](auto &f, auto &v) { d.min_stations = bounded_integer(f, v, 1000000); }},
+        {"--min-snr", [&](auto &f, auto &v) { d.min_snr = positive(f, v, huge); }},
         {"--chunk", [&](auto &f, auto &v) { options.chunk = positive(f, v, 86400.0 * 366); }},
         {"--sds", [&](auto &, auto &v) { options.sds = v; }},
         {"--start", [&](auto &f, auto &v) { options.start = parse_time(f, v); }},
