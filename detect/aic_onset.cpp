@@ -43,9 +43,15 @@ AicOnset aic_onset(const double *x, size_t n, size_t least_part)
                  right * log_variance(before_sum[n] - before_sum[k], before_squares[n] - before_squares[k], right);
         if (aic[k] < aic[best]) best = k;
     }
+    // Within a tenth of the depth of the minimum below the median split, or
+    // within 2 (a likelihood ratio of e) where the minimum is shallow.
+    std::vector<double> valid(aic.begin() + static_cast<std::ptrdiff_t>(least_part),
+                              aic.begin() + static_cast<std::ptrdiff_t>(n - least_part + 1));
+    std::nth_element(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(valid.size() / 2), valid.end());
+    const double slack = std::max(2.0, 0.1 * (valid[valid.size() / 2] - aic[best]));
     size_t low = best, high = best;
-    while (low > least_part && aic[low - 1] <= aic[best] + 2.0) --low;
-    while (high + least_part < n && aic[high + 1] <= aic[best] + 2.0) ++high;
+    while (low > least_part && aic[low - 1] <= aic[best] + slack) --low;
+    while (high + least_part < n && aic[high + 1] <= aic[best] + slack) ++high;
     return {best, std::max(best - low, high - best)};
 }
 

@@ -7,12 +7,12 @@
 
 namespace detect {
 
-Channel::Channel(std::string id, int32_t number, const RateSettings &settings, double threshold, double min_snr)
+Channel::Channel(std::string id, int32_t number, const RateSettings &settings, const onset_detect_options &options)
     : id_(std::move(id)),
       station_(id_.substr(0, id_.find('.', id_.find('.') + 1))),
       number_(number),
       settings_(settings),
-      picker_(settings, threshold, min_snr),
+      picker_(settings, options.threshold, options.min_snr, options.event_snr),
       strength_(settings, picker_),
       bandpass_(settings.filter, settings.bridge),
       flat_lines_(settings.flat_run)
@@ -103,7 +103,7 @@ std::vector<TimedOnset> Channel::take_onsets()
     std::vector<TimedOnset> timed;
     for (const Onset &onset : picker_.take_onsets())
         timed.push_back({time_of(onset.index), number_, onset.strength, onset.phase,
-                         static_cast<double>(onset.half_width) / settings_.rate, time_of(onset.train)});
+                         static_cast<double>(onset.half_width) / settings_.rate, time_of(onset.train), onset.snr});
     return timed;
 }
 

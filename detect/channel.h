@@ -23,6 +23,7 @@ struct TimedOnset {
     int32_t phase;       // 'P' or 'S'
     double uncertainty;  // s
     int64_t train;       // time of the P that began its event on the channel
+    double snr;          // of a P: how far it stands out of the noise
 };
 
 // Sample indices count from 1970 at the channel's rate, from the time of
@@ -30,7 +31,7 @@ struct TimedOnset {
 // the same samples wherever the input starts.
 class Channel {
 public:
-    Channel(std::string id, int32_t number, const RateSettings &settings, double threshold, double min_snr);
+    Channel(std::string id, int32_t number, const RateSettings &settings, const onset_detect_options &options);
 
     const std::string &id() const { return id_; }
     // NET.STA: channels of one station count once towards an event.

@@ -26,28 +26,40 @@ void EnergyHistory::add(int64_t first, const double *x, size_t count)
     }
 }
 
+// Blocks of a run are numbered without holes, so a block's place in the
+// deque follows from its number.
+std::pair<size_t, size_t> EnergyHistory::whole_blocks(int64_t from, int64_t to) const
+{
+    if (blocks_.empty()) return {0, 0};
+    const int64_t first = blocks_.front().number;
+    const int64_t begin = std::max(-floor_divide(-from, block_), first);
+    const bool filling = blocks_.back().count < block_;
+    const int64_t end = std::min(floor_divide(to, block_),
+                                 first + static_cast<int64_t>(blocks_.size()) - (filling ? 1 : 0));
+    if (end <= begin) return {0, 0};
+    return {static_cast<size_t>(begin - first), static_cast<size_t>(end - first)};
+}
+
 double EnergyHistory::mean_square(int64_t from, int64_t to, int64_t least) const
 {
+    const auto [begin, end] = whole_blocks(from, to);
     double squares = 0.0;
     int64_t count = 0;
-    for (const Block &b : blocks_) {
-        if (b.number * block_ < from) continue;
-        if ((b.number + 1) * block_ > to) break;
-        squares += b.squares;
-        count += b.count;
+    for (size_t b = begin; b < end; ++b) {
+        squares += blocks_[b].squares;
+        count += blocks_[b].count;
     }
     return count >= least && count > 0 ? squares / static_cast<double>(count) : -1.0;
 }
 
 double EnergyHistory::quantile(int64_t from, int64_t to, double q, int64_t least) const
 {
+    const auto [begin, end] = whole_blocks(from, to);
     std::vector<double> means;
     int64_t count = 0;
-    for (const Block &b : blocks_) {
-        if (b.number * block_ < from) continue;
-        if ((b.number + 1) * block_ > to) break;
-        means.push_back(b.squares / static_cast<double>(b.count));
-        count += b.count;
+    for (size_t b = begin; b < end; ++b) {
+        means.push_back(blocks_[b].squares / static_cast<double>(blocks_[b].count));
+        count += blocks_[b].count;
     }
     if (count < least || means.empty()) return -1.0;
     const auto at = means.begin() + static_cast<std::ptrdiff_t>(q * static_cast<double>(means.size() - 1));

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <utility>
 
 namespace detect {
 
@@ -39,6 +40,10 @@ private:
         double squares;
         int64_t count;
     };
+    // Places in blocks_ of the blocks lying wholly within [from, to), but
+    // for one still filling.
+    std::pair<size_t, size_t> whole_blocks(int64_t from, int64_t to) const;
+
     int64_t block_;
     std::deque<Block> blocks_;  // the last one may still be filling
 };

@@ -8,7 +8,7 @@
 
 namespace detect {
 
-OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr)
+OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr)
     : settings_(settings),
       threshold_(threshold),
       reach_(settings.windows.jump >> 1),
@@ -16,7 +16,7 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       dead_time_(settings.windows.dead_time),
       least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
       energy_(settings.energy_block),
-      labels_(settings, min_snr)
+      labels_(settings, min_snr, event_snr)
 {
 }
 
@@ -90,7 +90,7 @@ Onset OnsetPicker::refine(int64_t peak) const
     const int64_t to = std::min(filtered_.end(), rise_pick + lead_ + 1);
     const AicOnset onset = aic_onset(filtered_.at(from), static_cast<size_t>(to - from), least_part_);
     return {from + static_cast<int64_t>(onset.index), strength_[peak],
-            std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0};
+            std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0, 0.0};
 }
 
 void OnsetPicker::scan(bool ended)
@@ -113,6 +113,7 @@ void OnsetPicker::scan(bool ended)
             candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered_, energy_);
             if (candidate_.phase != 0) {
                 candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
+                candidate_.snr = candidate_.phase == 'P' ? labels_.last_snr() : 0.0;
                 found_.push_back(candidate_);
                 ++onset_count_;
                 if (candidate_.phase == 'P') next_allowed_ = candidate_.index + dead_time_;

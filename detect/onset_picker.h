@@ -20,6 +20,7 @@ struct Onset {
     int64_t half_width;  // samples either side where the arrival may lie
     char phase;          // 'P' or 'S'
     int64_t train;       // the P onset of its event on this channel
+    double snr;          // of a P: how far it stands out of the noise
 };
 
 // An excursion is a stretch of strength at or above the threshold; its
@@ -35,7 +36,7 @@ struct Onset {
 // dead time of the previous one is dropped.
 class OnsetPicker final : public StrengthSink {
 public:
-    OnsetPicker(const RateSettings &settings, double threshold, double min_snr);
+    OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
 
     void samples(int64_t first, const double *filtered, size_t count) override;
     void strength(int64_t first, const double *strength, const double *kurtosis, size_t count) override;
@@ -75,7 +76,7 @@ private:
     bool excursion_over_ = false;
     int64_t peak_ = 0;
     bool placed_ = false;        // candidate_ is the pick of peak_
-    Onset candidate_{0, 0.0, 0, 'P', 0};
+    Onset candidate_{0, 0.0, 0, 'P', 0, 0.0};
     std::vector<Onset> found_;
 };
 

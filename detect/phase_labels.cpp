@@ -6,9 +6,10 @@
 
 namespace detect {
 
-PhaseLabels::PhaseLabels(const RateSettings &settings, double min_snr)
+PhaseLabels::PhaseLabels(const RateSettings &settings, double min_snr, double event_snr)
     : settings_(settings),
       min_snr_(min_snr),
+      event_snr_(event_snr),
       window_blocks_(std::max<int64_t>(1, settings.signal_span / settings.energy_block)),
       longest_train_(30 * settings.signal_span)
 {
@@ -51,7 +52,9 @@ bool PhaseLabels::train_goes_on(int64_t pick, const EnergyHistory &energy)
 char PhaseLabels::label(int64_t pick, bool may_begin, const SampleBuffer &filtered, const EnergyHistory &energy)
 {
     const double after = mean_square_after(pick, filtered);
-    if (train_goes_on(pick, energy)) {
+    const bool overtakes = in_train_ && last_snr_ < event_snr_ && after >= event_snr_ * train_noise_;
+    if (overtakes) may_begin = true;
+    else if (train_goes_on(pick, energy)) {
         if (has_s_ || pick - train_start_ < settings_.noise_gap) return 0;
         const double before = energy.mean_square(pick - 2 * settings_.signal_span, pick - settings_.noise_gap, 1);
         if (before > 0.0 && after < 2.0 * before) return 0;
@@ -66,6 +69,7 @@ char PhaseLabels::label(int64_t pick, bool may_begin, const SampleBuffer &filter
     // With too little noise before it to tell, an onset counts.
     const double noise = std::max(floor, std::min(mean_noise, recent));
     if (floor > 0.0 && after < min_snr_ * noise) return 0;
+    last_snr_ = floor > 0.0 ? after / noise : std::numeric_limits<double>::infinity();
     in_train_ = true;
     has_s_ = false;
     train_start_ = pick;

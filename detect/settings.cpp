@@ -46,7 +46,8 @@ std::string options_problem(const onset_detect_options &o)
                      {"threshold", o.threshold},
                      {"dead_time", o.dead_time},
                      {"tolerance", o.tolerance},
-                     {"min_snr", o.min_snr}};
+                     {"min_snr", o.min_snr},
+                     {"event_snr", o.event_snr}};
     for (const auto &p : positives)
         if (!positive(p.value)) return std::string(p.name) + " must be above 0, got " + number_text(p.value);
     if (!(o.jump_window >= 0.0) || !std::isfinite(o.jump_window))

@@ -206,7 +206,7 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
     for (size_t i = 350; i < 420; ++i) strength[i] = 25.0;
     for (size_t i = 900; i < 950; ++i) strength[i] = 9.0;
     for (const size_t step : {size_t{1}, size_t{13}, size_t{2000}}) {
-        detect::OnsetPicker picker(settings, 8.0, 3.0);
+        detect::OnsetPicker picker(settings, 8.0, 3.0, 5.0);
         for (size_t i = 0; i < strength.size(); i += step) {
             const size_t n = std::min(step, strength.size() - i);
             picker.samples(static_cast<int64_t>(i), filtered.data() + i, n);
@@ -242,12 +242,12 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, 1.0});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);
     for (int c = 0; c < channels; ++c) rank[c] = channels - 1 - c, station[c] = c / 2;
-    detect::EventGrouping grouping(2.0, 2, 0.0);
+    detect::EventGrouping grouping(2.0, 2, 0.0, 0.0);
     grouping.set_channels(rank, station);
     std::deque<detect::Event> events;
     // Batches in time order, each shuffled; the horizon is the next batch's
