@@ -10,6 +10,8 @@
 
 #include "aic_onset.h"
 #include "bandpass_stream.h"
+#include "energy_history.h"
+#include "event_merging.h"
 #include "event_grouping.h"
 #include "noise.h"
 #include "onset.h"
@@ -225,6 +227,70 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
         EXPECT_EQ(onsets[1].train, 341);
         EXPECT_EQ(onsets[1].strength, 9.0);
     }
+}
+
+// Block energies, however the samples come, against direct sums over the
+// blocks that lie wholly inside the range asked for.
+TEST(DetectEnergy, BlockMeansAndQuartileMatchDirectSums)
+{
+    const std::vector<double> x = onset_test::normal_noise(5000, 4);
+    const int64_t first = 1234567, block = 10;
+    detect::EnergyHistory energy(block);
+    for (size_t i = 0; i < x.size();) {
+        const size_t n = std::min<size_t>(x.size() - i, 1 + (i * 31) % 97);
+        energy.add(first + static_cast<int64_t>(i), x.data() + i, n);
+        i += n;
+    }
+    std::mt19937_64 random(2);
+    for (int trial = 0; trial < 100; ++trial) {
+        const int64_t from = first + static_cast<int64_t>(random() % 4000), to = from + 5 + static_cast<int64_t>(random() % 900);
+        double squares = 0.0;
+        int64_t count = 0;
+        std::vector<double> means;
+        for (int64_t b = (from + block - 1) / block; (b + 1) * block <= to; ++b) {
+            double sum = 0.0;
+            for (int64_t i = b * block; i < (b + 1) * block; ++i) sum += x[static_cast<size_t>(i - first)] * x[static_cast<size_t>(i - first)];
+            squares += sum;
+            count += block;
+            means.push_back(sum / static_cast<double>(block));
+        }
+        if (count == 0) {
+            EXPECT_EQ(energy.mean_square(from, to, 1), -1.0);
+            continue;
+        }
+        EXPECT_NEAR(energy.mean_square(from, to, 1), squares / static_cast<double>(count), 1e-12);
+        std::sort(means.begin(), means.end());
+        EXPECT_EQ(energy.quantile(from, to, 0.25, 1), means[static_cast<size_t>(0.25 * static_cast<double>(means.size() - 1))]);
+        EXPECT_EQ(energy.mean_square(from, to, count + 1), -1.0);
+    }
+}
+
+// A later capture's picks: a late station joins the earlier event, a second
+// rise on a station with a P becomes its S, anything else stays.
+TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
+{
+    const auto pick = [](int32_t channel, int64_t time) { return onset_pick{channel, 'P', time, 5.0, 0.01}; };
+    const std::vector<int32_t> station{0, 1, 2, 3, 4};
+    detect::Event earlier{0, 0, 9.0, {pick(0, 1'000'000), pick(1, 1'500'000)}};
+    detect::Event later{0, 0, 3.0, {pick(2, 3'500'000), pick(1, 4'000'000), pick(3, 9'000'000)}};
+    detect::settle(earlier, station);
+    detect::settle(later, station);
+    ASSERT_TRUE(detect::merge_later_picks(earlier, later, 4'000'000, 8'000'000));
+    ASSERT_EQ(earlier.picks.size(), 4u);
+    EXPECT_EQ(earlier.picks[2].channel, 2);  // within 4 s of the earliest pick: a late station
+    EXPECT_EQ(earlier.picks[2].phase, 'P');
+    EXPECT_EQ(earlier.picks[3].channel, 1);  // its station's second arrival: the S
+    EXPECT_EQ(earlier.picks[3].phase, 'S');
+    ASSERT_EQ(later.picks.size(), 1u);       // too late for either
+    EXPECT_EQ(later.picks[0].channel, 3);
+    detect::settle(earlier, station);
+    EXPECT_EQ(earlier.stations, 3);
+    EXPECT_EQ(earlier.earliest, 1'000'000);
+    // A single-station event takes no S from a later capture: its channel's
+    // own wave train decides that.
+    detect::Event single{0, 0, 9.0, {pick(0, 1'000'000)}}, next{0, 0, 9.0, {pick(0, 2'000'000)}};
+    detect::settle(single, station);
+    EXPECT_FALSE(detect::merge_later_picks(single, next, 4'000'000, 8'000'000));
 }
 
 // Blocks cut at quiet spans group exactly as one call of the library over
