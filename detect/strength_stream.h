@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bandpass_stream.h"
+#include "onset.h"
 #include "sample_buffer.h"
 #include "settings.h"
 
@@ -54,6 +55,10 @@ private:
     void end_run();
     void compute(bool ended);
     int64_t piece_end(int64_t begin) const;
+    // Runs the pieces through a batch entry of the library into the calling
+    // thread's scratch outputs.
+    static void run_batch(void (*batch_function)(const TraceBatch *), const SampleBuffer &input,
+                          const std::vector<Piece> &pieces, uint32_t window);
     void moving_kurtosis(const std::vector<Piece> &pieces);
     void strength_pieces(const std::vector<Piece> &pieces);
 
