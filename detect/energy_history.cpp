@@ -1,20 +1,12 @@
 // Block sums of squares, appended in index order.
 #include "energy_history.h"
 
+#include "index_math.h"
+
 #include <algorithm>
 #include <vector>
 
 namespace detect {
-
-namespace {
-
-int64_t floor_divide(int64_t a, int64_t b)
-{
-    const int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-}  // namespace
 
 void EnergyHistory::add(int64_t first, const double *x, size_t count)
 {

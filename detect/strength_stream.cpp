@@ -6,19 +6,10 @@
 #include <cmath>
 #include <limits>
 
+#include "index_math.h"
 #include "onset.h"
 
 namespace detect {
-
-namespace {
-
-int64_t floor_divide(int64_t a, int64_t b)
-{
-    const int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-}  // namespace
 
 StrengthStream::StrengthStream(const RateSettings &settings, StrengthSink &sink)
     : settings_(settings),
