@@ -1,10 +1,10 @@
 // Block sums of squares, appended in index order.
 #include "energy_history.h"
 
-#include "index_math.h"
-
 #include <algorithm>
 #include <vector>
+
+#include "index_math.h"
 
 namespace detect {
 
