@@ -24,8 +24,9 @@ public:
     void first_output(std::uint32_t last);
     // Samples in[first .. end - 1] enter one per output, none leave.
     void grow(std::uint32_t first, std::uint32_t end);
-    // n > w: in[j + w] enters and in[j] leaves, for j = 0 .. n - w - 1.
-    void slide();
+    // n > w: in[j + w] enters and in[j] leaves, for j = first_step .. n - w -
+    // 1, from the sums of the window starting at first_step.
+    void slide(std::uint32_t first_step);
     // n < w: outputs first .. end - 1 all cover the whole trace.
     void hold(std::uint32_t first, std::uint32_t end);
     // Outputs first .. n - 1: one sample leaves per output, none enter.
@@ -39,7 +40,7 @@ private:
     double rebuild_dividing(std::uint32_t lo, std::uint32_t count);
     // A sliding value off the band for the window starting at lo: rebuilds
     // the sums (and the carried mean when they were not finite) and returns
-    // the window's kurtosis.
+    // the window's kurtosis as stored.
     double off_band(std::uint32_t lo, double k, RunningSums &sums, double &mean);
 
     double *output_;

@@ -24,7 +24,7 @@ extern "C" ONSET_API void trace_movkurtosis(double *output, const double *input,
     trace.first_output(first_last);
     trace.grow(first_last + 1, widest);
     if (length > window) {
-        trace.slide();
+        trace.slide(0);
     } else {
         // A trace shorter than its window: the windows between the last
         // entering sample and the first leaving one span the whole trace.
