@@ -40,7 +40,7 @@ __attribute__((noinline)) double MovingKurtosis::off_band(std::uint32_t lo, doub
     const double width = window_;
     const double *window = input_ + lo;
     if (!std::isnan(k)) {
-        central_sums_about(window, window + window_, mean, sums);
+        ahead_.central_sums(input_, window_, lo, length_ - window_, sums.s1, mean, sums);
         k = kurtosis_of(width, sums.s2, sums.s4);
     }
     // Only values off the band need the finiteness test: a non-finite S2'
