@@ -1,6 +1,8 @@
 // The moving kurtosis's vector paths against the plain one, bit for bit:
-// recomputations computed ahead in lanes, on traces whose windows leave the
-// band in runs, hold NaN and infinities, or overflow, with windows from 1 up.
+// recomputations computed ahead in lanes (one trace) and traces carried in
+// lanes (a batch), on traces whose windows leave the band in runs, hold NaN
+// and infinities, or overflow, with windows from 0 up.
+#include "kurtosis/lane_paths.h"
 #include "kurtosis/moving_kurtosis.h"
 #include "kurtosis_reference.h"
 
@@ -136,6 +138,93 @@ TEST(KurtosisLanes, WindowsComputedAheadServeOnlyTheirOwnMean)
                 << "path " << int(path) << " window " << lo;
         }
     }
+}
+
+// A batch of traces, each written over a sentinel.
+struct Batch {
+    std::vector<Samples> inputs, outputs;
+    std::vector<std::uint32_t> lengths, windows;
+    std::vector<const double *> in;
+    std::vector<double *> out;
+
+    void add(Samples input, std::uint32_t w)
+    {
+        lengths.push_back(static_cast<std::uint32_t>(input.size()));
+        windows.push_back(w);
+        inputs.push_back(std::move(input));
+    }
+
+    TraceBatch record()
+    {
+        outputs.assign(inputs.size(), {});
+        in.clear();
+        out.clear();
+        for (std::size_t t = 0; t < inputs.size(); ++t) {
+            outputs[t].assign(inputs[t].size(), -1.0);
+            in.push_back(inputs[t].data());
+            out.push_back(outputs[t].data());
+        }
+        return {in.data(), out.data(), lengths.data(), windows.data(),
+                static_cast<std::uint32_t>(inputs.size())};
+    }
+};
+
+Samples alone(const Samples &in, std::uint32_t w)
+{
+    Samples out(in.size(), -1.0);
+    trace_movkurtosis(out.data(), in.data(), static_cast<std::uint32_t>(in.size()), w);
+    return out;
+}
+
+void expect_block_gives_each_trace(Batch &batch, std::uint32_t first, std::uint32_t end,
+                                   const char *what)
+{
+    for (Isa path : lane_paths()) {
+        const TraceBatch record = batch.record();
+        onset::kurtosis::movkurtosis_block(record, first, end, path);
+        for (std::uint32_t t = 0; t < record.count; ++t) {
+            const Samples want = first <= t && t < end
+                                     ? alone(batch.inputs[t], batch.windows[t])
+                                     : Samples(batch.inputs[t].size(), -1.0);
+            EXPECT_TRUE(same_bits(want, batch.outputs[t]))
+                << what << ": path " << int(path) << " trace " << t << " of " << record.count
+                << " (n " << batch.lengths[t] << ", w " << batch.windows[t] << ")";
+        }
+    }
+}
+
+TEST(KurtosisLanes, TracesInLanesGiveEachTracesBits)
+{
+    std::mt19937_64 rng(42);
+    const std::uint32_t small_windows[] = {0, 1, 2, 3, 4, 7, 16, 33, 128, 500};
+    for (std::uint32_t count : {1u, 2u, 3u, 5u, 8u, 9u, 17u, 40u}) {
+        Batch batch;
+        for (std::uint32_t t = 0; t < count; ++t) {
+            const std::uint32_t n = std::uniform_int_distribution<std::uint32_t>(0, 3000)(rng);
+            std::uint32_t w = small_windows[rng() % 10];
+            if (rng() % 4 == 0)
+                w = n + static_cast<std::uint32_t>(rng() % 4); // no sliding phase
+            batch.add(trace_of(static_cast<int>(rng() % 7), n, w, rng), w);
+        }
+        expect_block_gives_each_trace(batch, 0, count, "mixed");
+        if (count > 2)
+            expect_block_gives_each_trace(batch, 1, count - 1, "inner block");
+    }
+}
+
+TEST(KurtosisLanes, LanesThatFinishTogetherOrOneAfterAnother)
+{
+    std::mt19937_64 rng(7);
+    Batch equal, staggered;
+    for (std::uint32_t t = 0; t < 16; ++t) {
+        equal.add(trace_of(static_cast<int>(t % 7), 2000, 64, rng), 64);
+        // One long trace beside many short ones: lanes take trace after
+        // trace while the long one slides on, then it finishes alone.
+        const std::size_t n = t == 0 ? 20000 : 50 + 37 * t;
+        staggered.add(trace_of(static_cast<int>(t % 7), n, 9 + t, rng), 9 + t);
+    }
+    expect_block_gives_each_trace(equal, 0, 16, "equal lengths");
+    expect_block_gives_each_trace(staggered, 0, 16, "staggered");
 }
 
 } // namespace
