@@ -124,6 +124,15 @@ struct Sse2Lanes {
     {
         return _mm_set_pd(p[stride], p[0]);
     }
+    // Lane l takes p[l * stride] into `even` and p[l * stride + 1] into
+    // `odd`.
+    static ONSET_LANE_OP void pairs(const double *p, std::size_t stride, Value &even, Value &odd)
+    {
+        const __m128d lane0 = _mm_loadu_pd(p);
+        const __m128d lane1 = _mm_loadu_pd(p + stride);
+        even = _mm_unpacklo_pd(lane0, lane1);
+        odd = _mm_unpackhi_pd(lane0, lane1);
+    }
     static ONSET_LANE_OP Value gather(const double *const *lanes, std::size_t j)
     {
         return _mm_set_pd(lanes[1][j], lanes[0][j]);
@@ -164,6 +173,17 @@ struct Avx2Lanes {
     static ONSET_AVX2_OP Value strided(const double *p, std::size_t stride)
     {
         return _mm256_set_pd(p[3 * stride], p[2 * stride], p[stride], p[0]);
+    }
+    // Lanes 0 and 2 in one register, lanes 1 and 3 in the other, each lane's
+    // pair in one 128-bit half; unpacking gives the even and odd samples.
+    static ONSET_AVX2_OP void pairs(const double *p, std::size_t stride, Value &even, Value &odd)
+    {
+        const __m256d lanes02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)),
+                                                     _mm_loadu_pd(p + 2 * stride), 1);
+        const __m256d lanes13 = _mm256_insertf128_pd(
+            _mm256_castpd128_pd256(_mm_loadu_pd(p + stride)), _mm_loadu_pd(p + 3 * stride), 1);
+        even = _mm256_unpacklo_pd(lanes02, lanes13);
+        odd = _mm256_unpackhi_pd(lanes02, lanes13);
     }
     static ONSET_AVX2_OP Value gather(const double *const *lanes, std::size_t j)
     {
