@@ -6,9 +6,11 @@
 //
 // A kernel is written once as a template on a lane type and instantiated per
 // instruction set. Lane types give loads, stores, comparisons, selections and
-// the lanes' own sample positions; arithmetic is written with the ordinary
-// operators, which act lane by lane on the vector types (no fused
-// multiply-add: the build forbids contraction).
+// the lanes' own sample positions, each type the operations its kernels use:
+// the moving kurtosis runs on SSE2, AVX2 and AVX-512 lanes, the correlation
+// on SSE2 and AVX2, the max-jump interior on one lane and AVX2. Arithmetic
+// is written with the ordinary operators, which act lane by lane on the
+// vector types (no fused multiply-add: the build forbids contraction).
 //
 // Instantiations for AVX2 and AVX-512 sit between ONSET_BEGIN_TARGET and
 // ONSET_END_TARGET in files of their own, after every header they use: an
@@ -76,25 +78,17 @@ inline Isa widest_isa()
 
 inline bool runs(Isa isa) { return isa <= widest_isa(); }
 
-// One lane: the plain path itself.
+// One lane: the plain path itself, where a kernel also serves as the plain
+// path.
 struct PlainLanes {
     using Value = double;
     using Mask = bool;
     static constexpr std::size_t width = 1;
 
-    static ONSET_LANE_OP Value load(const double *p) { return *p; }
-    static ONSET_LANE_OP void store(double *p, Value v) { *p = v; }
     static ONSET_LANE_OP Value broadcast(double x) { return x; }
     // p[0], p[stride], ... : one sample per lane.
     static ONSET_LANE_OP Value strided(const double *p, std::size_t) { return *p; }
-    // Lane l reads lanes[l][j] and writes it back.
-    static ONSET_LANE_OP Value gather(const double *const *lanes, std::size_t j)
-    {
-        return lanes[0][j];
-    }
-    static ONSET_LANE_OP double lane(Value v, std::size_t) { return v; }
-    static ONSET_LANE_OP void set_lane(Value &v, std::size_t, double x) { v = x; }
-
+    static ONSET_LANE_OP void store_strided(double *p, std::size_t, Value v) { *p = v; }
     static ONSET_LANE_OP Mask greater(Value a, Value b) { return a > b; }
     static ONSET_LANE_OP Mask less(Value a, Value b) { return a < b; }
     static ONSET_LANE_OP Mask greater_equal(Value a, Value b) { return a >= b; }
@@ -105,8 +99,6 @@ struct PlainLanes {
     static ONSET_LANE_OP Mask but_not(Mask a, Mask b) { return a && !b; }
     static ONSET_LANE_OP Mask all_set() { return true; }
     static ONSET_LANE_OP Value select(Mask m, Value a, Value b) { return m ? a : b; }
-    // Bit l set where lane l of m is.
-    static ONSET_LANE_OP unsigned bits(Mask m) { return m ? 1u : 0u; }
 };
 
 #if defined(__x86_64__)
@@ -120,6 +112,7 @@ struct Sse2Lanes {
     static ONSET_LANE_OP Value load(const double *p) { return _mm_loadu_pd(p); }
     static ONSET_LANE_OP void store(double *p, Value v) { _mm_storeu_pd(p, v); }
     static ONSET_LANE_OP Value broadcast(double x) { return _mm_set1_pd(x); }
+    // p[0], p[stride], ...: one sample per lane.
     static ONSET_LANE_OP Value strided(const double *p, std::size_t stride)
     {
         return _mm_set_pd(p[stride], p[0]);
@@ -133,6 +126,7 @@ struct Sse2Lanes {
         even = _mm_unpacklo_pd(lane0, lane1);
         odd = _mm_unpackhi_pd(lane0, lane1);
     }
+    // Lane l reads lanes[l][j]: one trace per lane.
     static ONSET_LANE_OP Value gather(const double *const *lanes, std::size_t j)
     {
         return _mm_set_pd(lanes[1][j], lanes[0][j]);
@@ -140,19 +134,9 @@ struct Sse2Lanes {
     static ONSET_LANE_OP double lane(Value v, std::size_t l) { return v[l]; }
     static ONSET_LANE_OP void set_lane(Value &v, std::size_t l, double x) { v[l] = x; }
 
-    static ONSET_LANE_OP Mask greater(Value a, Value b) { return _mm_cmpgt_pd(a, b); }
-    static ONSET_LANE_OP Mask less(Value a, Value b) { return _mm_cmplt_pd(a, b); }
     static ONSET_LANE_OP Mask greater_equal(Value a, Value b) { return _mm_cmpge_pd(a, b); }
     static ONSET_LANE_OP Mask less_equal(Value a, Value b) { return _mm_cmple_pd(a, b); }
-    static ONSET_LANE_OP Mask unordered(Value a, Value b) { return _mm_cmpunord_pd(a, b); }
     static ONSET_LANE_OP Mask both(Mask a, Mask b) { return _mm_and_pd(a, b); }
-    static ONSET_LANE_OP Mask either(Mask a, Mask b) { return _mm_or_pd(a, b); }
-    static ONSET_LANE_OP Mask but_not(Mask a, Mask b) { return _mm_andnot_pd(b, a); }
-    static ONSET_LANE_OP Mask all_set() { return _mm_castsi128_pd(_mm_set1_epi64x(-1)); }
-    static ONSET_LANE_OP Value select(Mask m, Value a, Value b)
-    {
-        return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b));
-    }
     static ONSET_LANE_OP unsigned bits(Mask m)
     {
         return static_cast<unsigned>(_mm_movemask_pd(m));
@@ -188,6 +172,15 @@ struct Avx2Lanes {
     static ONSET_AVX2_OP Value gather(const double *const *lanes, std::size_t j)
     {
         return _mm256_set_pd(lanes[3][j], lanes[2][j], lanes[1][j], lanes[0][j]);
+    }
+    static ONSET_AVX2_OP void store_strided(double *p, std::size_t stride, Value v)
+    {
+        const __m128d low = _mm256_castpd256_pd128(v);
+        const __m128d high = _mm256_extractf128_pd(v, 1);
+        _mm_storel_pd(p, low);
+        _mm_storeh_pd(p + stride, low);
+        _mm_storel_pd(p + 2 * stride, high);
+        _mm_storeh_pd(p + 3 * stride, high);
     }
     static ONSET_AVX2_OP double lane(Value v, std::size_t l) { return v[l]; }
     static ONSET_AVX2_OP void set_lane(Value &v, std::size_t l, double x) { v[l] = x; }
@@ -231,11 +224,6 @@ struct Avx512Lanes {
     static ONSET_AVX512_OP Value load(const double *p) { return _mm512_loadu_pd(p); }
     static ONSET_AVX512_OP void store(double *p, Value v) { _mm512_storeu_pd(p, v); }
     static ONSET_AVX512_OP Value broadcast(double x) { return _mm512_set1_pd(x); }
-    static ONSET_AVX512_OP Value strided(const double *p, std::size_t stride)
-    {
-        return _mm512_set_pd(p[7 * stride], p[6 * stride], p[5 * stride], p[4 * stride],
-                             p[3 * stride], p[2 * stride], p[stride], p[0]);
-    }
     static ONSET_AVX512_OP Value gather(const double *const *lanes, std::size_t j)
     {
         return _mm512_set_pd(lanes[7][j], lanes[6][j], lanes[5][j], lanes[4][j], lanes[3][j],
@@ -244,14 +232,6 @@ struct Avx512Lanes {
     static ONSET_AVX512_OP double lane(Value v, std::size_t l) { return v[l]; }
     static ONSET_AVX512_OP void set_lane(Value &v, std::size_t l, double x) { v[l] = x; }
 
-    static ONSET_AVX512_OP Mask greater(Value a, Value b)
-    {
-        return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ);
-    }
-    static ONSET_AVX512_OP Mask less(Value a, Value b)
-    {
-        return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ);
-    }
     static ONSET_AVX512_OP Mask greater_equal(Value a, Value b)
     {
         return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ);
@@ -260,18 +240,7 @@ struct Avx512Lanes {
     {
         return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ);
     }
-    static ONSET_AVX512_OP Mask unordered(Value a, Value b)
-    {
-        return _mm512_cmp_pd_mask(a, b, _CMP_UNORD_Q);
-    }
     static ONSET_AVX512_OP Mask both(Mask a, Mask b) { return static_cast<Mask>(a & b); }
-    static ONSET_AVX512_OP Mask either(Mask a, Mask b) { return static_cast<Mask>(a | b); }
-    static ONSET_AVX512_OP Mask but_not(Mask a, Mask b) { return static_cast<Mask>(a & ~b); }
-    static ONSET_AVX512_OP Mask all_set() { return 0xff; }
-    static ONSET_AVX512_OP Value select(Mask m, Value a, Value b)
-    {
-        return _mm512_mask_blend_pd(m, b, a);
-    }
     static ONSET_AVX512_OP unsigned bits(Mask m) { return m; }
 };
 
