@@ -1,5 +1,6 @@
 // A block of traces on the path this CPU runs fastest.
 #include "kurtosis/lane_paths.h"
+#include "kurtosis/moving_kurtosis.h"
 
 namespace onset::kurtosis {
 
@@ -28,8 +29,8 @@ void movkurtosis_block(const TraceBatch &batch, std::uint32_t first, std::uint32
 #endif
     default:
         for (std::uint32_t i = first; i < end; ++i)
-            trace_movkurtosis(batch.outputs[i], batch.inputs[i], batch.lengths[i],
-                              batch.windows[i]);
+            moving_kurtosis(batch.outputs[i], batch.inputs[i], batch.lengths[i],
+                            batch.windows[i], fastest_ahead_isa());
     }
 }
 

@@ -94,7 +94,7 @@ private:
             const std::uint32_t n = batch_.lengths[i];
             const std::uint32_t w = batch_.windows[i];
             if (w == 0 || n <= w) {
-                trace_movkurtosis(out, in, n, w);
+                moving_kurtosis(out, in, n, w, fastest_ahead_isa());
                 continue;
             }
             Lane &lane = lanes_[l];
