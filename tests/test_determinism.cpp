@@ -159,8 +159,8 @@ TEST(Determinism, MovkurtosisLanesGiveOneTraceCallsBits)
         omp_set_num_threads(threads);
         const std::vector<Samples> out = batch.run(movkurtosis);
         for (std::size_t t = 0; t < out.size(); ++t)
-            ASSERT_EQ(std::memcmp(out[t].data(), alone[t].data(), out[t].size() * sizeof(double)),
-                      0)
+            ASSERT_TRUE(out[t].empty() || std::memcmp(out[t].data(), alone[t].data(),
+                                                      out[t].size() * sizeof(double)) == 0)
                 << threads << " threads, trace " << t << " (n " << batch.lengths[t] << ", w "
                 << batch.windows[t] << ")";
     }
