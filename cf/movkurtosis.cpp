@@ -1,6 +1,7 @@
 // Batch driver of the moving kurtosis: each trace is computed wholly by one
-// thread, the traces split in contiguous blocks by a static schedule.
-#include "kurtosis/one_trace.h"
+// thread, the traces split in contiguous blocks by a static schedule; within
+// a block, several traces run at once in vector lanes where the CPU has them.
+#include "kurtosis/lane_paths.h"
 #include "onset.h"
 
 #include <omp.h>
@@ -8,6 +9,7 @@
 extern "C" ONSET_API void movkurtosis(const TraceBatch *batch)
 {
     const uint32_t count = batch->count;
+    const onset::simd::Isa path = onset::kurtosis::fastest_block_isa();
 #pragma omp parallel
     {
         const auto threads = static_cast<uint32_t>(omp_get_num_threads());
@@ -18,8 +20,6 @@ extern "C" ONSET_API void movkurtosis(const TraceBatch *batch)
         const uint32_t share = thread < remainder ? base_share + 1 : base_share;
         const uint32_t first = thread < remainder ? thread * (base_share + 1)
                                                   : thread * base_share + remainder;
-        for (uint32_t i = first; i < first + share; ++i)
-            onset::kurtosis::one_trace(batch->outputs[i], batch->inputs[i],
-                                       batch->lengths[i], batch->windows[i]);
+        onset::kurtosis::movkurtosis_block(*batch, first, first + share, path);
     }
 }

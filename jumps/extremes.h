@@ -79,9 +79,11 @@ inline double signed_jump(const double *input, const Extremes &x)
 void write_head(double *output, const double *input, std::size_t length,
                 std::size_t forward, std::size_t count);
 
-// The plain interior path, or four stretches at once in vector lanes.
-enum class InteriorPath { plain, lanes };
+// The plain interior path, or four stretches at once in AVX2 lanes.
+enum class InteriorPath { plain, avx2 };
 
+// Whether this CPU runs the path.
+bool path_available(InteriorPath path);
 // The lanes where the CPU has them.
 InteriorPath fastest_interior_path();
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace onset::kurtosis {
 
@@ -29,6 +30,12 @@ inline double kurtosis_of(double count, double s2, double s4) { return (count * 
 // are rebuilt. NaN passes, as it comes from a window without spread.
 inline bool in_band(double k) { return k >= 1.5 && k <= 15.0; }
 inline bool plausible(double k) { return in_band(k) || std::isnan(k); }
+
+// Every NaN the moving kurtosis writes is this one quiet NaN. Which NaN an
+// operation on two NaN passes on depends on the order in which the compiler
+// put its operands, which differs between the plain loop and the vector
+// lanes; the outputs must not.
+inline double stored(double k) { return k == k ? k : std::numeric_limits<double>::quiet_NaN(); }
 
 inline bool all_finite(const RunningSums &sums)
 {

@@ -2,13 +2,14 @@
 #include "onset.h"
 
 #include "kurtosis/moving_kurtosis.h"
-#include "kurtosis/one_trace.h"
 
 #include <algorithm>
 #include <limits>
 
-void onset::kurtosis::one_trace(double *output, const double *input, uint32_t length,
-                                uint32_t window)
+namespace onset::kurtosis {
+
+void moving_kurtosis(double *output, const double *input, std::uint32_t length,
+                     std::uint32_t window, simd::Isa ahead_path)
 {
     if (length == 0)
         return;
@@ -17,26 +18,29 @@ void onset::kurtosis::one_trace(double *output, const double *input, uint32_t le
         std::fill(output, output + length, std::numeric_limits<double>::quiet_NaN());
         return;
     }
-    const uint32_t half = window >> 1;
-    const uint32_t widest = std::min(length, window);
-    const uint32_t first_last = std::min(half, length - 1);
+    const std::uint32_t half = window >> 1;
+    const std::uint32_t widest = std::min(length, window);
+    const std::uint32_t first_last = std::min(half, length - 1);
 
-    onset::kurtosis::MovingKurtosis trace(output, input, length, window);
+    MovingKurtosis trace(output, input, length, window, ahead_path);
     trace.first_output(first_last);
     trace.grow(first_last + 1, widest);
     if (length > window) {
-        trace.slide();
+        trace.slide(0);
     } else {
         // A trace shorter than its window: the windows between the last
         // entering sample and the first leaving one span the whole trace.
-        const uint32_t last_grown = widest - 1 > half ? widest - 1 - half : 0;
+        const std::uint32_t last_grown = widest - 1 > half ? widest - 1 - half : 0;
         trace.hold(last_grown + 1, std::min(window - half, length));
     }
     trace.shrink(std::max(length, window) - half);
 }
 
+} // namespace onset::kurtosis
+
 extern "C" ONSET_API void trace_movkurtosis(double *output, const double *input,
                                             uint32_t length, uint32_t window)
 {
-    onset::kurtosis::one_trace(output, input, length, window);
+    onset::kurtosis::moving_kurtosis(output, input, length, window,
+                                     onset::kurtosis::fastest_ahead_isa());
 }

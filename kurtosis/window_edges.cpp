@@ -6,9 +6,9 @@
 namespace onset::kurtosis {
 
 MovingKurtosis::MovingKurtosis(double *output, const double *input, std::uint32_t length,
-                               std::uint32_t window)
+                               std::uint32_t window, simd::Isa ahead_path)
     : output_(output), input_(input), length_(length), window_(window), half_(window >> 1),
-      nonfinite_(input)
+      nonfinite_(input), ahead_(ahead_path)
 {
 }
 
@@ -26,7 +26,7 @@ void MovingKurtosis::first_output(std::uint32_t last)
     const double n = count_value(Count{last} + 1);
     sums_.s1 = window_sum(input_, input_ + last + 1);
     central_sums_about(input_, input_ + last + 1, sums_.s1 / n, sums_);
-    output_[0] = kurtosis_of(n, sums_.s2, sums_.s4);
+    output_[0] = stored(kurtosis_of(n, sums_.s2, sums_.s4));
 }
 
 // g is the count before the step and the index of the sample that enters;
@@ -58,7 +58,7 @@ void MovingKurtosis::grow(std::uint32_t first, std::uint32_t end)
         sums_.s1 = s1;
         if (!all_finite(sums_) && !nonfinite_.any_in(0, g))
             k = rebuild_dividing(0, g + 1);
-        output_[g - half_] = k;
+        output_[g - half_] = stored(k);
     }
 }
 
@@ -66,7 +66,7 @@ void MovingKurtosis::hold(std::uint32_t first, std::uint32_t end)
 {
     const double count = length_;
     for (std::uint32_t i = first; i < end; ++i)
-        output_[i] = kurtosis_of(count, sums_.s2, sums_.s4);
+        output_[i] = stored(kurtosis_of(count, sums_.s2, sums_.s4));
 }
 
 // m is the count before the step; in[n - m] leaves.
@@ -90,7 +90,7 @@ void MovingKurtosis::shrink(std::uint32_t first)
         double k = kurtosis_of(count_after, s2, s4);
         if (!all_finite(sums_) && !nonfinite_.any_in(length_ - m + 1, length_ - 1))
             k = rebuild_dividing(length_ - m + 1, m - 1);
-        output_[i] = k;
+        output_[i] = stored(k);
     }
 }
 

@@ -140,6 +140,35 @@ TEST(Determinism, MovkurtosisFewerTracesThanThreads)
     });
 }
 
+// Within a thread's block the traces run side by side in vector lanes; each
+// must still come out as a call of its own would give it, whatever block it
+// falls in. Equal lengths keep the lanes full; the mixed ones make lanes take
+// trace after trace and finish alone.
+TEST(Determinism, MovkurtosisLanesGiveOneTraceCallsBits)
+{
+    std::vector<Samples> all = traces(6);
+    for (const Samples &trace : traces(7))
+        if (trace.size() == 6007)
+            all.push_back(trace);
+    const Batch batch(all);
+    std::vector<Samples> alone;
+    for (std::size_t t = 0; t < batch.inputs.size(); ++t) {
+        alone.emplace_back(batch.lengths[t], -7.0);
+        trace_movkurtosis(alone.back().data(), batch.inputs[t], batch.lengths[t],
+                          batch.windows[t]);
+    }
+    for (const int threads : thread_counts) {
+        omp_set_num_threads(threads);
+        const std::vector<Samples> out = batch.run(movkurtosis);
+        for (std::size_t t = 0; t < out.size(); ++t)
+            ASSERT_TRUE(out[t].empty() || std::memcmp(out[t].data(), alone[t].data(),
+                                                      out[t].size() * sizeof(double)) == 0)
+                << threads << " threads, trace " << t << " (n " << batch.lengths[t] << ", w "
+                << batch.windows[t] << ")";
+    }
+    omp_set_num_threads(1);
+}
+
 TEST(Determinism, TraceMovmxjumpWithTiesAndNaN)
 {
     const std::vector<Samples> all = traces(3);
