@@ -10,9 +10,14 @@ namespace detect {
 
 void EnergyHistory::add(int64_t first, const double *x, size_t count)
 {
+    int64_t number = floor_divide(first, block_);
+    int64_t block_end = (number + 1) * block_;
+    if (blocks_.empty() || blocks_.back().number != number) blocks_.push_back({number, 0.0, 0});
     for (size_t i = 0; i < count; ++i) {
-        const int64_t number = floor_divide(first + static_cast<int64_t>(i), block_);
-        if (blocks_.empty() || blocks_.back().number != number) blocks_.push_back({number, 0.0, 0});
+        if (first + static_cast<int64_t>(i) == block_end) {
+            blocks_.push_back({++number, 0.0, 0});
+            block_end += block_;
+        }
         blocks_.back().squares += x[i] * x[i];
         ++blocks_.back().count;
     }

@@ -5,13 +5,13 @@
 
 #include <cstdint>
 #include <limits>
-#include <vector>
 
 namespace detect {
 
 // Holds each run of identical consecutive samples until it either ends,
 // and is released, or reaches `shortest` samples, and is dropped with the
-// rest of the run: those samples are gaps.
+// rest of the run: those samples are gaps. Since the held samples are all
+// one value, the run is kept as its value, first index and length.
 class FlatLines {
 public:
     explicit FlatLines(int64_t shortest) : shortest_(shortest) {}
@@ -22,20 +22,15 @@ public:
     template <class Release>
     int64_t take(int64_t index, double value, Release release)
     {
-        if (index == last_ + 1 && value == value_ && (flat_ || !held_.empty())) {
-            last_ = index;
-            if (flat_) return 1;
-            held_.push_back(value);
-            if (static_cast<int64_t>(held_.size()) < shortest_) return 0;
-            flat_ = true;
-            const auto dropped = static_cast<int64_t>(held_.size());
-            held_.clear();
-            return dropped;
+        if (length_ > 0 && index == first_ + length_ && value == value_) {
+            ++length_;
+            if (length_ > shortest_) return 1;
+            return length_ == shortest_ ? shortest_ : 0;
         }
         flush(release);
-        held_.assign(1, value);
-        first_ = last_ = index;
+        first_ = index;
         value_ = value;
+        length_ = 1;
         return 0;
     }
 
@@ -43,24 +38,24 @@ public:
     template <class Release>
     void flush(Release release)
     {
-        for (size_t i = 0; i < held_.size(); ++i) release(first_ + static_cast<int64_t>(i), held_[i]);
-        held_.clear();
-        flat_ = false;
-        last_ = std::numeric_limits<int64_t>::min() / 2;
+        if (length_ < shortest_)
+            for (int64_t i = 0; i < length_; ++i) release(first_ + i, value_);
+        length_ = 0;
     }
 
     // The first sample held, or INT64_MAX.
-    int64_t held_from() const { return held_.empty() ? std::numeric_limits<int64_t>::max() : first_; }
+    int64_t held_from() const
+    {
+        return length_ > 0 && length_ < shortest_ ? first_ : std::numeric_limits<int64_t>::max();
+    }
     // The index of the last sample taken (held, released or flat).
-    int64_t last() const { return last_; }
+    int64_t last() const { return length_ > 0 ? first_ + length_ - 1 : std::numeric_limits<int64_t>::min() / 2; }
 
 private:
     int64_t shortest_;
-    std::vector<double> held_;
-    int64_t first_ = 0;
-    int64_t last_ = std::numeric_limits<int64_t>::min() / 2;
+    int64_t first_ = 0;   // of the run under way
+    int64_t length_ = 0;  // 0: none
     double value_ = 0.0;
-    bool flat_ = false;
 };
 
 }  // namespace detect
