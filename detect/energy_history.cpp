@@ -11,15 +11,19 @@ namespace detect {
 void EnergyHistory::add(int64_t first, const double *x, size_t count)
 {
     int64_t number = floor_divide(first, block_);
-    int64_t block_end = (number + 1) * block_;
     if (blocks_.empty() || blocks_.back().number != number) blocks_.push_back({number, 0.0, 0});
-    for (size_t i = 0; i < count; ++i) {
-        if (first + static_cast<int64_t>(i) == block_end) {
-            blocks_.push_back({++number, 0.0, 0});
-            block_end += block_;
-        }
-        blocks_.back().squares += x[i] * x[i];
-        ++blocks_.back().count;
+    size_t i = 0;
+    while (true) {
+        Block &b = blocks_.back();
+        const auto room = static_cast<size_t>((number + 1) * block_ - (first + static_cast<int64_t>(i)));
+        const size_t n = std::min(count - i, room);
+        double squares = b.squares;
+        for (size_t k = i; k < i + n; ++k) squares += x[k] * x[k];
+        b.squares = squares;
+        b.count += static_cast<int64_t>(n);
+        i += n;
+        if (i == count) break;
+        blocks_.push_back({++number, 0.0, 0});
     }
 }
 
