@@ -27,6 +27,36 @@ TEST_F(DetectCommandLine, DefaultRunFindsTheSyntheticEvents)
     EXPECT_NE(csv.err.find("recall 5/5"), std::string::npos);
 }
 
+TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
+{
+    const std::string quakeml = folder_.file("events.xml"), nlloc = folder_.file("events.obs");
+    const auto r = run("--csv --quakeml " + quakeml + " --nlloc " + nlloc);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, run("--csv").out);
+    const std::string xml = detect_test::slurp(quakeml), obs = detect_test::slurp(nlloc);
+    const auto count = [](const std::string &text, const std::string &what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q:quakeml ", 0), 0u);
+    EXPECT_EQ(count(xml, "<event publicID="), 5u);
+    EXPECT_EQ(count(xml, "<pick publicID="), 5u * 8);
+    EXPECT_EQ(count(xml, "<origin"), 0u);
+    EXPECT_NE(xml.find("<value>2024-01-01T00:00:24.060000Z</value>\n          <uncertainty>0.01</uncertainty>\n"
+                       "        </time>\n        <waveformID networkCode=\"XX\" stationCode=\"S01\" "
+                       "locationCode=\"\" channelCode=\"HHZ\"/>"),
+              std::string::npos) << xml;
+    const std::string end = "  </eventParameters>\n</q:quakeml>\n";
+    EXPECT_EQ(xml.substr(xml.size() - end.size()), end);
+    // One line per pick, an empty line between events.
+    EXPECT_EQ(obs.rfind("S01    HH   Z    ? P      ? 20240101 0000   24.0600 GAU  1.00e-02 -1.00e+00 -1.00e+00 "
+                        "-1.00e+00\n", 0), 0u) << obs;
+    EXPECT_EQ(detect_test::count_lines(obs), 5u * 8 + 4);
+    EXPECT_EQ(count(obs, "\n\n"), 4u);
+    expect_refused("--quakeml " + folder_.file("no/such/folder.xml"), "--quakeml: cannot write");
+}
+
 TEST_F(DetectCommandLine, OutputDoesNotDependOnTheChunk)
 {
     const auto standard = run("--csv --synthetic-duration 700");
@@ -46,7 +76,8 @@ TEST_F(DetectCommandLine, HelpExplainsEveryFlag)
     for (const char *flag : {"--fmin HZ", "--fmax HZ", "--kurtosis-window S", "--threshold X", "--tolerance S",
                              "--min-stations K", "--csv", "--voices", "--jump-window", "--dead-time", "--quiet",
                              "--synthetic-stations", "--write-synthetic", "--sds ROOT", "--start TIME", "--end TIME",
-                             "--channels PATTERNS", "--chunk S", "--version", "exit status: 0"})
+                             "--channels PATTERNS", "--chunk S", "--version", "--quakeml FILE", "--nlloc FILE",
+                             "exit status: 0"})
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
     EXPECT_EQ(run("-h").out, r.out);
     EXPECT_EQ(run("--version").out.rfind("onset-detect 1.", 0), 0u);
