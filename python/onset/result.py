@@ -72,7 +72,7 @@ class Detection:
         events = np.zeros(len(found), dtype=_event_dtype())
         rows = []
         for number, (earliest, stations, picks) in enumerate(found, start=1):
-            events[number - 1] = (number, earliest, stations, len(picks))
+            events[number - 1] = (number, np.datetime64(earliest, "us"), stations, len(picks))
             rows += [(number, ids[c], t, phase, strength, uncertainty)
                      for c, phase, t, strength, uncertainty in picks]
         return cls(events, _pick_array(rows), options, warnings)
@@ -85,11 +85,11 @@ class Detection:
         events, picks = {}, []
         for row in rows:
             number = int(row["event"])
-            earliest = np.datetime64(row["earliest"].rstrip("Z"), "us").astype(np.int64)
+            earliest = np.datetime64(row["earliest"].rstrip("Z"), "us")
             count = events.get(number, (earliest, int(row["stations"]), 0))[2]
             events[number] = (earliest, int(row["stations"]), count + 1)
             picks.append((number, row["trace"],
-                          np.datetime64(row["pick"].rstrip("Z"), "us").astype(np.int64),
+                          np.datetime64(row["pick"].rstrip("Z"), "us"),
                           row.get("phase") or "P", float(row["strength"]),
                           float(row.get("uncertainty") or 0.0)))
         table = np.zeros(len(events), dtype=_event_dtype())
