@@ -1,11 +1,15 @@
-"""The examples in the docstrings run, and help(onset) shows the whole interface."""
+"""The examples in the docstrings and the README run, and help(onset) shows the whole interface."""
 
 import doctest
+import os
 import pydoc
+import subprocess
+import sys
 
 import pytest
 
 import onset
+from conftest import PYTHON_DIR
 from onset import characteristic, detection, filterbank, grouping
 
 
@@ -23,3 +27,18 @@ def test_help_lists_the_interface():
                      onset.cdotx, onset.captures, onset.FilterBank, onset.FilterBank.decompose,
                      onset.detect):
         assert ">>>" in function.__doc__
+
+
+def test_readme_detector_example_runs(synthetic_archive, tmp_path):
+    readme = (PYTHON_DIR.parent / "README.md").read_text()
+    section = readme[readme.index("## Python\n"):]
+    example = section[section.index("```python\n") + 10:section.index("```\n", section.index("```python\n"))]
+    assert "onset.detect(traces)" in example and "result.plot(" in example
+    code = example.replace("/tmp/onset-synthetic", str(synthetic_archive))
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                            cwd=tmp_path, env={**os.environ, "PYTHONPATH": str(PYTHON_DIR)},
+                            timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split("\n")[0] == "Detection(5 events, 40 picks on 8 traces)"
+    for written in ("events.csv", "events.xml", "events.obs", "events.png"):
+        assert (tmp_path / written).stat().st_size > 1000
