@@ -70,7 +70,8 @@ class Trace:
 def time_grid(start, rate, count):
     """Times of `count` samples from `start` (microseconds), as the engine
     places them, as datetime64[us]."""
-    offsets = np.rint(np.arange(count, dtype=np.float64) * 1e6 / rate).astype(np.int64)
+    # Half away from zero, as the engine's llround.
+    offsets = np.floor(np.arange(count, dtype=np.float64) * 1e6 / rate + 0.5).astype(np.int64)
     return (start + offsets).astype("datetime64[us]")
 
 

@@ -63,6 +63,16 @@ def test_a_library_that_is_not_onset_is_not_found(tmp_path):
         in result.stderr
 
 
+def test_the_engine_is_looked_for_beside_libonset_when_first_used(tmp_path):
+    shutil.copy(onset.library_path, tmp_path / "libonset.so")
+    code = ("import onset\nprint('imported')\n"
+            "onset.detect([('A.B..Z', 0.0, 100.0, [1.0] * 500)])")
+    result = run(code, PYTHON_DIR, tmp_path, ONSET_LIBRARY=str(tmp_path / "libonset.so"))
+    assert result.stdout == "imported\n" and "LibraryNotFoundError: cannot load libonset-detect" \
+        in result.stderr
+    assert f"$ONSET_LIBRARY: {tmp_path / 'libonset-detect.so'} (no such file)" in result.stderr
+
+
 def test_found_next_to_package(tmp_path):
     copy_package(tmp_path, with_library=onset.library_path)
     result = run(SHOW_PATH, tmp_path, tmp_path)
