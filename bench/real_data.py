@@ -55,7 +55,9 @@ def detect(program, files, flags):
 
 
 def earliest(event):
-    return min(pick for _, pick, _ in event)
+    """The event's earliest P pick (its earliest pick when none is labelled)."""
+    p = [pick for _, pick, phase in event if phase == "P"]
+    return min(p or [pick for _, pick, _ in event])
 
 
 def score_picks(folder, program, flags, components):
@@ -94,14 +96,14 @@ def score_picks(folder, program, flags, components):
 
 
 def score_network(folder, program, flags):
-    events = defaultdict(lambda: {"P_modelled": {}, "S_modelled": {}, "P": {}})
+    events = defaultdict(lambda: {"P_modelled": {}, "S_modelled": {}, "P": {}, "S": {}})
     with open(os.path.join(folder, "truth.csv")) as f:
         for row in csv.DictReader(f):
-            e, phase = events[row["event_id"]], row["phase"]
-            if phase in e:
-                e[phase][row["station"]] = seconds(row["time_utc"])
+            e, phase, t = events[row["event_id"]], row["phase"], seconds(row["time_utc"])
+            if row["station"] == "*":
+                e[phase] = t  # origin, first_P_modelled
             else:
-                e[phase] = seconds(row["time_utc"])
+                e[phase][row["station"]] = t
     mseed = os.path.join(folder, "mseed")
     files = [os.path.join(mseed, n) for n in sorted(os.listdir(mseed))]
     detections = detect(program, files, ["--channels", "*.*.*.??Z", *flags])
@@ -125,8 +127,10 @@ def score_network(folder, program, flags):
         extras += not inside
     close = total = 0
     for k, i in matched.items():
-        for trace, pick, _ in detections[i]:
+        for trace, pick, phase in detections[i]:
             station = trace.split(".")[1]
+            if phase != "P":
+                continue
             if station in events[k]["P"]:
                 total += 1
                 close += abs(pick - events[k]["P"][station]) <= 0.1

@@ -43,10 +43,12 @@ void onset_detect_defaults(onset_detect_options *options)
     options->voices = 4;
     options->kurtosis_window = 1.0;
     options->jump_window = 0.0;
-    options->threshold = 8.0;
+    options->threshold = 3.0;
     options->dead_time = 2.0;
     options->tolerance = 2.0;
     options->min_stations = 3;
+    options->min_snr = 2.0;
+    options->event_snr = 5.0;
 }
 
 const char *onset_detect_version(void) { return ONSET_VERSION_STRING; }

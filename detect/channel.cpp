@@ -7,14 +7,15 @@
 
 namespace detect {
 
-Channel::Channel(std::string id, int32_t number, const RateSettings &settings, double threshold)
+Channel::Channel(std::string id, int32_t number, const RateSettings &settings, const onset_detect_options &options)
     : id_(std::move(id)),
       station_(id_.substr(0, id_.find('.', id_.find('.') + 1))),
       number_(number),
       settings_(settings),
-      picker_(settings, threshold),
+      picker_(settings, options.threshold, options.min_snr, options.event_snr),
       strength_(settings, picker_),
-      bandpass_(settings.filter, settings.bridge)
+      bandpass_(settings.filter, settings.bridge),
+      flat_lines_(settings.flat_run)
 {
     report_.needed_run = settings.needed_run();
 }
@@ -48,10 +49,7 @@ void Channel::feed(int64_t start, const double *samples, size_t count)
         first += static_cast<int64_t>(covered);
         if (count == 0) return;
     }
-    if (first > next_index_) {
-        report_.missing += static_cast<uint64_t>(first - next_index_);
-        run_ = 0;
-    }
+    if (first > next_index_) report_.missing += static_cast<uint64_t>(first - next_index_);
     take_samples(first, samples, count);
     next_index_ = first + static_cast<int64_t>(count);
     bandpass_.compute(false, strength_);
@@ -59,22 +57,33 @@ void Channel::feed(int64_t start, const double *samples, size_t count)
 
 void Channel::take_samples(int64_t first, const double *samples, size_t count)
 {
+    const auto use = [this](int64_t index, double value) { this->use(index, value); };
     for (size_t i = 0; i < count; ++i) {
         if (!std::isfinite(samples[i])) {
+            flat_lines_.flush(use);
             ++report_.missing;
-            run_ = 0;
             continue;
         }
-        ++report_.samples;
-        report_.longest_run = std::max(report_.longest_run, ++run_);
-        bandpass_.take(first + static_cast<int64_t>(i), samples[i], strength_);
+        report_.missing += static_cast<uint64_t>(flat_lines_.take(first + static_cast<int64_t>(i), samples[i], use));
     }
+}
+
+void Channel::use(int64_t index, double value)
+{
+    ++report_.samples;
+    run_ = index == last_used_ + 1 ? run_ + 1 : 1;
+    last_used_ = index;
+    report_.longest_run = std::max(report_.longest_run, run_);
+    bandpass_.take(index, value, strength_);
 }
 
 void Channel::advance(int64_t time)
 {
     advanced_ = std::max(advanced_, time);
     if (!started_ || finished_) return;
+    // The run of equal samples held cannot go on past a gap.
+    if (index_of(advanced_) > flat_lines_.last() + 1)
+        flat_lines_.flush([this](int64_t index, double value) { use(index, value); });
     // A gap that already spans more than the bridge ends the segment now.
     if (bandpass_.open() && index_of(advanced_) - bandpass_.last_index() - 1 > settings_.bridge)
         bandpass_.end_segment(strength_);
@@ -84,6 +93,7 @@ void Channel::advance(int64_t time)
 void Channel::finish()
 {
     if (finished_) return;
+    flat_lines_.flush([this](int64_t index, double value) { use(index, value); });
     bandpass_.end_segment(strength_);
     finished_ = true;
 }
@@ -92,7 +102,8 @@ std::vector<TimedOnset> Channel::take_onsets()
 {
     std::vector<TimedOnset> timed;
     for (const Onset &onset : picker_.take_onsets())
-        timed.push_back({time_of(onset.index), number_, onset.strength, 'P', 1.0 / settings_.rate});
+        timed.push_back({time_of(onset.index), number_, onset.strength, onset.phase,
+                         static_cast<double>(onset.half_width) / settings_.rate, time_of(onset.train), onset.snr});
     return timed;
 }
 
@@ -102,7 +113,7 @@ int64_t Channel::horizon() const
     if (!started_) return advanced_;
     // Strength still to come lies at or after what the stages hold, or, past
     // those, at or after the next sample to come.
-    int64_t upcoming = std::min(bandpass_.pending_from(), strength_.pending_from());
+    int64_t upcoming = std::min({flat_lines_.held_from(), bandpass_.pending_from(), strength_.pending_from()});
     if (upcoming == std::numeric_limits<int64_t>::max())
         upcoming = std::max(next_index_, advanced_ == INT64_MIN ? next_index_ : index_of(advanced_));
     return time_of(picker_.horizon(upcoming));

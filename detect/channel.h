@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bandpass_stream.h"
+#include "flat_lines.h"
 #include "onset_detect.h"
 #include "onset_picker.h"
 #include "settings.h"
@@ -21,6 +22,8 @@ struct TimedOnset {
     double strength;
     int32_t phase;       // 'P' or 'S'
     double uncertainty;  // s
+    int64_t train;       // time of the P that began its event on the channel
+    double snr;          // of a P: how far it stands out of the noise
 };
 
 // Sample indices count from 1970 at the channel's rate, from the time of
@@ -28,7 +31,7 @@ struct TimedOnset {
 // the same samples wherever the input starts.
 class Channel {
 public:
-    Channel(std::string id, int32_t number, const RateSettings &settings, double threshold);
+    Channel(std::string id, int32_t number, const RateSettings &settings, const onset_detect_options &options);
 
     const std::string &id() const { return id_; }
     // NET.STA: channels of one station count once towards an event.
@@ -50,6 +53,8 @@ private:
     int64_t index_of(int64_t time) const;
     int64_t time_of(int64_t index) const;
     void take_samples(int64_t first, const double *samples, size_t count);
+    // A sample that is no part of a flat line, to the band-pass.
+    void use(int64_t index, double value);
 
     std::string id_, station_;
     int32_t number_;
@@ -57,6 +62,7 @@ private:
     OnsetPicker picker_;
     StrengthStream strength_;
     BandPassStream bandpass_;
+    FlatLines flat_lines_;
 
     bool started_ = false;
     bool finished_ = false;
@@ -64,7 +70,8 @@ private:
     int64_t next_index_ = 0;                    // the sample after the last one fed
     int64_t advanced_ = INT64_MIN;              // no sample will come before this time
     onset_channel_report report_{};
-    uint64_t run_ = 0;                          // finite samples in a row so far
+    uint64_t run_ = 0;                          // samples used in a row so far
+    int64_t last_used_ = INT64_MIN;             // the last of them
 };
 
 }  // namespace detect

@@ -11,7 +11,7 @@
 namespace detect {
 
 Detector::Detector(const onset_detect_options &options)
-    : options_(options), grouping_(options.tolerance, options.min_stations)
+    : options_(options), grouping_(options.tolerance, options.min_stations, 31.0, options.event_snr)
 {
 }
 
@@ -29,7 +29,7 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     auto &settings = settings_by_rate_[rate];
     if (!settings) settings = std::make_unique<RateSettings>(options_, rate);
     const auto number = static_cast<int32_t>(channels_.size());
-    channels_.push_back(std::make_unique<Channel>(id, number, *settings, options_.threshold));
+    channels_.push_back(std::make_unique<Channel>(id, number, *settings, options_));
     numbers_[id] = number;
     stations_.emplace(channels_.back()->station(), static_cast<int32_t>(stations_.size()));
     ranks_current_ = false;

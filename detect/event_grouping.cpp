@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <new>
 
+#include "event_merging.h"
 #include "onset.h"
 
 namespace detect {
@@ -26,11 +28,13 @@ std::unique_ptr<T[], void (*)(void *)> zeroed(size_t count)
 
 }  // namespace
 
-EventGrouping::EventGrouping(double tolerance, int32_t min_stations)
+EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double train_span, double event_snr)
     : tolerance_(tolerance),
       quiet_span_(std::llround(2.0 * tolerance * 1e6)),
       dense_span_(std::llround(10.0 * tolerance * 1e6)),
-      min_stations_(min_stations)
+      train_span_(std::llround(train_span * 1e6)),
+      min_stations_(min_stations),
+      event_snr_(event_snr)
 {
 }
 
@@ -43,8 +47,7 @@ void EventGrouping::set_channels(std::vector<int32_t> rank, std::vector<int32_t>
 
 void EventGrouping::add(const std::vector<TimedOnset> &onsets)
 {
-    if (onsets.empty()) return;
-    pending_.insert(pending_.end(), onsets.begin(), onsets.end());
+    for (const TimedOnset &onset : onsets) (onset.phase == 'S' ? s_waves_ : pending_).push_back(onset);
     sorted_ = false;
 }
 
@@ -80,13 +83,21 @@ void EventGrouping::group(int64_t horizon, std::deque<Event> &events)
     }
     while (!pending_.empty()) {
         const size_t count = block_end(horizon);
-        if (count == 0) break;
-        group_block(count, events);
+        if (count == 0 || pending_[count - 1].time + train_span_ >= horizon) break;
+        group_block(count);
+        // S waves of trains that began before the block's end have found
+        // their event, or have none.
+        const int64_t last = pending_[count - 1].time;
+        s_waves_.erase(std::remove_if(s_waves_.begin(), s_waves_.end(),
+                                      [last](const TimedOnset &s) { return s.train <= last; }),
+                       s_waves_.end());
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
     }
+    if (pending_.empty() && horizon == std::numeric_limits<int64_t>::max()) s_waves_.clear();
+    release(horizon, events);
 }
 
-void EventGrouping::group_block(size_t count, std::deque<Event> &events)
+void EventGrouping::group_block(size_t count)
 {
     // The block's channels in rank order; within a channel its onsets stay
     // in time order.
@@ -129,27 +140,51 @@ void EventGrouping::group_block(size_t count, std::deque<Event> &events)
     if (found < 0) throw std::bad_alloc();
 
     std::vector<Event> block_events;
-    std::vector<int32_t> stations;
     for (int32_t g = 0; g < found; ++g) {
         Event event{};
-        stations.clear();
         for (int32_t s = 0; s < sizes[g]; ++s) {
             const size_t slot = static_cast<size_t>(g) * traces + static_cast<size_t>(s);
             const size_t t = static_cast<size_t>(member_traces[slot]);
             const TimedOnset &onset = *sources[t][static_cast<size_t>(members[slot] - picks[t].data())];
             event.picks.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty});
-            stations.push_back(station_[onset.channel]);
+            event.best_snr = std::max(event.best_snr, onset.snr);
+            for (const TimedOnset &wave : s_waves_)
+                if (wave.channel == onset.channel && wave.train == onset.time)
+                    event.picks.push_back({wave.channel, wave.phase, wave.time, wave.strength, wave.uncertainty});
         }
-        std::sort(stations.begin(), stations.end());
-        event.stations = static_cast<int32_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
-        if (event.stations < min_stations_) continue;
-        event.earliest = event.picks.front().time;
-        for (const onset_pick &p : event.picks) event.earliest = std::min(event.earliest, p.time);
+        settle(event, station_);
         block_events.push_back(std::move(event));
     }
     std::stable_sort(block_events.begin(), block_events.end(),
                      [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
-    for (Event &event : block_events) events.push_back(std::move(event));
+    for (Event &event : block_events) {
+        // Against the events before it, latest first.
+        for (auto e = held_.rbegin(); e != held_.rend() && !event.picks.empty(); ++e) {
+            if (event.earliest - e->earliest > train_span_) break;
+            if (!merge_later_picks(*e, event, quiet_span_, 2 * quiet_span_)) continue;
+            settle(*e, station_);
+            settle(event, station_);
+        }
+        if (event.stations > 0) held_.push_back(std::move(event));
+    }
+}
+
+void EventGrouping::release(int64_t horizon, std::deque<Event> &events)
+{
+    // An event is final once every P that could still join it, as a late
+    // station or as a later wave, has been grouped.
+    while (!held_.empty()) {
+        Event &event = held_.front();
+        const int64_t reach = event.earliest + train_span_;
+        if (horizon <= reach || (!pending_.empty() && pending_.front().time <= reach)) break;
+        if (event.stations >= min_stations_ && event.best_snr >= event_snr_) {
+            std::stable_sort(event.picks.begin(), event.picks.end(), [&](const onset_pick &a, const onset_pick &b) {
+                return rank_[a.channel] != rank_[b.channel] ? rank_[a.channel] < rank_[b.channel] : a.time < b.time;
+            });
+            events.push_back(std::move(event));
+        }
+        held_.pop_front();
+    }
 }
 
 }  // namespace detect

@@ -14,6 +14,7 @@ namespace detect {
 struct Event {
     int64_t earliest;
     int32_t stations;
+    double best_snr;  // of its P picks
     std::vector<onset_pick> picks;  // in the order of the channels' ids
 };
 
@@ -25,9 +26,14 @@ struct Event {
 // network), a block ends after `dense_span` at its largest gap, so that
 // memory stays bounded. Each block's call sees only the channels that have
 // onsets in it. A capture on at least min_stations stations is an event.
+// Only P onsets are grouped; an S onset joins the event that holds the P of
+// its channel's wave train, so a block waits until its channels' S waves
+// can no longer come (`train_span` after its last P). The captures then
+// go through merge_later_picks, and an event is handed out once nothing
+// can join it any more.
 class EventGrouping {
 public:
-    EventGrouping(double tolerance, int32_t min_stations);
+    EventGrouping(double tolerance, int32_t min_stations, double train_span, double event_snr);
 
     // The channels in grouping order (by id) and the station of each.
     void set_channels(std::vector<int32_t> rank, std::vector<int32_t> station);
@@ -38,18 +44,23 @@ public:
     // appends its events, in time order, to `events`.
     void group(int64_t horizon, std::deque<Event> &events);
 
-    size_t pending() const { return pending_.size(); }
+    size_t pending() const { return pending_.size() + s_waves_.size() + held_.size(); }
 
 private:
     size_t block_end(int64_t horizon) const;
-    void group_block(size_t count, std::deque<Event> &events);
+    void group_block(size_t count);
+    void release(int64_t horizon, std::deque<Event> &events);
 
     double tolerance_;
     int64_t quiet_span_;  // microseconds: twice the tolerance
     int64_t dense_span_;
+    int64_t train_span_;
     int32_t min_stations_;
+    double event_snr_;
     std::vector<int32_t> rank_, station_;
-    std::vector<TimedOnset> pending_;  // by time, then rank
+    std::vector<TimedOnset> pending_;  // P onsets by time, then rank
+    std::vector<TimedOnset> s_waves_;  // S onsets not yet joined
+    std::deque<Event> held_;           // events that may still gain picks, by earliest
     bool sorted_ = true;
 };
 

@@ -1,23 +1,42 @@
 // Streaming onset picking: excursions, peaks, the steepest rise, dead time.
 #include "onset_picker.h"
 
+#include "aic_onset.h"
+
 #include <algorithm>
 #include <limits>
 
 namespace detect {
 
-OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold)
-    : threshold_(threshold),
+OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr)
+    : settings_(settings),
+      threshold_(threshold),
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
-      dead_time_(settings.windows.dead_time)
+      dead_time_(settings.windows.dead_time),
+      least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
+      energy_(settings.energy_block),
+      labels_(settings, min_snr, event_snr)
 {
+}
+
+void OnsetPicker::samples(int64_t first, const double *filtered, size_t count)
+{
+    if (!in_run_) {
+        in_run_ = true;
+        has_strength_ = false;
+        filtered_.reset(first);
+        energy_.reset();
+        labels_.reset();
+    }
+    filtered_.append(filtered, count);
+    energy_.add(first, filtered, count);
 }
 
 void OnsetPicker::strength(int64_t first, const double *strength, const double *kurtosis, size_t count)
 {
-    if (!in_run_) {
-        in_run_ = true;
+    if (!has_strength_) {
+        has_strength_ = true;
         run_begin_ = first;
         next_ = first;
         strength_.reset(first);
@@ -30,9 +49,8 @@ void OnsetPicker::strength(int64_t first, const double *strength, const double *
 
 void OnsetPicker::run_end()
 {
-    if (!in_run_) return;
-    scan(true);
-    in_run_ = false;
+    if (in_run_ && has_strength_) scan(true);
+    in_run_ = has_strength_ = false;
 }
 
 std::vector<Onset> OnsetPicker::take_onsets()
@@ -45,7 +63,7 @@ std::vector<Onset> OnsetPicker::take_onsets()
 int64_t OnsetPicker::horizon(int64_t next_strength) const
 {
     // A later peak of the current excursion is no earlier than its peak.
-    int64_t base = in_run_ ? next_ : next_strength;
+    int64_t base = has_strength_ ? next_ : next_strength;
     if (in_excursion_) base = std::min(base, peak_);
     return base - reach_;
 }
@@ -66,16 +84,24 @@ Onset OnsetPicker::refine(int64_t peak) const
             rise = kurtosis_[i] - kurtosis_[i - 1];
             steepest = i;
         }
-    return {steepest + (low < high ? lead_ : 0), strength_[peak]};
+    const int64_t rise_pick = steepest + (low < high ? lead_ : 0);
+    // The arrival within half a kurtosis window of the rise.
+    const int64_t from = std::max(filtered_.begin(), rise_pick - lead_);
+    const int64_t to = std::min(filtered_.end(), rise_pick + lead_ + 1);
+    const AicOnset onset = aic_onset(filtered_.at(from), static_cast<size_t>(to - from), least_part_);
+    return {from + static_cast<int64_t>(onset.index), strength_[peak],
+            std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0, 0.0};
 }
 
 void OnsetPicker::scan(bool ended)
 {
     const int64_t end = strength_.end();
-    // A peak can be placed once its whole max-jump window has come. The pick
-    // is then kept, so that a long excursion does not hold its samples.
+    // A peak can be placed once its whole max-jump window has come, and the
+    // band-passed samples up to a kurtosis window beyond it. The pick is
+    // then kept, so that a long excursion does not hold its samples.
     const auto place = [&] {
-        if (!placed_ && (ended || peak_ + reach_ < end)) {
+        if (!placed_ && (ended || (peak_ + reach_ < end &&
+                                   peak_ + reach_ + 2 * lead_ + settings_.signal_span < filtered_.end()))) {
             candidate_ = refine(peak_);
             placed_ = true;
         }
@@ -84,10 +110,13 @@ void OnsetPicker::scan(bool ended)
     while (true) {
         if (excursion_over_) {
             if (!place()) break;
-            if (candidate_.index >= next_allowed_) {
+            candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered_, energy_);
+            if (candidate_.phase != 0) {
+                candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
+                candidate_.snr = candidate_.phase == 'P' ? labels_.last_snr() : 0.0;
                 found_.push_back(candidate_);
                 ++onset_count_;
-                next_allowed_ = candidate_.index + dead_time_;
+                if (candidate_.phase == 'P') next_allowed_ = candidate_.index + dead_time_;
             }
             in_excursion_ = excursion_over_ = false;
         }
@@ -120,6 +149,8 @@ void OnsetPicker::scan(bool ended)
     const int64_t keep = in_excursion_ && !placed_ ? std::min(peak_, next_) - reach_ : next_ - reach_;
     strength_.drop_before(keep);
     kurtosis_.drop_before(keep);
+    filtered_.drop_before(keep - lead_);
+    energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_.needs_from()));
 }
 
 }  // namespace detect

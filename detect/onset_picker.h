@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "energy_history.h"
+#include "phase_labels.h"
 #include "sample_buffer.h"
 #include "settings.h"
 #include "strength_stream.h"
@@ -13,8 +15,12 @@
 namespace detect {
 
 struct Onset {
-    int64_t index;    // sample of the pick
-    double strength;  // rise of the kurtosis that made it
+    int64_t index;       // sample of the pick
+    double strength;     // rise of the kurtosis that made it
+    int64_t half_width;  // samples either side where the arrival may lie
+    char phase;          // 'P' or 'S'
+    int64_t train;       // the P onset of its event on this channel
+    double snr;          // of a P: how far it stands out of the noise
 };
 
 // An excursion is a stretch of strength at or above the threshold; its
@@ -23,12 +29,16 @@ struct Onset {
 // the kurtosis to its first maximum. The pick is the steepest step of that
 // rise, moved on by half a kurtosis window, since kurtosis output i covers
 // the samples up to i + h and so rises when the arrival's first samples
-// enter its window. A pick within the dead time of the previous one is
-// dropped.
+// enter its window. That pick is then refined to the arrival itself: the
+// split of the band-passed samples within half a kurtosis window of it that
+// is best by the Akaike information criterion. PhaseLabels then tells a new
+// event's P from the S wave and coda of the one under way; a P within the
+// dead time of the previous one is dropped.
 class OnsetPicker final : public StrengthSink {
 public:
-    OnsetPicker(const RateSettings &settings, double threshold);
+    OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
 
+    void samples(int64_t first, const double *filtered, size_t count) override;
     void strength(int64_t first, const double *strength, const double *kurtosis, size_t count) override;
     void run_end() override;
 
@@ -45,22 +55,28 @@ private:
     void scan(bool ended);
     Onset refine(int64_t peak) const;
 
+    const RateSettings &settings_;
     double threshold_;
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
+    size_t least_part_;  // samples of either part of an AIC split
     int64_t next_allowed_ = INT64_MIN;
     uint64_t onset_count_ = 0;
 
     bool in_run_ = false;
-    int64_t run_begin_ = 0;
+    bool has_strength_ = false;
+    int64_t run_begin_ = 0;     // of the strength
+    SampleBuffer filtered_;     // the run's band-passed samples
+    EnergyHistory energy_;      // and their block energies
+    PhaseLabels labels_;
     SampleBuffer strength_, kurtosis_;
     int64_t next_ = 0;           // first sample not yet scanned
     bool in_excursion_ = false;  // scanning an excursion, or waiting to place its peak
     bool excursion_over_ = false;
     int64_t peak_ = 0;
     bool placed_ = false;        // candidate_ is the pick of peak_
-    Onset candidate_{0, 0.0};
+    Onset candidate_{0, 0.0, 0, 'P', 0, 0.0};
     std::vector<Onset> found_;
 };
 

@@ -45,7 +45,9 @@ std::string options_problem(const onset_detect_options &o)
                      {"kurtosis_window", o.kurtosis_window},
                      {"threshold", o.threshold},
                      {"dead_time", o.dead_time},
-                     {"tolerance", o.tolerance}};
+                     {"tolerance", o.tolerance},
+                     {"min_snr", o.min_snr},
+                     {"event_snr", o.event_snr}};
     for (const auto &p : positives)
         if (!positive(p.value)) return std::string(p.name) + " must be above 0, got " + number_text(p.value);
     if (!(o.jump_window >= 0.0) || !std::isfinite(o.jump_window))
@@ -85,6 +87,13 @@ RateSettings::RateSettings(const onset_detect_options &options, double sampling_
     windows = {odd_samples(options.kurtosis_window, rate), odd_samples(jump_seconds, rate),
                static_cast<int64_t>(std::min(std::round(options.dead_time * rate), 1e15))};
     bridge = static_cast<int64_t>(filter.kernel.size());
+    // A fifth of a second: real noise never holds a value that long, while
+    // filled gaps and dead channels do.
+    flat_run = std::max<int64_t>(20, std::llround(0.2 * rate));
+    signal_span = std::max<int64_t>(1, std::llround(rate));
+    noise_span = std::max<int64_t>(10, std::llround(10.0 * rate));
+    noise_gap = std::llround(0.2 * rate);
+    energy_block = std::max<int64_t>(1, std::llround(0.1 * rate));
     piece = power_of_two_at_least(std::max<int64_t>(2048, 8 * int64_t{windows.kurtosis}));
 }
 

@@ -33,6 +33,12 @@ struct RateSettings {
     // Longest gap (in samples) that the band-pass bridges; longer ones end
     // the stretch it filters.
     int64_t bridge;
+    // Identical consecutive samples this many or more are a gap.
+    int64_t flat_run;
+    // An onset's signal: the samples of the second after it; its noise: the
+    // 10 s before it, up to 0.2 s before it, in blocks of a tenth of a
+    // second.
+    int64_t signal_span, noise_span, noise_gap, energy_block;
     // Length of the pieces the moving kurtosis and max-jump are computed in.
     // Pieces start at multiples of it counted from 1970, so that they do not
     // depend on where the input was cut, nor on where it began.

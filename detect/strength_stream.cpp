@@ -6,43 +6,10 @@
 #include <cmath>
 #include <limits>
 
+#include "index_math.h"
 #include "onset.h"
 
 namespace detect {
-
-namespace {
-
-// The library's batch record over the pieces: each piece one trace.
-void run_batch(void (*batch_function)(const TraceBatch *), const SampleBuffer &input,
-               const std::vector<int64_t> &begins, const std::vector<int64_t> &ends, uint32_t window,
-               std::vector<double> &outputs)
-{
-    const size_t count = begins.size();
-    std::vector<const double *> inputs(count);
-    std::vector<double *> output_pointers(count);
-    std::vector<uint32_t> lengths(count), windows(count, window);
-    size_t total = 0;
-    for (size_t p = 0; p < count; ++p) total += static_cast<size_t>(ends[p] - begins[p]);
-    outputs.resize(total);
-    size_t offset = 0;
-    for (size_t p = 0; p < count; ++p) {
-        inputs[p] = input.at(begins[p]);
-        output_pointers[p] = outputs.data() + offset;
-        lengths[p] = static_cast<uint32_t>(ends[p] - begins[p]);
-        offset += lengths[p];
-    }
-    const TraceBatch batch{inputs.data(), output_pointers.data(), lengths.data(), windows.data(),
-                           static_cast<uint32_t>(count)};
-    batch_function(&batch);
-}
-
-int64_t floor_divide(int64_t a, int64_t b)
-{
-    const int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-}  // namespace
 
 StrengthStream::StrengthStream(const RateSettings &settings, StrengthSink &sink)
     : settings_(settings),
@@ -70,6 +37,7 @@ void StrengthStream::filtered(int64_t first, const double *values, size_t count)
         while (j < count && std::isfinite(values[j])) ++j;
         if (!in_run_) begin_run(first + static_cast<int64_t>(i));
         filtered_.append(values + i, j - i);
+        sink_.samples(first + static_cast<int64_t>(i), values + i, j - i);
         i = j;
     }
     if (in_run_) compute(false);
@@ -93,7 +61,7 @@ void StrengthStream::begin_run(int64_t first)
 void StrengthStream::end_run()
 {
     compute(true);
-    if (filtered_.end() - run_begin_ >= static_cast<int64_t>(settings_.needed_run())) sink_.run_end();
+    sink_.run_end();
     in_run_ = false;
 }
 
@@ -140,14 +108,32 @@ thread_local std::vector<double> outputs;
 
 }  // namespace
 
+void StrengthStream::run_batch(void (*batch_function)(const TraceBatch *), const SampleBuffer &input,
+                               const std::vector<Piece> &pieces, uint32_t window)
+{
+    // The library's batch record over the pieces: each piece one trace.
+    const size_t count = pieces.size();
+    std::vector<const double *> inputs(count);
+    std::vector<double *> output_pointers(count);
+    std::vector<uint32_t> lengths(count), windows(count, window);
+    size_t total = 0;
+    for (const Piece &p : pieces) total += static_cast<size_t>(p.input_end - p.input_begin);
+    outputs.resize(total);
+    size_t offset = 0;
+    for (size_t i = 0; i < count; ++i) {
+        inputs[i] = input.at(pieces[i].input_begin);
+        output_pointers[i] = outputs.data() + offset;
+        lengths[i] = static_cast<uint32_t>(pieces[i].input_end - pieces[i].input_begin);
+        offset += lengths[i];
+    }
+    const TraceBatch batch{inputs.data(), output_pointers.data(), lengths.data(), windows.data(),
+                           static_cast<uint32_t>(count)};
+    batch_function(&batch);
+}
+
 void StrengthStream::moving_kurtosis(const std::vector<Piece> &pieces)
 {
-    std::vector<int64_t> begins, ends;
-    for (const Piece &p : pieces) {
-        begins.push_back(p.input_begin);
-        ends.push_back(p.input_end);
-    }
-    run_batch(movkurtosis, filtered_, begins, ends, settings_.windows.kurtosis, outputs);
+    run_batch(movkurtosis, filtered_, pieces, settings_.windows.kurtosis);
     // Only the full windows, from half a window into the run, are kept.
     size_t offset = 0;
     const int64_t first_kept = run_begin_ + kurtosis_half_;
@@ -161,12 +147,7 @@ void StrengthStream::moving_kurtosis(const std::vector<Piece> &pieces)
 
 void StrengthStream::strength_pieces(const std::vector<Piece> &pieces)
 {
-    std::vector<int64_t> begins, ends;
-    for (const Piece &p : pieces) {
-        begins.push_back(p.input_begin);
-        ends.push_back(p.input_end);
-    }
-    run_batch(movjumps, kurtosis_, begins, ends, settings_.windows.jump, outputs);
+    run_batch(movjumps, kurtosis_, pieces, settings_.windows.jump);
     size_t offset = 0;
     for (const Piece &p : pieces) {
         sink_.strength(p.keep_begin, outputs.data() + offset + (p.keep_begin - p.input_begin),

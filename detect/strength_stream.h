@@ -7,15 +7,18 @@
 #include <vector>
 
 #include "bandpass_stream.h"
+#include "onset.h"
 #include "sample_buffer.h"
 #include "settings.h"
 
 namespace detect {
 
-// Where the onset strength goes, run by run: strength and kurtosis at
-// consecutive indices, then run_end() when the run is over.
+// Where a run goes: its band-passed samples as they come, its strength and
+// kurtosis at consecutive indices (from half a kurtosis window into the
+// run, when the run is long enough), then run_end() when it is over.
 class StrengthSink {
 public:
+    virtual void samples(int64_t first, const double *filtered, size_t count) = 0;
     virtual void strength(int64_t first, const double *strength, const double *kurtosis, size_t count) = 0;
     virtual void run_end() = 0;
 
@@ -52,6 +55,10 @@ private:
     void end_run();
     void compute(bool ended);
     int64_t piece_end(int64_t begin) const;
+    // Runs the pieces through a batch entry of the library into the calling
+    // thread's scratch outputs.
+    static void run_batch(void (*batch_function)(const TraceBatch *), const SampleBuffer &input,
+                          const std::vector<Piece> &pieces, uint32_t window);
     void moving_kurtosis(const std::vector<Piece> &pieces);
     void strength_pieces(const std::vector<Piece> &pieces);
 

@@ -1,5 +1,6 @@
 // onset_detect_stages: one trace through the detector's band-pass and onset
-// strength, every value kept, for hosts that draw them.
+// strength, every value kept, for hosts that draw them. The samples take the
+// way Channel gives them to the stages.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <new>
 
 #include "bandpass_stream.h"
+#include "flat_lines.h"
 #include "onset_detect.h"
 #include "settings.h"
 #include "strength_stream.h"
@@ -15,19 +17,14 @@ namespace {
 
 // Writes the values the stages give into the host's arrays, by index from
 // the trace's first sample.
-class Recorder final : public detect::FilteredSink, public detect::StrengthSink {
+class Recorder final : public detect::StrengthSink {
 public:
-    Recorder(const detect::RateSettings &settings, int64_t first, size_t count, double *filtered, double *strength)
-        : stream_(settings, *this), first_(first), count_(count), filtered_(filtered), strength_(strength)
+    Recorder(int64_t first, size_t count, double *filtered, double *strength)
+        : first_(first), count_(count), filtered_(filtered), strength_(strength)
     {
     }
 
-    void filtered(int64_t first, const double *values, size_t count) override
-    {
-        keep(filtered_, first, values, count);
-        stream_.filtered(first, values, count);
-    }
-    void segment_end() override { stream_.segment_end(); }
+    void samples(int64_t first, const double *filtered, size_t count) override { keep(filtered_, first, filtered, count); }
     void strength(int64_t first, const double *strength, const double *, size_t count) override
     {
         keep(strength_, first, strength, count);
@@ -44,7 +41,6 @@ private:
         }
     }
 
-    detect::StrengthStream stream_;
     int64_t first_;
     size_t count_;
     double *filtered_, *strength_;
@@ -83,15 +79,23 @@ extern "C" int onset_detect_stages(const onset_detect_options *options, double r
         // Indices count from 1970, as a detector's channel counts them, so
         // that the pieces of the strength fall where the detector's do.
         const int64_t first = std::llround(static_cast<double>(start) * rate * 1e-6);
-        Recorder recorder(settings, first, count, filtered, strength);
+        Recorder recorder(first, count, filtered, strength);
+        detect::StrengthStream stream(settings, recorder);
         detect::BandPassStream bandpass(settings.filter, settings.bridge);
+        // The samples go the way a channel takes them: not finite, or in a
+        // flat line, they are gaps.
+        detect::FlatLines flat_lines(settings.flat_run);
+        const auto use = [&](int64_t index, double value) { bandpass.take(index, value, stream); };
         const size_t step = 65536;
         for (size_t from = 0; from < count; from += step) {
-            for (size_t i = from; i < std::min(count, from + step); ++i)
-                if (std::isfinite(samples[i])) bandpass.take(first + static_cast<int64_t>(i), samples[i], recorder);
-            bandpass.compute(false, recorder);
+            for (size_t i = from; i < std::min(count, from + step); ++i) {
+                if (std::isfinite(samples[i])) flat_lines.take(first + static_cast<int64_t>(i), samples[i], use);
+                else flat_lines.flush(use);
+            }
+            bandpass.compute(false, stream);
         }
-        bandpass.end_segment(recorder);
+        flat_lines.flush(use);
+        bandpass.end_segment(stream);
     } catch (const std::bad_alloc &) {
         copy_message("out of memory", message, message_size);
         return ONSET_DETECT_NO_MEMORY;

@@ -51,10 +51,15 @@ typedef struct onset_detect_options {
     double kurtosis_window; /* moving-kurtosis window (1) */
     double jump_window;     /* max-jump window over the kurtosis; 0: the
                                kurtosis window (0) */
-    double threshold;       /* rise of the kurtosis that makes an onset (8) */
+    double threshold;       /* rise of the kurtosis that makes an onset (3) */
     double dead_time;       /* at most one onset per channel per dead time (2) */
     double tolerance;       /* half-width of an event's time window (2) */
     int32_t min_stations;   /* distinct stations (NET.STA) of an event (3) */
+    double min_snr;         /* an onset counts when the mean square of the
+                               band-passed second after it is at least this
+                               many times the noise level before it (2) */
+    double event_snr;       /* an event needs a P pick that stands out that
+                               much (5): a single station must be sure */
 } onset_detect_options;
 
 ONSET_DETECT_API void onset_detect_defaults(onset_detect_options *options);
@@ -87,8 +92,10 @@ typedef struct onset_event {
 
 /* What became of one channel so far. */
 typedef struct onset_channel_report {
-    uint64_t samples;      /* samples taken in */
-    uint64_t missing;      /* samples of the gaps between them */
+    uint64_t samples;      /* samples used */
+    uint64_t missing;      /* samples of the gaps between them: missing, not
+                              finite, or in a flat line (0.2 s or more of one
+                              value, which no working sensor records) */
     uint64_t overlapped;   /* samples dropped because they were already given */
     uint64_t longest_run;  /* longest stretch without gaps, in samples */
     uint64_t needed_run;   /* the windows' need: shorter stretches are unused */

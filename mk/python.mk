@@ -7,3 +7,8 @@ test-python:
 # onset through the binding against pandas, bottleneck and pywt, one thread.
 bench-peers:
 	ONSET_LIBRARY=$(abspath $(BUILD))/libonset.so $(PYTHON) bench/peers.py
+
+# The detector on real recordings with reference picks (skips without them).
+.PHONY: bench-real
+bench-real: build
+	$(PYTHON) bench/real_data.py --program $(BUILD)/tools/onset-detect/onset-detect

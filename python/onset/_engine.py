@@ -20,7 +20,7 @@ class Options(ctypes.Structure):
     _fields_ = [("fmin", _f64), ("fmax", _f64), ("voices", ctypes.c_uint32),
                 ("kurtosis_window", _f64), ("jump_window", _f64), ("threshold", _f64),
                 ("dead_time", _f64), ("tolerance", _f64), ("min_stations", _i32),
-                ("spare", ctypes.c_ubyte * 512)]
+                ("min_snr", _f64), ("event_snr", _f64), ("spare", ctypes.c_ubyte * 512)]
 
 
 class Pick(ctypes.Structure):
@@ -44,9 +44,9 @@ class Chunk(ctypes.Structure):
 
 
 LAYOUTS = {
-    Options: (72 + 512, {"fmin": 0, "fmax": 8, "voices": 16, "kurtosis_window": 24,
+    Options: (88 + 512, {"fmin": 0, "fmax": 8, "voices": 16, "kurtosis_window": 24,
                          "jump_window": 32, "threshold": 40, "dead_time": 48, "tolerance": 56,
-                         "min_stations": 64}),
+                         "min_stations": 64, "min_snr": 72, "event_snr": 80}),
     Pick: (32, {"channel": 0, "phase": 4, "time": 8, "strength": 16, "uncertainty": 24}),
     Event: (24, {"earliest": 0, "stations": 8, "pick_count": 12, "picks": 16}),
     ChannelReport: (48, {"samples": 0, "longest_run": 24, "onsets": 40}),

@@ -22,10 +22,13 @@ OPTIONS = {
     "voices": "wavelet scales per octave, 1 to 32 (4)",
     "kurtosis_window": "s, width of the moving-kurtosis window (1)",
     "jump_window": "s, width of the max-jump window over the kurtosis; 0: the kurtosis window (0)",
-    "threshold": "rise of the kurtosis that makes an onset (8)",
+    "threshold": "rise of the kurtosis that makes an onset (3)",
     "dead_time": "s, at most one onset per trace per dead time (2)",
     "tolerance": "s, half-width of an event's time window (2)",
     "min_stations": "distinct stations (NET.STA) an event needs (3)",
+    "min_snr": "an onset counts when the mean square of the band-passed second after it is at "
+               "least this many times the noise level before it (2)",
+    "event_snr": "an event needs a P pick that stands out that much (5)",
 }
 
 

@@ -129,7 +129,9 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
     handles = [above.plot([], [], color=c, linewidth=1.6, label=f"{phase} pick")[0]
                for phase, c in _PHASE_COLOURS.items() if (detection.picks["phase"] == phase).any()]
     if handles:
-        above.legend(handles=handles, loc="upper right", fontsize=8, framealpha=0.8)
+        # Above the axes, beside the title, where it hides no event number.
+        above.legend(handles=handles, loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=2,
+                     fontsize=8, frameon=False, borderaxespad=0.2)
     shown = int(sum(1 for e, p in detection._grouped()
                     if p.size and p["time"].min() < window[1] and p["time"].max() >= window[0]))
     above.set_title(f"{shown} event{'' if shown == 1 else 's'} on {len(rows)} traces "

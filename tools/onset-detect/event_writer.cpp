@@ -107,7 +107,8 @@ void EventWriter::write(const Event &event)
     case Format::text:
         std::fprintf(out_, "%s %2d station%s", earliest.c_str(), event.stations, event.stations == 1 ? " " : "s");
         for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "  %s=%s", ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str());
+            std::fprintf(out_, "  %s=%s%s", ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str(),
+                         pick.phase == 'S' ? "(S)" : "");
         std::fputc('\n', out_);
         break;
     case Format::quakeml: quakeml(event); break;

@@ -59,12 +59,13 @@ private:
     std::vector<std::vector<Microseconds>> glitches_;  // by station
 };
 
-// Largest distance of a pick from its station's true arrival.
+// Largest distance of a P pick from its station's true arrival.
 double worst_error(const Event &event, const SyntheticEvent &truth)
 {
     double worst = 0.0;
     for (const onset_pick &pick : event.picks)
-        worst = std::max(worst,
+        if (pick.phase == 'P')
+            worst = std::max(worst,
                          std::fabs(static_cast<double>(pick.time - truth.arrivals[static_cast<size_t>(pick.channel)]) * 1e-6));
     return worst;
 }

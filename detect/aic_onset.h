@@ -1,0 +1,25 @@
+// The onset inside a short stretch of a band-passed trace by the Akaike
+// information criterion of a split into two stationary parts.
+#ifndef ONSET_DETECT_AIC_ONSET_H
+#define ONSET_DETECT_AIC_ONSET_H
+
+#include <cstddef>
+
+namespace detect {
+
+struct AicOnset {
+    size_t index;       // first sample of the second part
+    size_t half_width;  // samples either side where the split fits as well
+};
+
+// AIC(k) = k ln var(x[0..k)) + (n - k) ln var(x[k..n)), least at the sample
+// where the noise before gives way to the arrival. Both parts hold at least
+// `least_part` samples. The splits whose AIC lies within 2 of the least
+// (within a likelihood ratio of e) fit as well: the farthest of them, on
+// either side, gives the half width. Needs n >= 2 * least_part + 1; returns
+// {n / 2, n / 2} otherwise.
+AicOnset aic_onset(const double *x, size_t n, size_t least_part);
+
+}  // namespace detect
+
+#endif
