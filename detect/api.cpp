@@ -3,14 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "detector.h"
+#include "handle.h"
 #include "onset.h"
 #include "onset_detect.h"
-
-struct onset_detector {
-    explicit onset_detector(const onset_detect_options &options) : detector(options) {}
-    detect::Detector detector;
-};
 
 namespace {
 

@@ -1,5 +1,6 @@
-"""onset: characteristic functions, a wavelet filter bank and cross-trace
-event grouping for seismic event detection, on numpy arrays.
+"""onset: seismic event detection on numpy arrays and miniSEED: the
+multi-station detector of onset-detect, and its building blocks
+(characteristic functions, a wavelet filter bank, cross-trace grouping).
 
 A thin binding over libonset (a C library) through ctypes. Every function
 checks its arguments and raises ValueError or TypeError naming the one that
@@ -7,6 +8,16 @@ is wrong before the library sees anything; inputs are read as contiguous
 float64 without loss of precision (complex, boolean and object arrays are
 refused) and are never modified; results are new arrays.
 
+The detector (libonset-detect, loaded on first use):
+    detect(traces, **options): ObsPy-style traces, Streams or
+        (id, start, rate, samples) tuples in, a Detection out
+    detect_files(source, start=, end=, channels=, **options): miniSEED
+        files, folders or an SDS archive, read as onset-detect reads them
+    read(source, start=, end=, channels=): the same files as onset.Trace
+    Detection: .events, .picks (times as datetime64[us]), .to_csv,
+        .to_quakeml, .to_nlloc, .to_pandas, .plot(traces, path=)
+    OPTIONS: the options and their meaning; DetectionWarning
+    python3 -m onset plot --csv events.csv FILES...: the picture of a run
 Characteristic functions, one trace or a batch (parallel over traces):
     kurtosis(x, window), kurtosis_batch(traces, windows)
     max_jump(x, window), max_jump_batch(traces, windows)
@@ -37,9 +48,13 @@ True
 from ._library import LibraryNotFoundError, path as library_path
 from ._version import __version__
 from .characteristic import kurtosis, kurtosis_batch, max_jump, max_jump_batch
+from .detection import OPTIONS, DetectionWarning, detect, detect_files, read
+from .result import Detection
+from .traces import Trace
 from .filterbank import DecompositionError, FilterBank, cdotx
 from .grouping import PICK_DTYPE, Captures, captures
 
-__all__ = ["kurtosis", "kurtosis_batch", "max_jump", "max_jump_batch", "FilterBank",
+__all__ = ["detect", "detect_files", "read", "Detection", "Trace", "DetectionWarning",
+           "OPTIONS", "kurtosis", "kurtosis_batch", "max_jump", "max_jump_batch", "FilterBank",
            "DecompositionError", "cdotx", "captures", "Captures", "PICK_DTYPE",
            "LibraryNotFoundError", "library_path"]

@@ -1,4 +1,4 @@
-"""Finding and loading libonset, and the C records and signatures."""
+"""Finding and loading libonset (and the engine beside it), and the C records and signatures."""
 
 import ctypes
 import os
@@ -10,42 +10,78 @@ _PACKAGE_DIR = Path(__file__).resolve().parent
 # The library's SONAME carries its major version; a package that knows no
 # version (see _version.py) asks for the development link instead.
 _MAJOR = __version__.split(".")[0]
-_SONAME = f"libonset.so.{_MAJOR}" if _MAJOR.isdigit() else "libonset.so"
+
+
+def _soname(stem):
+    return f"{stem}.so.{_MAJOR}" if _MAJOR.isdigit() else f"{stem}.so"
+
+
+_SONAME = _soname("libonset")
 
 
 class LibraryNotFoundError(ImportError):
-    """libonset could not be loaded from any of the places searched."""
+    """libonset (or libonset-detect) could not be loaded from any of the places searched."""
 
 
-def _candidates():
-    """The places searched, in order, as (description, path or name)."""
+def _candidates(stem="libonset"):
+    """The places searched for lib<stem>.so, in order, as (description, path or name).
+
+    ONSET_LIBRARY names libonset or its folder; the engine, libonset-detect,
+    is then looked for beside it."""
     places = []
     explicit = os.environ.get("ONSET_LIBRARY")
     if explicit:
         path = Path(explicit)
-        places.append(("$ONSET_LIBRARY", path / "libonset.so" if path.is_dir() else path))
+        if stem != "libonset" and not path.is_dir():
+            path = path.parent
+        places.append(("$ONSET_LIBRARY", path / f"{stem}.so" if path.is_dir() else path))
         # A library named explicitly is the one to use; looking further
         # would hide a wrong setting.
         return places
-    for name in ("libonset.so", _SONAME):
+    soname = _soname(stem)
+    for name in (f"{stem}.so", soname):
         places.append(("next to the package", _PACKAGE_DIR / name))
     # A source checkout: python/onset/../../build is the default build folder.
     places.append(("the source checkout's build folder",
-                   _PACKAGE_DIR.parent.parent / "build" / "libonset.so"))
+                   _PACKAGE_DIR.parent.parent / "build" / f"{stem}.so"))
     # An installation prefix that holds both the package, in
     # PREFIX/lib/pythonX.Y/site-packages (Debian: PREFIX/local/lib/pythonX.Y/
     # dist-packages), and the library, in PREFIX/lib.
     for parent in _PACKAGE_DIR.parents:
         if parent.name.startswith("python3") and parent.parent.name in ("lib", "lib64"):
             libdir = parent.parent
-            places.append(("the installation prefix", libdir / _SONAME))
+            places.append(("the installation prefix", libdir / soname))
             if libdir.parent.name == "local":
                 places.append(("the installation prefix",
-                               libdir.parent.parent / libdir.name / _SONAME))
+                               libdir.parent.parent / libdir.name / soname))
             break
     # The system's loader: LD_LIBRARY_PATH, the ld.so cache, /usr/lib ...
-    places.append(("the system loader's path", _SONAME))
+    places.append(("the system loader's path", soname))
     return places
+
+
+def load(stem, functions, advice):
+    """The first library lib<stem>.so found that has every function named,
+    as (library, path); LibraryNotFoundError naming every place otherwise."""
+    tried = []
+    for where, path in _candidates(stem):
+        if isinstance(path, Path) and not path.exists():
+            tried.append(f"  {where}: {path} (no such file)")
+            continue
+        try:
+            library = ctypes.CDLL(str(path))
+        except OSError as error:
+            tried.append(f"  {where}: {path} ({error})")
+            continue
+        # Some other library under that name (or a wrong ONSET_LIBRARY) is
+        # passed over like a missing one.
+        missing = [name for name in functions if not hasattr(library, name)]
+        if missing:
+            tried.append(f"  {where}: {path} (not {stem}: it lacks {', '.join(missing[:3])}"
+                         f"{' ...' if len(missing) > 3 else ''})")
+            continue
+        return library, str(path)
+    raise LibraryNotFoundError(f"cannot load {stem}; looked in:\n" + "\n".join(tried) + "\n" + advice)
 
 
 # ---------------------------------------------------------------------------
@@ -124,33 +160,9 @@ _SIGNATURES = {
 # ---------------------------------------------------------------------------
 # Loading: the first place that holds a library with every function above.
 
-
-def _load():
-    tried = []
-    for where, path in _candidates():
-        if isinstance(path, Path) and not path.exists():
-            tried.append(f"  {where}: {path} (no such file)")
-            continue
-        try:
-            library = ctypes.CDLL(str(path))
-        except OSError as error:
-            tried.append(f"  {where}: {path} ({error})")
-            continue
-        # Some other library under that name (or a wrong ONSET_LIBRARY) is
-        # passed over like a missing one.
-        missing = [name for name in _SIGNATURES if not hasattr(library, name)]
-        if missing:
-            tried.append(f"  {where}: {path} (not libonset: it lacks {', '.join(missing[:3])}"
-                         f"{' ...' if len(missing) > 3 else ''})")
-            continue
-        return library, str(path)
-    raise LibraryNotFoundError(
-        "cannot load libonset; looked in:\n" + "\n".join(tried) +
-        "\nBuild it with `make build`, install it with `cmake --install`, or set"
-        " ONSET_LIBRARY to the path of libonset.so.")
-
-
-lib, path = _load()
+lib, path = load("libonset", _SIGNATURES,
+                 "Build it with `make build`, install it with `cmake --install`, or set"
+                 " ONSET_LIBRARY to the path of libonset.so.")
 
 for _name, (_restype, _argtypes) in _SIGNATURES.items():
     _function = getattr(lib, _name)

@@ -1,5 +1,8 @@
-"""Shared fixtures: the package from this checkout, a seeded generator."""
+"""Shared fixtures: the package from this checkout, a seeded generator, the
+command line of the same build and the synthetic network it writes."""
 
+import os
+import subprocess
 import sys
 from pathlib import Path
 
@@ -13,3 +16,30 @@ sys.path.insert(0, str(PYTHON_DIR))
 @pytest.fixture
 def rng():
     return np.random.default_rng(20240607)
+
+
+# The build the suite runs against (make test names it in ONSET_LIBRARY).
+BUILD_DIR = Path(os.environ.get("ONSET_LIBRARY", PYTHON_DIR.parent / "build" / "libonset.so")).parent
+PROGRAM = BUILD_DIR / "tools" / "onset-detect" / "onset-detect"
+
+
+@pytest.fixture(scope="session")
+def command_line():
+    """Runs onset-detect with arguments; returns (stdout, stderr)."""
+    if not PROGRAM.exists():
+        pytest.skip(f"no {PROGRAM} (make build builds it)")
+
+    def run(*arguments):
+        done = subprocess.run([str(PROGRAM), *map(str, arguments)], capture_output=True,
+                              text=True, timeout=300)
+        assert done.returncode == 0, done.stderr
+        return done.stdout, done.stderr
+    return run
+
+
+@pytest.fixture(scope="session")
+def synthetic_archive(command_line, tmp_path_factory):
+    """The built-in network (8 stations, 300 s) as an SDS archive."""
+    root = tmp_path_factory.mktemp("synthetic") / "sds"
+    command_line("--write-synthetic", root)
+    return root

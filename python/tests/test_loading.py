@@ -63,6 +63,16 @@ def test_a_library_that_is_not_onset_is_not_found(tmp_path):
         in result.stderr
 
 
+def test_the_engine_is_looked_for_beside_libonset_when_first_used(tmp_path):
+    shutil.copy(onset.library_path, tmp_path / "libonset.so")
+    code = ("import onset\nprint('imported')\n"
+            "onset.detect([('A.B..Z', 0.0, 100.0, [1.0] * 500)])")
+    result = run(code, PYTHON_DIR, tmp_path, ONSET_LIBRARY=str(tmp_path / "libonset.so"))
+    assert result.stdout == "imported\n" and "LibraryNotFoundError: cannot load libonset-detect" \
+        in result.stderr
+    assert f"$ONSET_LIBRARY: {tmp_path / 'libonset-detect.so'} (no such file)" in result.stderr
+
+
 def test_found_next_to_package(tmp_path):
     copy_package(tmp_path, with_library=onset.library_path)
     result = run(SHOW_PATH, tmp_path, tmp_path)
@@ -153,3 +163,32 @@ def test_record_layouts_are_checked_without_assert(tmp_path):
     assert result.returncode != 0
     assert "ImportError: Shifted is laid out as 64 bytes with offsets" in result.stderr
     assert "'time': 16" in result.stderr
+
+
+def test_pip_install_from_a_checkout_bundles_both_libraries(tmp_path, synthetic_archive,
+                                                            command_line):
+    # A copy of the checkout's sources, so that the build leaves it clean.
+    source = tmp_path / "checkout"
+    skip = shutil.ignore_patterns("__pycache__", "build", "*.egg-info", "libonset*.so*")
+    for name in ("cmake", "include", "kurtosis", "jumps", "filter", "picker", "cf", "detect",
+                 "python"):
+        shutil.copytree(CHECKOUT / name, source / name, ignore=skip)
+    shutil.copy(CHECKOUT / "CMakeLists.txt", source)
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)],
+                   check=True, timeout=120)
+    subprocess.run([str(venv / "bin" / "pip"), "install", "--quiet", "--no-build-isolation",
+                    "--no-index", str(source / "python")], check=True, capture_output=True,
+                   timeout=900)
+    code = (f"import onset, onset._engine as e\n"
+            f"print(onset.library_path); print(e.engine_path())\n"
+            f"print(onset.detect_files({str(synthetic_archive)!r}).to_csv(), end='')\n")
+    result = subprocess.run([str(venv / "bin" / "python"), "-c", code], capture_output=True,
+                            text=True, cwd=tmp_path, timeout=120,
+                            env={"PATH": "/usr/bin:/bin"})
+    assert result.returncode == 0, result.stderr
+    library, engine, csv = result.stdout.split("\n", 2)
+    package = Path(library).parent
+    assert package.name == "onset" and venv in package.parents
+    assert Path(engine) == package / "libonset-detect.so.1"
+    assert csv == command_line("--csv", "--sds", synthetic_archive)[0]

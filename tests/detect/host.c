@@ -1,8 +1,13 @@
 /* A host in C: three channels of noise with one arrival, fed in chunks of a
- * second; the engine finds it as one event on the three stations. */
+ * second; the engine finds it as one event on the three stations. Written
+ * to miniSEED and read back through the engine's reader, the same event
+ * comes out; the onset strength of a channel rises above the threshold at
+ * its pick. */
 #include <math.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "onset_detect.h"
 
@@ -21,9 +26,67 @@ static double noise(unsigned long long *state)
     return sum;
 }
 
-int main(void)
+/* The counts of channel c. */
+static void make_trace(int c, double *trace)
+{
+    unsigned long long state = 12345u + (unsigned)c;
+    for (int i = 0; i < SAMPLES; ++i) {
+        const double t = (i - ARRIVAL - 10 * c) / RATE;
+        trace[i] = round(100.0 * (noise(&state) + (t >= 0.0 ? 40.0 * sin(50.0 * t) * exp(-4.0 * t) : 0.0)));
+    }
+}
+
+/* The one event of the detector, checked; returns its earliest pick or -1. */
+static long long one_event(onset_detector *detector, long long start)
+{
+    onset_event event;
+    int events = 0, status;
+    long long earliest = -1;
+    while ((status = onset_detector_next_event(detector, &event)) == 1) {
+        ++events;
+        earliest = event.earliest;
+        printf("event at %lld us, %d stations\n", (long long)(event.earliest - start), event.stations);
+        if (event.stations != 3 || event.pick_count != 3 || llabs(event.earliest - start - ARRIVAL * 10000LL) > 50000)
+            return -1;
+    }
+    return status == 0 && events == 1 ? earliest : -1;
+}
+
+/* The three channels written as miniSEED, a file each, read back into a new
+ * detector; returns its event's earliest pick or -1. */
+static long long through_files(const onset_detect_options *options, const char *const ids[3], long long start)
 {
     static double trace[SAMPLES];
+    static int32_t counts[SAMPLES];
+    char files[3][80], message[200];
+    const char *names[3];
+    for (int c = 0; c < 3; ++c) {
+        snprintf(files[c], sizeof files[c], "/tmp/onset-host-%ld.%d.mseed", (long)getpid(), c);
+        names[c] = files[c];
+        make_trace(c, trace);
+        for (int i = 0; i < SAMPLES; ++i) counts[i] = (int32_t)trace[i];
+        onset_writer *writer = onset_writer_open(files[c], ids[c], RATE, message, sizeof message);
+        if (!writer || onset_writer_write(writer, start, counts, SAMPLES) != 0 ||
+            onset_writer_close(writer, message, sizeof message) != 0)
+            return -1;
+    }
+    onset_reader *reader = onset_reader_open(names, 3, "XX.*", INT64_MIN, INT64_MAX, message, sizeof message);
+    onset_detector *detector = onset_detector_create(options, message, sizeof message);
+    long long earliest = -1;
+    int32_t usable = 0;
+    if (reader && detector && onset_reader_feed(reader, detector, INT64_MAX, NULL) == 0 &&
+        onset_detector_flush(detector) == 0 && onset_reader_finish(reader, detector, &usable) == 0 && usable == 3 &&
+        onset_reader_next_warning(reader) == NULL)
+        earliest = one_event(detector, start);
+    onset_detector_destroy(detector);
+    onset_reader_close(reader);
+    for (int c = 0; c < 3; ++c) remove(files[c]);
+    return earliest;
+}
+
+int main(void)
+{
+    static double trace[SAMPLES], strength[SAMPLES];
     const char *ids[3] = {"XX.A..HHZ", "XX.B..HHZ", "XX.C..HHZ"};
     const long long start = 1704067200LL * 1000000;
     onset_detect_options options;
@@ -37,23 +100,28 @@ int main(void)
     for (int c = 0; c < 3; ++c)
         if (onset_detector_add_channel(detector, ids[c], RATE) != c) return 1;
     for (int c = 0; c < 3; ++c) {
-        unsigned long long state = 12345u + (unsigned)c;
-        for (int i = 0; i < SAMPLES; ++i) {
-            const double t = (i - ARRIVAL - 10 * c) / RATE;
-            trace[i] = noise(&state) + (t >= 0.0 ? 40.0 * sin(50.0 * t) * exp(-4.0 * t) : 0.0);
-        }
+        make_trace(c, trace);
         for (int i = 0; i < SAMPLES; i += 100)
             if (onset_detector_feed(detector, c, start + i * 10000LL, trace + i, 100) != 0) return 1;
     }
     if (onset_detector_flush(detector) != 0) return 1;
-    onset_event event;
-    int events = 0, status;
-    while ((status = onset_detector_next_event(detector, &event)) == 1) {
-        ++events;
-        printf("event at %lld us, %d stations\n", (long long)(event.earliest - start), event.stations);
-        if (event.stations != 3 || event.pick_count != 3 || llabs(event.earliest - start - ARRIVAL * 10000LL) > 50000)
-            return 1;
-    }
+    const long long earliest = one_event(detector, start);
     onset_detector_destroy(detector);
-    return status == 0 && events == 1 ? 0 : 1;
+    if (earliest < 0 || through_files(&options, ids, start) != earliest) return 1;
+
+    /* Channel 0's strength: no value at the very edges, above the
+     * threshold within a second of the arrival, below it far from it. */
+    make_trace(0, trace);
+    if (onset_detect_stages(&options, RATE, start, trace, SAMPLES, NULL, strength, message, sizeof message) != 0)
+        return 1;
+    double near = 0.0, far = 0.0;
+    for (int i = 0; i < SAMPLES; ++i) {
+        if (isnan(strength[i])) continue;
+        if (abs(i - ARRIVAL) < 100) near = fmax(near, strength[i]);
+        else if (abs(i - ARRIVAL) > 500) far = fmax(far, strength[i]);
+    }
+    printf("strength %.1f at the arrival, %.1f elsewhere\n", near, far);
+    return isnan(strength[0]) && isnan(strength[SAMPLES - 1]) && near > options.threshold && far < options.threshold
+               ? 0
+               : 1;
 }

@@ -28,6 +28,50 @@ TEST_F(DetectCommandLine, DefaultRunFindsTheSyntheticEvents)
     EXPECT_NE(csv.err.find("recall 5/5"), std::string::npos);
 }
 
+TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
+{
+    const std::string quakeml = folder_.file("events.xml"), nlloc = folder_.file("events.obs");
+    const auto r = run("--csv --quakeml " + quakeml + " --nlloc " + nlloc);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, run("--csv").out);
+    const auto count = [](const std::string &text, const std::string &what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    // What the CSV holds: picks, events, S picks, and the first row's fields.
+    const size_t picks = detect_test::count_lines(r.out) - 1, s_picks = count(r.out, ",S,");
+    const size_t events = static_cast<size_t>(std::stoi(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1)));
+    std::vector<std::string> row(1);
+    for (char c : r.out.substr(r.out.find('\n') + 1, r.out.find('\n', r.out.find('\n') + 1) - r.out.find('\n') - 1)) {
+        if (c == ',') row.emplace_back();
+        else row.back().push_back(c);
+    }
+    ASSERT_EQ(row.size(), 8u);
+    ASSERT_GE(events, 5u);
+
+    const std::string xml = detect_test::slurp(quakeml), obs = detect_test::slurp(nlloc);
+    EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q:quakeml ", 0), 0u);
+    EXPECT_EQ(count(xml, "<event publicID="), events);
+    EXPECT_EQ(count(xml, "<pick publicID="), picks);
+    EXPECT_EQ(count(xml, "<phaseHint>S</phaseHint>"), s_picks);
+    EXPECT_EQ(count(xml, "<origin"), 0u);
+    // The first pick's time to the microsecond (at 100 Hz, whole milliseconds).
+    const std::string first = "<value>" + row[4].substr(0, 23) + "000Z</value>";
+    EXPECT_NE(xml.find(first), std::string::npos) << first << "\n" << xml;
+    EXPECT_NE(xml.find("<waveformID networkCode=\"XX\" stationCode=\"S01\" locationCode=\"\" channelCode=\"HHZ\"/>"),
+              std::string::npos);
+    const std::string end = "  </eventParameters>\n</q:quakeml>\n";
+    EXPECT_EQ(xml.substr(xml.size() - end.size()), end);
+    // One line per pick, an empty line between events.
+    const std::string line = "S01    HH   Z    ? " + row[6] + "      ? 20240101 0000   " + row[4].substr(17, 6) +
+                             "0 GAU";
+    EXPECT_EQ(obs.rfind(line, 0), 0u) << line << "\n" << obs;
+    EXPECT_EQ(detect_test::count_lines(obs), picks + events - 1);
+    EXPECT_EQ(count(obs, "\n\n"), events - 1);
+    expect_refused("--quakeml " + folder_.file("no/such/folder.xml"), "--quakeml: cannot write");
+}
+
 TEST_F(DetectCommandLine, OutputDoesNotDependOnTheChunk)
 {
     const auto standard = run("--csv --synthetic-duration 700");
@@ -47,7 +91,8 @@ TEST_F(DetectCommandLine, HelpExplainsEveryFlag)
     for (const char *flag : {"--fmin HZ", "--fmax HZ", "--kurtosis-window S", "--threshold X", "--tolerance S",
                              "--min-stations K", "--csv", "--voices", "--jump-window", "--dead-time", "--quiet",
                              "--synthetic-stations", "--write-synthetic", "--sds ROOT", "--start TIME", "--end TIME",
-                             "--channels PATTERNS", "--chunk S", "--version", "exit status: 0"})
+                             "--channels PATTERNS", "--chunk S", "--version", "--quakeml FILE", "--nlloc FILE",
+                             "exit status: 0"})
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
     EXPECT_EQ(run("-h").out, r.out);
     EXPECT_EQ(run("--version").out.rfind("onset-detect 1.", 0), 0u);

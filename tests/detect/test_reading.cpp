@@ -165,6 +165,63 @@ TEST_F(DetectReading, UnusableChannelsAreLeftOutWithOneWarningEach)
     EXPECT_NE(two.err.find("2 usable stations, fewer than --min-stations 3"), std::string::npos) << two.err;
 }
 
+TEST_F(DetectReading, ChunksJoinRecordsUntilAGapByChannel)
+{
+    // B in two contiguous segments (many records), then a gap; A in one.
+    // Chunks come by channel id, then time, joined up to the gap.
+    const int64_t t0 = detect_test::time_of(0);
+    std::vector<double> x(4000);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = std::sin(0.01 * static_cast<double>(i * i % 977));
+    const auto part = [&](const std::string &station, size_t begin, size_t end) {
+        return Segment{"XX", station, "", "HHZ", t0 + static_cast<int64_t>(begin) * 10000, 100.0,
+                       std::vector<double>(x.begin() + static_cast<std::ptrdiff_t>(begin),
+                                           x.begin() + static_cast<std::ptrdiff_t>(end))};
+    };
+    const std::string file = folder_.file("parts.mseed");
+    detect_test::write_segments(file, {part("B", 0, 1000), part("B", 1000, 3000), part("B", 3500, 4000),
+                                       part("A", 0, 2000)});
+    const char *paths[] = {file.c_str()};
+    char message[256];
+    onset_reader *reader = onset_reader_open(paths, 1, nullptr, INT64_MIN, INT64_MAX, message, sizeof message);
+    ASSERT_NE(reader, nullptr) << message;
+    int64_t begin = 0, end = 0;
+    onset_reader_span(reader, &begin, &end);
+    EXPECT_EQ(begin, t0);
+    EXPECT_EQ(end, t0 + 4000 * 10000);
+    struct Expected {
+        const char *id;
+        size_t begin, end;
+    };
+    for (const Expected &e : {Expected{"XX.A..HHZ", 0, 2000}, Expected{"XX.B..HHZ", 0, 3000},
+                              Expected{"XX.B..HHZ", 3500, 4000}}) {
+        onset_chunk chunk;
+        ASSERT_EQ(onset_reader_next_chunk(reader, INT64_MAX, &chunk), 1) << e.id << " " << e.begin;
+        EXPECT_STREQ(chunk.id, e.id);
+        EXPECT_EQ(chunk.rate, 100.0);
+        EXPECT_EQ(chunk.start, t0 + static_cast<int64_t>(e.begin) * 10000);
+        ASSERT_EQ(chunk.count, e.end - e.begin);
+        for (size_t i = 0; i < chunk.count; ++i) ASSERT_EQ(chunk.samples[i], x[e.begin + i]) << e.id << " " << i;
+    }
+    onset_chunk none;
+    EXPECT_EQ(onset_reader_next_chunk(reader, INT64_MAX, &none), 0);
+    EXPECT_EQ(onset_reader_next_warning(reader), nullptr);
+    onset_reader_close(reader);
+
+    // Records that start before `until` only, within the span asked for.
+    reader = onset_reader_open(paths, 1, "XX.B.*", t0 + 500 * 10000, INT64_MAX, message, sizeof message);
+    ASSERT_NE(reader, nullptr) << message;
+    onset_chunk chunk;
+    ASSERT_EQ(onset_reader_next_chunk(reader, t0 + 1000 * 10000, &chunk), 1);
+    EXPECT_EQ(chunk.start, t0 + 500 * 10000);
+    EXPECT_EQ(chunk.count, 500u);
+    EXPECT_EQ(onset_reader_next_chunk(reader, t0 + 1000 * 10000, &chunk), 0);
+    ASSERT_EQ(onset_reader_next_chunk(reader, INT64_MAX, &chunk), 1);
+    EXPECT_EQ(chunk.start, t0 + 1000 * 10000);
+    onset_reader_close(reader);
+    EXPECT_EQ(onset_reader_open(paths, 1, nullptr, t0, t0, message, sizeof message), nullptr);
+    EXPECT_NE(std::string(message).find("empty"), std::string::npos) << message;
+}
+
 TEST_F(DetectReading, WrittenArchiveGivesTheDefaultEvents)
 {
     const std::string root = folder_.file("made/here");  // the folders do not exist yet

@@ -1,13 +1,14 @@
-// The detection engine as the tool uses it: the C handle with exceptions.
+// The detection engine and its reader as the tool uses them: the C handles
+// with exceptions.
 #ifndef ONSET_DETECT_TOOL_ENGINE_H
 #define ONSET_DETECT_TOOL_ENGINE_H
 
 #include <string>
 #include <vector>
 
-#include "miniseed.h"
+#include "event_writer.h"
+#include "inputs.h"
 #include "onset_detect.h"
-#include "report.h"
 
 namespace tool {
 
@@ -33,10 +34,43 @@ public:
     const std::vector<std::string> &ids() const { return ids_; }
 
 private:
+    friend class Reader;
     void check(int status) const;
 
     onset_detector *detector_;
     std::vector<std::string> ids_;  // by channel number
+};
+
+// Recordings read through the engine's reader.
+class Reader {
+public:
+    // Files and folders, or an SDS archive; throws InputError with the
+    // reader's reason, after `flag` when one is given.
+    Reader(const std::vector<std::string> &paths, const std::string &channels, Microseconds start,
+           Microseconds end);
+    Reader(const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
+           Microseconds end);
+    ~Reader();
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
+    Microseconds begin() const { return begin_; }
+    Microseconds end() const { return end_; }
+
+    // Feeds the engine the records that start before `until`; the channels
+    // the reader declares join the engine's ids. Returns the samples fed.
+    uint64_t feed(Engine &engine, Microseconds until);
+    // Says what became of the channels; returns the usable stations.
+    int32_t finish(const Engine &engine);
+    // The warning lines said since the last call.
+    std::vector<std::string> warnings();
+
+private:
+    void opened(onset_reader *reader, const std::string &reason);
+    void check(int status) const;
+
+    onset_reader *reader_ = nullptr;
+    Microseconds begin_ = 0, end_ = 0;
 };
 
 }  // namespace tool

@@ -1,19 +1,9 @@
-// Times, channel patterns, file lists and the SDS layout.
+// UTC times as the flags take them.
 #include "inputs.h"
 
-#include <fnmatch.h>
-
-#include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <tuple>
 
 namespace tool {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,16 +29,6 @@ bool digits(const std::string &text, size_t &at, size_t width, int64_t &value)
         value = value * 10 + (text[at] - '0');
     }
     return true;
-}
-
-std::vector<std::string> split(const std::string &text, char separator)
-{
-    std::vector<std::string> parts(1);
-    for (char c : text) {
-        if (c == separator) parts.emplace_back();
-        else parts.back() += c;
-    }
-    return parts;
 }
 
 }  // namespace
@@ -89,85 +69,6 @@ Microseconds parse_time(const std::string &flag, const std::string &text)
     const int64_t seconds = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
                             hour * 3600 + minute * 60 + second;
     return seconds * 1000000 + micro;
-}
-
-ChannelSelection::ChannelSelection(const std::string &patterns)
-{
-    for (const std::string &pattern : split(patterns, ','))
-        if (!pattern.empty()) patterns_.push_back(pattern);
-}
-
-bool ChannelSelection::takes(const std::string &id) const
-{
-    if (patterns_.empty()) return true;
-    return std::any_of(patterns_.begin(), patterns_.end(),
-                       [&](const std::string &p) { return fnmatch(p.c_str(), id.c_str(), 0) == 0; });
-}
-
-std::vector<std::string> list_files(const std::vector<std::string> &paths)
-{
-    std::vector<std::string> files;
-    for (const std::string &path : paths) {
-        std::error_code error;
-        const fs::file_status status = fs::status(path, error);
-        if (error) throw InputError("cannot open '" + path + "': " + error.message());
-        if (!fs::is_directory(status)) {
-            if (!std::ifstream(path, std::ios::binary))
-                throw InputError("cannot open '" + path + "': " + std::strerror(errno));
-            files.push_back(path);
-            continue;
-        }
-        std::vector<std::string> found;
-        fs::recursive_directory_iterator walk(path, fs::directory_options::skip_permission_denied, error);
-        if (error) throw InputError("cannot read the folder '" + path + "': " + error.message());
-        for (const auto &entry : walk)
-            if (entry.is_regular_file(error)) found.push_back(entry.path().string());
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
-    }
-    return files;
-}
-
-std::vector<DayFile> list_archive(const std::string &root, const ChannelSelection &selection, Microseconds start,
-                                  Microseconds end)
-{
-    std::error_code error;
-    if (!fs::is_directory(root, error)) throw InputError("--sds: '" + root + "' is not a folder");
-    std::vector<DayFile> days;
-    const auto folders = [](const fs::path &parent) {
-        std::vector<fs::path> children;
-        std::error_code unreadable;
-        for (const auto &entry : fs::directory_iterator(parent, unreadable))
-            if (entry.is_directory(unreadable)) children.push_back(entry.path());
-        return children;
-    };
-    for (const fs::path &year : folders(root)) {
-        const std::string year_name = year.filename().string();
-        if (year_name.size() != 4 || !std::all_of(year_name.begin(), year_name.end(), ::isdigit)) continue;
-        for (const fs::path &network : folders(year))
-            for (const fs::path &station : folders(network))
-                for (const fs::path &channel : folders(station)) {
-                    std::error_code unreadable;
-                    for (const auto &entry : fs::directory_iterator(channel, unreadable)) {
-                        const std::vector<std::string> parts = split(entry.path().filename().string(), '.');
-                        if (parts.size() != 7 || parts[5] != year_name || parts[6].size() != 3) continue;
-                        const std::string id = parts[0] + "." + parts[1] + "." + parts[2] + "." + parts[3];
-                        size_t at = 0;
-                        int64_t y = 0, day_of_year = 0;
-                        if (!digits(parts[5], at, 4, y)) continue;
-                        at = 0;
-                        if (!digits(parts[6], at, 3, day_of_year) || day_of_year < 1 ||
-                            day_of_year > 365 + leap(y) || !selection.takes(id))
-                            continue;
-                        const Microseconds day = (days_from_civil(y, 1, 1) + day_of_year - 1) * day_length;
-                        if (day + day_length > start && day < end) days.push_back({entry.path().string(), id, day});
-                    }
-                }
-    }
-    std::sort(days.begin(), days.end(), [](const DayFile &a, const DayFile &b) {
-        return std::tie(a.day, a.id, a.path) < std::tie(b.day, b.id, b.path);
-    });
-    return days;
 }
 
 }  // namespace tool

@@ -1,15 +1,15 @@
-// What to read: files and folders, or the day files of an SDS archive,
-// chosen by channel patterns and a time span.
+// Bad input from the user, and the times the flags take.
 #ifndef ONSET_DETECT_TOOL_INPUTS_H
 #define ONSET_DETECT_TOOL_INPUTS_H
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <vector>
-
-#include "miniseed.h"
 
 namespace tool {
+
+// Microseconds since 1970-01-01T00:00:00Z, the engine's time unit.
+using Microseconds = int64_t;
 
 // A problem with the user's flags or paths: reported on stderr, exit 2.
 struct InputError : std::runtime_error {
@@ -19,37 +19,6 @@ struct InputError : std::runtime_error {
 // "2024-03-01", "2024-03-01T12:00", "2024-03-01T12:00:30.25Z", ...: UTC.
 // Throws InputError naming `flag` when the text is no such time.
 Microseconds parse_time(const std::string &flag, const std::string &text);
-
-// NET.STA.LOC.CHA patterns with shell wildcards (*, ?, [...]), comma
-// separated; an empty selection takes every channel.
-class ChannelSelection {
-public:
-    ChannelSelection() = default;
-    explicit ChannelSelection(const std::string &patterns);
-    bool takes(const std::string &id) const;
-
-private:
-    std::vector<std::string> patterns_;
-};
-
-// The files named, and those under the folders named (recursively, in name
-// order). Throws InputError for a path that cannot be read.
-std::vector<std::string> list_files(const std::vector<std::string> &paths);
-
-// One day file of an SDS archive:
-// ROOT/YEAR/NET/STA/CHA.TYPE/NET.STA.LOC.CHA.TYPE.YEAR.DAY
-struct DayFile {
-    std::string path;
-    std::string id;     // NET.STA.LOC.CHA
-    Microseconds day;   // its day's first microsecond
-};
-
-// The archive's day files of the selected channels whose days meet
-// [start, end), by day, then id. Throws InputError when ROOT is no folder.
-std::vector<DayFile> list_archive(const std::string &root, const ChannelSelection &selection,
-                                  Microseconds start, Microseconds end);
-
-constexpr Microseconds day_length = 86400LL * 1000000;
 
 }  // namespace tool
 

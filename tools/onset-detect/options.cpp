@@ -96,6 +96,10 @@ output:
   --csv                 write CSV instead: one row per pick with the event's
                         number, earliest pick and station count (the
                         synthetic run's comparison then goes to stderr)
+  --quakeml FILE        also write the events to FILE as QuakeML 1.2: one
+                        event per detection with its picks, no origin
+  --nlloc FILE          also write the picks to FILE in NonLinLoc's phase
+                        format, events apart by an empty line, to locate them
   --quiet               no progress line on stderr (it is shown only when
                         stderr is a terminal)
   -h, --help            this text
@@ -175,6 +179,8 @@ Request parse_arguments(int argc, char **argv, Options &options)
         {"--start", [&](auto &f, auto &v) { options.start = parse_time(f, v); }},
         {"--end", [&](auto &f, auto &v) { options.end = parse_time(f, v); }},
         {"--channels", [&](auto &, auto &v) { options.channels = v; }},
+        {"--quakeml", [&](auto &, auto &v) { options.quakeml = v; }},
+        {"--nlloc", [&](auto &, auto &v) { options.nlloc = v; }},
         {"--write-synthetic", [&](auto &, auto &v) { options.write_synthetic = v; }},
         {"--synthetic-duration",
          [&](auto &f, auto &v) {

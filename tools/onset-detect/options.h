@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "miniseed.h"
+#include "inputs.h"
 #include "onset_detect.h"
 
 namespace tool {
@@ -14,6 +14,8 @@ namespace tool {
 struct Options {
     onset_detect_options detector;  // the engine's settings
     bool csv = false;
+    std::string quakeml;  // files the events also go to
+    std::string nlloc;
     bool quiet = false;       // no progress line
     double chunk = 3600.0;    // s of every channel read before the engine works
     std::vector<std::string> inputs;  // files and folders

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "miniseed.h"
+#include "inputs.h"
 
 namespace tool {
 

@@ -1,9 +1,8 @@
-// Event lines, CSV rows, and the comparison with the synthetic truth.
+// The comparison with the synthetic truth.
 #include "report.h"
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 namespace tool {
@@ -72,57 +71,6 @@ double worst_error(const Event &event, const SyntheticEvent &truth)
 }
 
 }  // namespace
-
-std::string iso_time(Microseconds time)
-{
-    const auto ms = static_cast<Microseconds>(std::floor(static_cast<double>(time) / 1000.0 + 0.5));
-    Microseconds seconds = ms / 1000, fraction = ms % 1000;
-    if (fraction < 0) {
-        fraction += 1000;
-        seconds -= 1;
-    }
-    const auto whole = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    gmtime_r(&whole, &parts);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(fraction));
-    return text;
-}
-
-EventWriter::EventWriter(std::FILE *out, bool csv, const std::vector<std::string> &channel_ids)
-    : out_(out), csv_(csv), ids_(channel_ids)
-{
-}
-
-void EventWriter::header()
-{
-    if (csv_ && !header_written_) std::fputs("event,earliest,stations,trace,pick,strength,phase,uncertainty\n", out_);
-    header_written_ = true;
-}
-
-void EventWriter::write(const Event &event)
-{
-    header();
-    ++written_;
-    const std::string earliest = iso_time(event.earliest);
-    if (csv_) {
-        for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "%zu,%s,%d,%s,%s,%.3f,%c,%.3f\n", written_, earliest.c_str(), event.stations,
-                         ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str(), pick.strength,
-                         static_cast<char>(pick.phase), pick.uncertainty);
-    } else {
-        std::fprintf(out_, "%s %2d station%s", earliest.c_str(), event.stations, event.stations == 1 ? " " : "s");
-        for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "  %s=%s%s", ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str(),
-                         pick.phase == 'S' ? "(S)" : "");
-        std::fputc('\n', out_);
-    }
-    // A pipe sees each event as soon as it is final.
-    std::fflush(out_);
-}
-
-void EventWriter::finish() { header(); }
 
 Score score_events(const std::vector<Event> &events, const SyntheticNetwork &truth, double tolerance)
 {

@@ -1,47 +1,14 @@
-// Writing events as they come, and scoring them against a synthetic truth.
+// Scoring events against the synthetic truth.
 #ifndef ONSET_DETECT_TOOL_REPORT_H
 #define ONSET_DETECT_TOOL_REPORT_H
 
 #include <cstdio>
-#include <string>
 #include <vector>
 
-#include "miniseed.h"
-#include "onset_detect.h"
+#include "event_writer.h"
 #include "synthetic.h"
 
 namespace tool {
-
-// 2024-01-01T00:00:12.345Z (rounded to the millisecond).
-std::string iso_time(Microseconds time);
-
-// An event as the host keeps it.
-struct Event {
-    Microseconds earliest;
-    int stations;
-    std::vector<onset_pick> picks;
-};
-
-// Text: one line per event, the earliest pick, the station count, then
-// ID=time per pick. CSV: one row per pick,
-// event,earliest,stations,trace,pick,strength,phase,uncertainty, after a
-// header that comes with the first row (or at the end), so that a run that
-// fails before its first event writes nothing.
-class EventWriter {
-public:
-    EventWriter(std::FILE *out, bool csv, const std::vector<std::string> &channel_ids);
-    void write(const Event &event);
-    void finish();
-
-private:
-    void header();
-
-    std::FILE *out_;
-    bool csv_;
-    const std::vector<std::string> &ids_;
-    bool header_written_ = false;
-    size_t written_ = 0;
-};
 
 struct Score {
     int true_events = 0;

@@ -1,19 +1,20 @@
 // Reading in time slices, feeding the engine, writing events as they come.
 #include "runs.h"
 
-#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <exception>
 #include <filesystem>
 #include <limits>
-#include <map>
-#include <set>
+#include <memory>
+#include <stdexcept>
 
 #include "engine.h"
 #include "inputs.h"
 #include "progress.h"
-#include "record_source.h"
 #include "report.h"
 #include "synthetic.h"
 
@@ -41,158 +42,147 @@ void in_parallel(size_t count, Work work)
 
 Microseconds chunk_microseconds(const Options &options) { return std::llround(options.chunk * 1e6); }
 
-// The channels of the recordings as the engine knows them, and what is
+// A writer left open by a failure is closed all the same.
+struct WriterCloser {
+    void operator()(onset_writer *writer) const { onset_writer_close(writer, nullptr, 0); }
+};
+
+// Where the events go: stdout, and the files of --quakeml and --nlloc.
+class Outputs {
+public:
+    Outputs(const Options &options, const std::vector<std::string> &ids)
+    {
+        writers_.emplace_back(stdout, options.csv ? Format::csv : Format::text, ids);
+        add("--quakeml", options.quakeml, Format::quakeml, ids);
+        add("--nlloc", options.nlloc, Format::nlloc, ids);
+    }
+    ~Outputs()
+    {
+        for (std::FILE *file : files_) std::fclose(file);
+    }
+    Outputs(const Outputs &) = delete;
+    Outputs &operator=(const Outputs &) = delete;
+
+    void write(const Event &event)
+    {
+        for (EventWriter &writer : writers_) writer.write(event);
+    }
+    // Throws when a file could not be written.
+    void finish()
+    {
+        for (EventWriter &writer : writers_) writer.finish();
+        for (size_t i = 0; i < files_.size(); ++i) {
+            const bool failed = std::ferror(files_[i]) != 0;
+            if (std::fclose(files_[i]) != 0 || failed) {
+                files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                throw std::runtime_error("cannot write '" + paths_[i] + "'");
+            }
+        }
+        files_.clear();
+    }
+
+private:
+    void add(const std::string &flag, const std::string &path, Format format, const std::vector<std::string> &ids)
+    {
+        if (path.empty()) return;
+        std::FILE *file = std::fopen(path.c_str(), "w");
+        if (!file) throw InputError(flag + ": cannot write '" + path + "': " + std::strerror(errno));
+        files_.push_back(file);
+        paths_.push_back(path);
+        writers_.emplace_back(file, format, ids);
+    }
+
+    std::deque<EventWriter> writers_;
+    std::vector<std::FILE *> files_;
+    std::vector<std::string> paths_;
+};
+
+// The recordings through the engine's reader, slice by slice, and what is
 // left to say about them at the end.
 class Recordings {
 public:
-    Recordings(const Options &options, Warnings &warnings)
-        : options_(options), warnings_(warnings), source_(warnings), engine_(options.detector),
-          writer_(stdout, options.csv, engine_.ids()), progress_(!options.quiet, 0, 0)
+    Recordings(const Options &options, std::unique_ptr<Engine> engine, std::unique_ptr<Reader> reader)
+        : options_(options), engine_(std::move(engine)), reader_(std::move(reader)),
+          outputs_(options, engine_->ids()), progress_(!options.quiet, reader_->begin(), reader_->end())
     {
     }
 
-    RecordSource &source() { return source_; }
-    void set_span(Microseconds begin, Microseconds end) { progress_ = Progress(!options_.quiet, begin, end); }
-
-    // Declares the channels met since the last call.
-    void declare()
-    {
-        for (ChannelRecords *channel : source_.channels()) {
-            if (!channel->has_samples || seen_.count(channel->id)) continue;
-            seen_.insert(channel->id);
-            std::string problem;
-            const int32_t number = engine_.add(channel->id, channel->rate, problem);
-            if (number < 0) {
-                warnings_.add(channel->id + " left out: " + problem.substr(problem.find(": ") + 2));
-                continue;
-            }
-            declared_.push_back({channel, number});
-        }
-    }
+    Microseconds begin() const { return reader_->begin(); }
+    Microseconds end() const { return reader_->end(); }
 
     // Feeds every channel's records that start before `until`, then lets
     // the engine finish what it can and writes the events that are final.
     void slice(Microseconds until)
     {
-        in_parallel(declared_.size(), [&](size_t c) {
-            const auto [channel, number] = declared_[c];
-            source_.read_until(*channel, until, options_.start, options_.end,
-                               [&, n = number](Microseconds start, const double *samples, size_t count) {
-                                   engine_.feed(n, start, samples, count);
-                                   samples_ += count;
-                               });
-        });
-        if (until != std::numeric_limits<Microseconds>::max()) engine_.advance(until);
-        write(engine_.take());
+        samples_ += reader_->feed(*engine_, until);
+        if (until != std::numeric_limits<Microseconds>::max()) engine_->advance(until);
+        write(engine_->take());
         progress_.update(until, samples_);
     }
 
     int finish()
     {
-        engine_.flush();
-        write(engine_.take());
+        engine_->flush();
+        write(engine_->take());
         progress_.clear();
-        std::set<std::string> usable_stations;
-        for (const auto &[channel, number] : declared_) {
-            const onset_channel_report r = engine_.report(number);
-            if (r.longest_run >= r.needed_run) {
-                usable_stations.insert(channel->id.substr(0, channel->id.find('.', channel->id.find('.') + 1)));
-                continue;
-            }
-            const double rate = channel->rate;
-            if (r.samples == 0)
-                warnings_.add(channel->id + " left out: all its samples are gaps");
-            else
-                warnings_.add(channel->id + " left out: its longest stretch without gaps has " +
-                              std::to_string(r.longest_run) + " samples (" + number_text(r.longest_run / rate) +
-                              " s), the windows need " + std::to_string(r.needed_run) + " (" +
-                              number_text(r.needed_run / rate) + " s)");
-        }
-        for (ChannelRecords *channel : source_.channels())
-            if (channel->has_text && !channel->has_samples)
-                warnings_.add(channel->id + " left out: a text (log) channel");
-        warnings_.write();
-        if (usable_stations.empty()) throw InputError("no usable channel in the input");
+        const int32_t usable_stations = reader_->finish(*engine_);
+        write_warnings(reader_->warnings());
+        if (usable_stations == 0) throw InputError("no usable channel in the input");
         const int needed = options_.detector.min_stations;
-        if (static_cast<int>(usable_stations.size()) < needed)
+        if (usable_stations < needed)
             std::fprintf(stderr,
-                         "onset-detect: %zu usable station%s, fewer than --min-stations %d: no event can be found\n",
-                         usable_stations.size(), usable_stations.size() == 1 ? "" : "s", needed);
-        writer_.finish();
+                         "onset-detect: %d usable station%s, fewer than --min-stations %d: no event can be found\n",
+                         usable_stations, usable_stations == 1 ? "" : "s", needed);
+        outputs_.finish();
         return 0;
     }
 
 private:
     void write(const std::vector<Event> &events)
     {
-        if (!events.empty() || warnings_.pending()) progress_.clear();
-        warnings_.write();
-        for (const Event &event : events) writer_.write(event);
+        const std::vector<std::string> lines = reader_->warnings();
+        if (!events.empty() || !lines.empty()) progress_.clear();
+        write_warnings(lines);
+        for (const Event &event : events) outputs_.write(event);
+    }
+    static void write_warnings(const std::vector<std::string> &lines)
+    {
+        for (const std::string &line : lines) std::fprintf(stderr, "onset-detect: warning: %s\n", line.c_str());
     }
 
     const Options &options_;
-    Warnings &warnings_;
-    RecordSource source_;
-    Engine engine_;
-    EventWriter writer_;
+    std::unique_ptr<Engine> engine_;
+    std::unique_ptr<Reader> reader_;
+    Outputs outputs_;
     Progress progress_;
-    std::set<std::string> seen_;
-    std::vector<std::pair<ChannelRecords *, int32_t>> declared_;
-    std::atomic<uint64_t> samples_{0};
+    uint64_t samples_ = 0;
 };
 
-// Slices of `chunk` from `begin` up to `end`.
-template <class Slice>
-void for_each_slice(Microseconds begin, Microseconds end, Microseconds chunk, Slice slice)
+// Slices of `chunk` from `begin` up to `end`, then the rest.
+int run(Recordings &recordings, const Options &options)
 {
-    for (Microseconds t = begin; t < end; t = t > end - chunk ? end : t + chunk) slice(std::min(end, t + chunk));
-}
-
-int run_files(const Options &options)
-{
-    Warnings warnings;
-    Recordings run(options, warnings);
-    run.source().add_files(list_files(options.inputs), ChannelSelection(options.channels));
-    run.declare();
-    const Microseconds begin = std::max(options.start, run.source().first_start());
-    const Microseconds end = std::min(options.end, run.source().last_end());
-    run.set_span(begin, end);
-    for_each_slice(begin, end, chunk_microseconds(options), [&](Microseconds until) { run.slice(until); });
-    run.slice(std::numeric_limits<Microseconds>::max());
-    return run.finish();
-}
-
-int run_archive(const Options &options)
-{
-    const std::vector<DayFile> days =
-        list_archive(options.sds, ChannelSelection(options.channels), options.start, options.end);
-    if (days.empty()) throw InputError("--sds: no day files of the selected channels and times under '" + options.sds + "'");
-    Warnings warnings;
-    Recordings run(options, warnings);
-    const Microseconds begin = std::max(options.start, days.front().day);
-    const Microseconds end = std::min(options.end, days.back().day + day_length);
-    run.set_span(begin, end);
-    for (size_t first = 0; first < days.size();) {
-        // One day's files at a time, read in slices of the day.
-        size_t last = first;
-        std::vector<std::string> paths;
-        for (; last < days.size() && days[last].day == days[first].day; ++last) paths.push_back(days[last].path);
-        run.source().add_files(paths, ChannelSelection(options.channels));
-        run.declare();
-        const Microseconds day = days[first].day;
-        for_each_slice(std::max(day, begin), std::min(day + day_length, end), chunk_microseconds(options),
-                       [&](Microseconds until) { run.slice(until); });
-        first = last;
-    }
-    run.slice(std::numeric_limits<Microseconds>::max());
-    return run.finish();
+    const Microseconds begin = recordings.begin(), end = recordings.end(), chunk = chunk_microseconds(options);
+    for (Microseconds t = begin; t < end; t = t > end - chunk ? end : t + chunk) recordings.slice(std::min(end, t + chunk));
+    recordings.slice(std::numeric_limits<Microseconds>::max());
+    return recordings.finish();
 }
 
 }  // namespace
 
 int run_recordings(const Options &options)
 {
-    return options.sds.empty() ? run_files(options) : run_archive(options);
+    // Bad options are said before bad paths of files, after a bad archive.
+    std::unique_ptr<Engine> engine;
+    std::unique_ptr<Reader> reader;
+    if (options.sds.empty()) {
+        engine = std::make_unique<Engine>(options.detector);
+        reader = std::make_unique<Reader>(options.inputs, options.channels, options.start, options.end);
+    } else {
+        reader = std::make_unique<Reader>("--sds", options.sds, options.channels, options.start, options.end);
+        engine = std::make_unique<Engine>(options.detector);
+    }
+    Recordings recordings(options, std::move(engine), std::move(reader));
+    return run(recordings, options);
 }
 
 int run_synthetic(const Options &options)
@@ -203,11 +193,11 @@ int run_synthetic(const Options &options)
         std::string problem;
         if (engine.add(id, SyntheticNetwork::rate, problem) < 0) throw InputError(problem);
     }
-    EventWriter writer(stdout, options.csv, engine.ids());
+    Outputs outputs(options, engine.ids());
     std::vector<Event> events;
     const auto keep = [&](std::vector<Event> found) {
         for (Event &event : found) {
-            writer.write(event);
+            outputs.write(event);
             events.push_back(std::move(event));
         }
     };
@@ -225,7 +215,7 @@ int run_synthetic(const Options &options)
     }
     engine.flush();
     keep(engine.take());
-    writer.finish();
+    outputs.finish();
     // With CSV on stdout the comparison goes to stderr, to keep the CSV clean.
     write_score(options.csv ? stderr : stdout, events, network, options.detector.tolerance);
     return 0;
@@ -267,15 +257,21 @@ int write_synthetic(const Options &options)
     }
     in_parallel(jobs.size(), [&](size_t j) {
         const DayJob &job = jobs[j];
-        RecordWriter writer(job.path, network.ids()[job.station], SyntheticNetwork::rate);
+        char message[512];
+        std::unique_ptr<onset_writer, WriterCloser> writer(
+            onset_writer_open(job.path.c_str(), network.ids()[job.station].c_str(), SyntheticNetwork::rate, message,
+                              sizeof message));
+        if (!writer) throw std::runtime_error(message);
         const int64_t hour = 3600 * static_cast<int64_t>(SyntheticNetwork::rate);
         const int64_t day_end = std::min(network.length(), (job.day + 1) * per_day);
         for (int64_t first = job.day * per_day; first < day_end; first += hour) {
             const std::vector<double> samples = network.samples(job.station, first, std::min(hour, day_end - first));
             const std::vector<int32_t> counts(samples.begin(), samples.end());
-            writer.write(SyntheticNetwork::start + first * static_cast<int64_t>(1e6 / SyntheticNetwork::rate), counts);
+            if (onset_writer_write(writer.get(), SyntheticNetwork::start + first * static_cast<int64_t>(1e6 / SyntheticNetwork::rate),
+                                   counts.data(), counts.size()) != 0)
+                break;
         }
-        writer.close();
+        if (onset_writer_close(writer.release(), message, sizeof message) != 0) throw std::runtime_error(message);
     });
     for (const DayJob &job : jobs) std::printf("%s\n", job.path.c_str());
     return 0;

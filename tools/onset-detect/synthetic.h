@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "miniseed.h"
+#include "inputs.h"
 
 namespace tool {
 

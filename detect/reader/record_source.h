@@ -1,35 +1,34 @@
 // The records of every channel in time order, read from disk and decoded a
 // time slice at a time, so that no more than a slice of samples per reading
 // thread is ever in memory.
-#ifndef ONSET_DETECT_TOOL_RECORD_SOURCE_H
-#define ONSET_DETECT_TOOL_RECORD_SOURCE_H
+#ifndef ONSET_DETECT_READER_RECORD_SOURCE_H
+#define ONSET_DETECT_READER_RECORD_SOURCE_H
 
 #include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
-#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "inputs.h"
 #include "miniseed.h"
 
-namespace tool {
+namespace reading {
 
-// Warning lines for stderr, from any thread, each said once.
+// Warning lines for the host, from any thread, each said once, in the order
+// given.
 class Warnings {
 public:
     void add(const std::string &line);
-    bool pending();
-    // Writes the lines gathered since the last call, in the order given.
-    void write();
+    // Moves the oldest line not yet taken to `line`; false when none is left.
+    bool take(std::string &line);
 
 private:
     std::mutex lock_;
-    std::vector<std::string> lines_;
+    std::deque<std::string> lines_;
     std::set<std::string> said_;
 };
 
@@ -64,12 +63,12 @@ public:
     std::vector<ChannelRecords *> channels();
     ChannelRecords *find(const std::string &id);
 
-    // Reads and decodes the queued records of `channel` that start before
-    // `until`, and hands each one's samples within [from, to) to `feed`
-    // (first sample time, samples, count). Calls for different channels may
-    // run at the same time.
+    // Reads and decodes the first queued record of `channel` and hands its
+    // samples within [from, to) to `feed` (first sample time, samples,
+    // count), unless none lies there or the record cannot be read (then with
+    // a warning). Calls for different channels may run at the same time.
     using Feed = std::function<void(Microseconds, const double *, size_t)>;
-    void read_until(ChannelRecords &channel, Microseconds until, Microseconds from, Microseconds to, const Feed &feed);
+    void read_record(ChannelRecords &channel, Microseconds from, Microseconds to, const Feed &feed);
 
     // The first queued record's start over all channels, and the latest end.
     Microseconds first_start() const;
@@ -88,6 +87,6 @@ private:
     std::map<std::string, ChannelRecords> channels_;
 };
 
-}  // namespace tool
+}  // namespace reading
 
 #endif

@@ -12,21 +12,42 @@
 #include <new>
 #include <stdexcept>
 
-namespace tool {
+namespace reading {
 
 namespace {
 
+// libmseed's logging is global, but what it says while a thread reads
+// belongs to that thread's file: the calls below point `said` at the caller's
+// lines for as long as they run.
+thread_local std::vector<std::string> *said = nullptr;
+
 void library_message(char *message)
 {
-    std::fprintf(stderr, "onset-detect: libmseed: %s", message);
+    if (!said) return;
+    std::string line = std::string("libmseed: ") + message;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    said->push_back(line);
 }
 
-// libmseed's logging set-up is global: done once, before any thread reads.
+// Set up once, before any thread reads.
 void set_up_library()
 {
     static std::once_flag done;
     std::call_once(done, [] { ms_loginit(library_message, nullptr, library_message, nullptr); });
 }
+
+// Points `said` at a caller's lines while it lives.
+class Listening {
+public:
+    explicit Listening(std::vector<std::string> &lines)
+    {
+        set_up_library();
+        said = &lines;
+    }
+    ~Listening() { said = nullptr; }
+    Listening(const Listening &) = delete;
+    Listening &operator=(const Listening &) = delete;
+};
 
 struct RecordDeleter {
     void operator()(MSRecord *record) const { msr_free(&record); }
@@ -60,9 +81,9 @@ void append_record(char *record, int length, void *file)
 
 }  // namespace
 
-FileIndex index_file(const std::string &path)
+FileIndex index_file(const std::string &path, std::vector<std::string> &lines)
 {
-    set_up_library();
+    const Listening listening(lines);
     FileIndex index;
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -109,9 +130,9 @@ FileIndex index_file(const std::string &path)
     return index;
 }
 
-std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples)
+std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &lines)
 {
-    set_up_library();
+    const Listening listening(lines);
     MSRecord *raw = nullptr;
     const int status = msr_parse(bytes.data(), static_cast<int>(bytes.size()), &raw,
                                  static_cast<int>(bytes.size()), 1, 0);
@@ -153,18 +174,18 @@ RecordWriter::~RecordWriter()
     if (file_) std::fclose(file_);
 }
 
-void RecordWriter::write(Microseconds start, const std::vector<int32_t> &counts)
+void RecordWriter::write(Microseconds start, const int32_t *counts, size_t count)
 {
     auto *trace = static_cast<MSTrace *>(trace_);
     if (trace->numsamples == 0) trace->starttime = start;
     // mst_pack moves and reallocates the samples it leaves, so they live in
     // malloc'ed memory that belongs to the MSTrace.
     const size_t held = static_cast<size_t>(trace->numsamples);
-    void *grown = std::realloc(trace->datasamples, (held + counts.size()) * sizeof(int32_t) + 1);
+    void *grown = std::realloc(trace->datasamples, (held + count) * sizeof(int32_t) + 1);
     if (!grown) throw std::bad_alloc();
     trace->datasamples = grown;
-    std::copy(counts.begin(), counts.end(), static_cast<int32_t *>(grown) + held);
-    trace->numsamples = static_cast<int64_t>(held + counts.size());
+    std::copy_n(counts, count, static_cast<int32_t *>(grown) + held);
+    trace->numsamples = static_cast<int64_t>(held + count);
     trace->samplecnt = trace->numsamples;
     int64_t packed = 0;
     if (mst_pack(trace, append_record, file_, 4096, DE_STEIM2, 1, &packed, 0, 0, nullptr) < 0)
@@ -182,4 +203,4 @@ void RecordWriter::close()
     if (!packed_all || !closed) throw std::runtime_error("cannot write '" + path_ + "'");
 }
 
-}  // namespace tool
+}  // namespace reading

@@ -1,14 +1,14 @@
 // miniSEED records in and out. This file and miniseed.cpp are the only ones
 // that know libmseed.
-#ifndef ONSET_DETECT_TOOL_MINISEED_H
-#define ONSET_DETECT_TOOL_MINISEED_H
+#ifndef ONSET_DETECT_READER_MINISEED_H
+#define ONSET_DETECT_READER_MINISEED_H
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-namespace tool {
+namespace reading {
 
 // Microseconds since 1970-01-01T00:00:00Z, the time unit of miniSEED.
 using Microseconds = int64_t;
@@ -26,17 +26,18 @@ struct RecordHeader {
 
 // The records of one file, read header by header (the samples stay on
 // disk). `problem` says why the file holds no records ("" when it does);
-// `truncated` is set when its last record is cut short.
+// `truncated` is set when its last record is cut short. What libmseed
+// itself says while reading goes to `said`, one line each.
 struct FileIndex {
     std::vector<RecordHeader> records;
     std::string problem;
     bool truncated = false;
 };
-FileIndex index_file(const std::string &path);
+FileIndex index_file(const std::string &path, std::vector<std::string> &said);
 
 // Decodes one record (its bytes as read from the file) and appends its
 // samples; returns "" or why it could not.
-std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples);
+std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &said);
 
 // Steim-2 records of 4096 bytes of one channel, appended to a file.
 class RecordWriter {
@@ -48,7 +49,7 @@ public:
 
     // Appends samples (whole counts) that follow the previous ones without a
     // gap, the first of them at `start` when this is the first call.
-    void write(Microseconds start, const std::vector<int32_t> &counts);
+    void write(Microseconds start, const int32_t *counts, size_t count);
     // Writes what is left as a last, shorter record and closes the file;
     // throws std::runtime_error when the file cannot be written.
     void close();
@@ -59,6 +60,6 @@ private:
     void *trace_;  // libmseed's MSTrace, holding the samples not yet packed
 };
 
-}  // namespace tool
+}  // namespace reading
 
 #endif

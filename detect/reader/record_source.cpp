@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <limits>
 
-namespace tool {
+namespace reading {
 
 void Warnings::add(const std::string &line)
 {
@@ -17,17 +17,13 @@ void Warnings::add(const std::string &line)
     if (said_.insert(line).second) lines_.push_back(line);
 }
 
-bool Warnings::pending()
+bool Warnings::take(std::string &line)
 {
     const std::lock_guard<std::mutex> hold(lock_);
-    return !lines_.empty();
-}
-
-void Warnings::write()
-{
-    const std::lock_guard<std::mutex> hold(lock_);
-    for (const std::string &line : lines_) std::fprintf(stderr, "onset-detect: warning: %s\n", line.c_str());
-    lines_.clear();
+    if (lines_.empty()) return false;
+    line = std::move(lines_.front());
+    lines_.pop_front();
+    return true;
 }
 
 RecordSource::~RecordSource()
@@ -39,13 +35,18 @@ RecordSource::~RecordSource()
 void RecordSource::add_files(const std::vector<std::string> &paths, const ChannelSelection &selection)
 {
     std::vector<FileIndex> indexes(paths.size());
+    std::vector<std::vector<std::string>> said(paths.size());
     const auto count = static_cast<int64_t>(paths.size());
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int64_t i = 0; i < count; ++i) indexes[static_cast<size_t>(i)] = index_file(paths[static_cast<size_t>(i)]);
+    for (int64_t i = 0; i < count; ++i) {
+        const auto n = static_cast<size_t>(i);
+        indexes[n] = index_file(paths[n], said[n]);
+    }
 
     std::vector<ChannelRecords *> touched;
     for (size_t i = 0; i < paths.size(); ++i) {
         const FileIndex &index = indexes[i];
+        for (const std::string &line : said[i]) warnings_.add("'" + paths[i] + "': " + line);
         if (!index.problem.empty()) {
             warnings_.add("'" + paths[i] + "' left out: " + index.problem);
             continue;
@@ -112,39 +113,38 @@ ChannelRecords *RecordSource::find(const std::string &id)
     return found == channels_.end() ? nullptr : &found->second;
 }
 
-void RecordSource::read_until(ChannelRecords &channel, Microseconds until, Microseconds from, Microseconds to,
-                              const Feed &feed)
+void RecordSource::read_record(ChannelRecords &channel, Microseconds from, Microseconds to, const Feed &feed)
 {
-    std::vector<char> bytes;
-    std::vector<double> samples;
-    const double rate = channel.rate;
-    while (!channel.records.empty() && channel.records.front().start < until) {
-        const ChannelRecords::Ref ref = channel.records.front();
-        channel.records.pop_front();
-        File &file = files_[ref.file];
-        bytes.resize(ref.length);
-        const bool read = file.descriptor >= 0 &&
-                          ::pread(file.descriptor, bytes.data(), ref.length, static_cast<off_t>(ref.offset)) ==
-                              static_cast<ssize_t>(ref.length);
-        samples.clear();
-        const std::string problem = read ? decode_record(bytes, samples) : "cannot be read";
-        if (file.unread.fetch_sub(1) == 1 && file.descriptor >= 0) {
-            ::close(file.descriptor);
-            file.descriptor = -1;
-        }
-        if (!problem.empty()) {
-            warnings_.add(channel.id + " in '" + file.path + "': a record is left out: " + problem);
-            continue;
-        }
-        // The samples within [from, to) only.
-        size_t first = 0, last = samples.size();
-        const auto time_of = [&](size_t k) {
-            return ref.start + std::llround(static_cast<double>(k) * 1e6 / rate);
-        };
-        while (first < last && time_of(first) < from) ++first;
-        while (last > first && time_of(last - 1) >= to) --last;
-        if (last > first) feed(time_of(first), samples.data() + first, last - first);
+    // Kept per thread, so that records of every size reuse one allocation.
+    thread_local std::vector<char> bytes;
+    thread_local std::vector<double> samples;
+    thread_local std::vector<std::string> said;
+    const ChannelRecords::Ref ref = channel.records.front();
+    channel.records.pop_front();
+    File &file = files_[ref.file];
+    bytes.resize(ref.length);
+    const bool read = file.descriptor >= 0 &&
+                      ::pread(file.descriptor, bytes.data(), ref.length, static_cast<off_t>(ref.offset)) ==
+                          static_cast<ssize_t>(ref.length);
+    samples.clear();
+    said.clear();
+    const std::string problem = read ? decode_record(bytes, samples, said) : "cannot be read";
+    if (file.unread.fetch_sub(1) == 1 && file.descriptor >= 0) {
+        ::close(file.descriptor);
+        file.descriptor = -1;
     }
+    for (const std::string &line : said) warnings_.add(channel.id + " in '" + file.path + "': " + line);
+    if (!problem.empty()) {
+        warnings_.add(channel.id + " in '" + file.path + "': a record is left out: " + problem);
+        return;
+    }
+    // The samples within [from, to) only.
+    const double rate = channel.rate;
+    size_t first = 0, last = samples.size();
+    const auto time_of = [&](size_t k) { return ref.start + std::llround(static_cast<double>(k) * 1e6 / rate); };
+    while (first < last && time_of(first) < from) ++first;
+    while (last > first && time_of(last - 1) >= to) --last;
+    if (last > first) feed(time_of(first), samples.data() + first, last - first);
 }
 
 Microseconds RecordSource::first_start() const
@@ -164,4 +164,4 @@ Microseconds RecordSource::last_end() const
     return last;
 }
 
-}  // namespace tool
+}  // namespace reading

@@ -1,0 +1,221 @@
+"""What the detector found: events and picks as numpy arrays, and the
+command line's formats (CSV, QuakeML, NonLinLoc), byte for byte."""
+
+import csv
+import datetime as _dt
+import io
+import math
+import os
+
+import numpy as np
+
+_EPOCH = _dt.datetime(1970, 1, 1)
+
+
+def _parts(microseconds):
+    return _EPOCH + _dt.timedelta(microseconds=int(microseconds))
+
+
+def iso_milliseconds(microseconds):
+    """2024-01-01T00:00:12.345Z, rounded to the millisecond as onset-detect
+    rounds it."""
+    ms = math.floor(microseconds / 1000.0 + 0.5)
+    t = _parts(ms * 1000)
+    return t.strftime("%Y-%m-%dT%H:%M:%S.") + f"{t.microsecond // 1000:03d}Z"
+
+
+def iso_microseconds(microseconds):
+    t = _parts(microseconds)
+    return t.strftime("%Y-%m-%dT%H:%M:%S.") + f"{t.microsecond:06d}Z"
+
+
+def _xml(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;") \
+        .replace('"', "&quot;")
+
+
+def _codes(trace_id):
+    return (trace_id.split(".", 3) + ["", "", ""])[:4]
+
+
+def _written(text, path):
+    if path is None:
+        return text
+    with open(os.fspath(path), "w", newline="") as out:
+        out.write(text)
+    return None
+
+
+class Detection:
+    """Events found by onset.detect or onset.detect_files.
+
+    .events: one row per event, numpy structured array with fields event
+        (1, 2, ...), earliest (its earliest pick, datetime64[us]), stations
+        (distinct NET.STA among its picks) and picks (their number).
+    .picks: one row per pick, with fields event, trace (NET.STA.LOC.CHA),
+        time (datetime64[us]), phase ('P' or 'S'), strength (the rise of the
+        kurtosis that made it) and uncertainty (s: the arrival lies within
+        time +- this).
+    .warnings: the lines onset-detect would have printed as warnings.
+    .options: the options given to the detector.
+    """
+
+    def __init__(self, events, picks, options=None, warnings=()):
+        self.events, self.picks = events, picks
+        self.options = dict(options or {})
+        self.warnings = list(warnings)
+
+    @classmethod
+    def from_engine(cls, found, ids, options, warnings):
+        """From the engine's events as (earliest, stations, [(channel, phase,
+        time, strength, uncertainty), ...]) and the channel ids by number."""
+        events = np.zeros(len(found), dtype=_event_dtype())
+        rows = []
+        for number, (earliest, stations, picks) in enumerate(found, start=1):
+            events[number - 1] = (number, np.datetime64(earliest, "us"), stations, len(picks))
+            rows += [(number, ids[c], t, phase, strength, uncertainty)
+                     for c, phase, t, strength, uncertainty in picks]
+        return cls(events, _pick_array(rows), options, warnings)
+
+    @classmethod
+    def from_csv(cls, path, **options):
+        """From onset-detect's --csv output (times to the millisecond)."""
+        with open(os.fspath(path), newline="") as source:
+            rows = list(csv.DictReader(source))
+        events, picks = {}, []
+        for row in rows:
+            number = int(row["event"])
+            earliest = np.datetime64(row["earliest"].rstrip("Z"), "us")
+            count = events.get(number, (earliest, int(row["stations"]), 0))[2]
+            events[number] = (earliest, int(row["stations"]), count + 1)
+            picks.append((number, row["trace"],
+                          np.datetime64(row["pick"].rstrip("Z"), "us"),
+                          row.get("phase") or "P", float(row["strength"]),
+                          float(row.get("uncertainty") or 0.0)))
+        table = np.zeros(len(events), dtype=_event_dtype())
+        for i, number in enumerate(sorted(events)):
+            table[i] = (number, *events[number])
+        return cls(table, _pick_array(picks), options)
+
+    def __len__(self):
+        return len(self.events)
+
+    def __repr__(self):
+        return (f"Detection({len(self.events)} events, {len(self.picks)} picks on "
+                f"{len(set(self.picks['trace']))} traces)")
+
+    def _grouped(self):
+        """(event row, its pick rows) in order."""
+        start = 0
+        for event in self.events:
+            yield event, self.picks[start:start + event["picks"]]
+            start += event["picks"]
+
+    def to_csv(self, path=None):
+        """onset-detect's --csv output: written to `path`, or returned as text."""
+        out = io.StringIO()
+        out.write("event,earliest,stations,trace,pick,strength,phase,uncertainty\n")
+        for event, picks in self._grouped():
+            earliest = iso_milliseconds(int(event["earliest"].astype(np.int64)))
+            for p in picks:
+                out.write(f"{event['event']},{earliest},{event['stations']},{p['trace']},"
+                          f"{iso_milliseconds(int(p['time'].astype(np.int64)))},"
+                          f"{'%.3f' % p['strength']},{p['phase']},{'%.3f' % p['uncertainty']}\n")
+        return _written(out.getvalue(), path)
+
+    def to_quakeml(self, path=None):
+        """QuakeML 1.2 (BED), as onset-detect's --quakeml writes it: one
+        event per detection with its picks (time and uncertainty, waveform
+        id, phase hint, evaluation mode automatic, the strength in a
+        comment) and no origin, since none is located."""
+        from ._engine import engine
+        version = engine().onset_detect_version().decode()
+        out = io.StringIO()
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
+                  '<q:quakeml xmlns:q="http://quakeml.org/xmlns/quakeml/1.2" '
+                  'xmlns="http://quakeml.org/xmlns/bed/1.2">\n'
+                  '  <eventParameters publicID="smi:local/onset/catalog">\n')
+        for event, picks in self._grouped():
+            public = f"smi:local/onset/event/{event['event']}"
+            stations = int(event["stations"])
+            out.write(f'    <event publicID="{public}">\n'
+                      f'      <comment>\n'
+                      f'        <text>{stations} station{"" if stations == 1 else "s"}, earliest pick '
+                      f'{iso_microseconds(event["earliest"].astype(np.int64))}</text>\n'
+                      f'      </comment>\n')
+            for k, p in enumerate(picks, start=1):
+                net, sta, loc, cha = (_xml(c) for c in _codes(str(p["trace"])))
+                out.write(f'      <pick publicID="{public}/pick/{k}">\n'
+                          f'        <time>\n'
+                          f'          <value>{iso_microseconds(p["time"].astype(np.int64))}</value>\n'
+                          f'          <uncertainty>{"%g" % p["uncertainty"]}</uncertainty>\n'
+                          f'        </time>\n'
+                          f'        <waveformID networkCode="{net}" stationCode="{sta}" '
+                          f'locationCode="{loc}" channelCode="{cha}"/>\n'
+                          f'        <methodID>smi:local/onset/kurtosis-rise</methodID>\n'
+                          f'        <phaseHint>{p["phase"]}</phaseHint>\n'
+                          f'        <evaluationMode>automatic</evaluationMode>\n'
+                          f'        <comment>\n'
+                          f'          <text>strength {"%.3f" % p["strength"]}</text>\n'
+                          f'        </comment>\n'
+                          f'      </pick>\n')
+            out.write(f'      <creationInfo>\n'
+                      f'        <author>onset {version}</author>\n'
+                      f'      </creationInfo>\n'
+                      f'    </event>\n')
+        out.write("  </eventParameters>\n</q:quakeml>\n")
+        return _written(out.getvalue(), path)
+
+    def to_nlloc(self, path=None):
+        """NonLinLoc's phase format (NLLOC_OBS), as onset-detect's --nlloc
+        writes it: one line per pick, events apart by an empty line, the
+        uncertainty as the Gaussian error."""
+        lines = []
+        for event, picks in self._grouped():
+            if lines:
+                lines.append("\n")
+            for p in picks:
+                channel = _codes(str(p["trace"]))[3]
+                instrument = channel[:-1] if len(channel) > 1 else "?"
+                component = channel[-1:] or "?"
+                # Tenths of milliseconds, the format's resolution.
+                tenths = (int(p["time"].astype(np.int64)) + 50) // 100
+                t = _parts(tenths * 100)
+                seconds = t.second + t.microsecond * 1e-6
+                lines.append("%-6s %-4s %-4s ? %-6s ? %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e "
+                             "%9.2e %9.2e\n" % (_codes(str(p["trace"]))[1], instrument, component,
+                                                p["phase"], t.year, t.month, t.day, t.hour,
+                                                t.minute, seconds, p["uncertainty"], -1.0, -1.0,
+                                                -1.0))
+        return _written("".join(lines), path)
+
+    def to_pandas(self):
+        """The picks as a pandas DataFrame, with each event's earliest pick
+        and station count (pandas must be installed)."""
+        try:
+            import pandas as pd
+        except ImportError:
+            raise ImportError("to_pandas needs pandas (Debian: python3-pandas)") from None
+        frame = pd.DataFrame({name: self.picks[name] for name in self.picks.dtype.names})
+        events = pd.DataFrame({"event": self.events["event"], "earliest": self.events["earliest"],
+                               "stations": self.events["stations"]})
+        columns = ["event", "earliest", "stations", "trace", "time", "phase", "strength",
+                   "uncertainty"]
+        return frame.merge(events, on="event", how="left")[columns]
+
+    def plot(self, traces, path=None, start=None, end=None, **options):
+        """Draws the traces with the picks and events: see onset.plot.draw."""
+        from .plot import draw
+        return draw(self, traces, path=path, start=start, end=end, **options)
+
+
+def _event_dtype():
+    return np.dtype([("event", np.int32), ("earliest", "datetime64[us]"),
+                     ("stations", np.int32), ("picks", np.int32)])
+
+
+def _pick_array(rows):
+    width = max([len(r[1]) for r in rows] + [1])
+    dtype = np.dtype([("event", np.int32), ("trace", f"U{width}"), ("time", "datetime64[us]"),
+                      ("phase", "U1"), ("strength", np.float64), ("uncertainty", np.float64)])
+    return np.array(rows, dtype=dtype) if rows else np.zeros(0, dtype=dtype)

@@ -1,0 +1,57 @@
+// Writing events as they come: text lines, CSV rows, QuakeML, NonLinLoc.
+#ifndef ONSET_DETECT_TOOL_EVENT_WRITER_H
+#define ONSET_DETECT_TOOL_EVENT_WRITER_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "inputs.h"
+#include "onset_detect.h"
+
+namespace tool {
+
+// 2024-01-01T00:00:12.345Z (rounded to the millisecond).
+std::string iso_time(Microseconds time);
+
+// An event as the host keeps it.
+struct Event {
+    Microseconds earliest;
+    int stations;
+    std::vector<onset_pick> picks;
+};
+
+// text: one line per event, the earliest pick, the station count, then
+// ID=time per pick.
+// csv: one row per pick, event,earliest,stations,trace,pick,strength,phase,
+// uncertainty.
+// quakeml: QuakeML 1.2, one event per detection with its picks (time and
+// uncertainty, waveform id, phase hint, strength in a comment) and no
+// origin, since none is located.
+// nlloc: NonLinLoc's phase format, one line per pick, events apart by an
+// empty line, so that the events can be located next.
+// Whatever comes before the first event (a header) comes with it or at the
+// end, so that a run that fails before its first event writes nothing.
+enum class Format { text, csv, quakeml, nlloc };
+
+class EventWriter {
+public:
+    EventWriter(std::FILE *out, Format format, const std::vector<std::string> &channel_ids);
+    void write(const Event &event);
+    void finish();
+
+private:
+    void header();
+    void quakeml(const Event &event);
+    void nlloc(const Event &event);
+
+    std::FILE *out_;
+    Format format_;
+    const std::vector<std::string> &ids_;
+    bool header_written_ = false;
+    size_t written_ = 0;
+};
+
+}  // namespace tool
+
+#endif
