@@ -88,12 +88,31 @@ uint64_t Reader::feed(detect::Detector &detector, Microseconds until)
     for (int64_t c = 0; c < count; ++c) {
         const auto [channel, number] = declared_[static_cast<size_t>(c)];
         try {
+            // Records that follow on one another are fed as one stretch, so
+            // that the engine's batches hold many pieces (and its vector
+            // lanes fill).
+            std::vector<double> stretch;
+            Microseconds stretch_start = 0;
+            const double rate = channel->rate;
+            const auto feed_stretch = [&] {
+                if (stretch.empty()) return;
+                detector.feed(number, stretch_start, stretch.data(), stretch.size());
+                fed += stretch.size();
+                stretch.clear();
+            };
             while (!channel->records.empty() && channel->records.front().start < until)
                 source_.read_record(*channel, start_, end_input_,
-                                    [&, n = number](Microseconds start, const double *samples, size_t size) {
-                                        detector.feed(n, start, samples, size);
-                                        fed += size;
+                                    [&](Microseconds start, const double *samples, size_t size) {
+                                        const double step = 1e6 / rate;
+                                        const double expected = static_cast<double>(stretch_start) +
+                                                                static_cast<double>(stretch.size()) * step;
+                                        if (!stretch.empty() &&
+                                            std::fabs(static_cast<double>(start) - expected) >= 0.5 * step)
+                                            feed_stretch();
+                                        if (stretch.empty()) stretch_start = start;
+                                        stretch.insert(stretch.end(), samples, samples + size);
                                     });
+            feed_stretch();
         } catch (...) {
             failures[static_cast<size_t>(c)] = std::current_exception();
         }
