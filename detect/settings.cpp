@@ -5,16 +5,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "number_text.h"
+
 namespace detect {
 
 namespace {
-
-std::string number_text(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
 
 bool positive(double value) { return value > 0.0 && std::isfinite(value); }
 

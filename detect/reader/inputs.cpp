@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -17,28 +18,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t days_from_civil(int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned year_of_era = static_cast<unsigned>(year - era * 400);
-    const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + static_cast<int64_t>(day_of_era) - 719468;
-}
-
 bool leap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-// Reads `width` digits at text[at] into `value`.
-bool digits(const std::string &text, size_t &at, size_t width, int64_t &value)
+bool all_digits(const std::string &text)
 {
-    value = 0;
-    for (size_t i = 0; i < width; ++i, ++at) {
-        if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) return false;
-        value = value * 10 + (text[at] - '0');
-    }
-    return true;
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+// The first microsecond of a day of a year, UTC.
+Microseconds day_start(int64_t year, int64_t day_of_year)
+{
+    std::tm parts{};
+    parts.tm_year = static_cast<int>(year - 1900);
+    parts.tm_mday = static_cast<int>(day_of_year);  // timegm carries it into the months
+    return static_cast<Microseconds>(timegm(&parts)) * 1000000;
 }
 
 std::vector<std::string> split(const std::string &text, char separator)
@@ -105,7 +98,7 @@ std::vector<DayFile> list_archive(const std::string &root, const ChannelSelectio
     };
     for (const fs::path &year : folders(root)) {
         const std::string year_name = year.filename().string();
-        if (year_name.size() != 4 || !std::all_of(year_name.begin(), year_name.end(), ::isdigit)) continue;
+        if (year_name.size() != 4 || !all_digits(year_name)) continue;
         for (const fs::path &network : folders(year))
             for (const fs::path &station : folders(network))
                 for (const fs::path &channel : folders(station)) {
@@ -114,14 +107,10 @@ std::vector<DayFile> list_archive(const std::string &root, const ChannelSelectio
                         const std::vector<std::string> parts = split(entry.path().filename().string(), '.');
                         if (parts.size() != 7 || parts[5] != year_name || parts[6].size() != 3) continue;
                         const std::string id = parts[0] + "." + parts[1] + "." + parts[2] + "." + parts[3];
-                        size_t at = 0;
-                        int64_t y = 0, day_of_year = 0;
-                        if (!digits(parts[5], at, 4, y)) continue;
-                        at = 0;
-                        if (!digits(parts[6], at, 3, day_of_year) || day_of_year < 1 ||
-                            day_of_year > 365 + leap(y) || !selection.takes(id))
-                            continue;
-                        const Microseconds day = (days_from_civil(y, 1, 1) + day_of_year - 1) * day_length;
+                        if (!all_digits(parts[6])) continue;
+                        const int64_t y = std::stoll(parts[5]), day_of_year = std::stoll(parts[6]);
+                        if (day_of_year < 1 || day_of_year > 365 + leap(y) || !selection.takes(id)) continue;
+                        const Microseconds day = day_start(y, day_of_year);
                         if (day + day_length > start && day < end) days.push_back({entry.path().string(), id, day});
                     }
                 }

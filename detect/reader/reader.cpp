@@ -8,16 +8,13 @@
 #include <cstdio>
 #include <exception>
 
+#include "number_text.h"
+
 namespace reading {
 
-namespace {
+using detect::number_text;
 
-std::string number_text(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
+namespace {
 
 std::string station_of(const std::string &id) { return id.substr(0, id.find('.', id.find('.') + 1)); }
 

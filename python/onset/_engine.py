@@ -94,10 +94,6 @@ def engine():
                              "Build it with `make build` (it needs libmseed-dev), install it with"
                              " `cmake --install`, or set ONSET_LIBRARY to a libonset.so that has"
                              " libonset-detect.so beside it.")
-        for name, (restype, argtypes) in _SIGNATURES.items():
-            function = getattr(library, name)
-            function.restype = restype
-            function.argtypes = argtypes
         _loaded = library, path
     return _loaded[0]
 

@@ -62,7 +62,8 @@ def _candidates(stem="libonset"):
 
 def load(stem, functions, advice):
     """The first library lib<stem>.so found that has every function named,
-    as (library, path); LibraryNotFoundError naming every place otherwise."""
+    as (library, path), each function given its (restype, argtypes) from
+    `functions`; LibraryNotFoundError naming every place otherwise."""
     tried = []
     for where, path in _candidates(stem):
         if isinstance(path, Path) and not path.exists():
@@ -80,6 +81,10 @@ def load(stem, functions, advice):
             tried.append(f"  {where}: {path} (not {stem}: it lacks {', '.join(missing[:3])}"
                          f"{' ...' if len(missing) > 3 else ''})")
             continue
+        for name, (restype, argtypes) in functions.items():
+            function = getattr(library, name)
+            function.restype = restype
+            function.argtypes = argtypes
         return library, str(path)
     raise LibraryNotFoundError(f"cannot load {stem}; looked in:\n" + "\n".join(tried) + "\n" + advice)
 
@@ -163,11 +168,6 @@ _SIGNATURES = {
 lib, path = load("libonset", _SIGNATURES,
                  "Build it with `make build`, install it with `cmake --install`, or set"
                  " ONSET_LIBRARY to the path of libonset.so.")
-
-for _name, (_restype, _argtypes) in _SIGNATURES.items():
-    _function = getattr(lib, _name)
-    _function.restype = _restype
-    _function.argtypes = _argtypes
 
 # ---------------------------------------------------------------------------
 # The layouts onset.h fixes (64-bit pointers): size and field offsets of

@@ -169,11 +169,8 @@ def test_pip_install_from_a_checkout_bundles_both_libraries(tmp_path, synthetic_
                                                             command_line):
     # A copy of the checkout's sources, so that the build leaves it clean.
     source = tmp_path / "checkout"
-    skip = shutil.ignore_patterns("__pycache__", "build", "*.egg-info", "libonset*.so*")
-    for name in ("cmake", "include", "kurtosis", "jumps", "filter", "picker", "cf", "detect",
-                 "python"):
-        shutil.copytree(CHECKOUT / name, source / name, ignore=skip)
-    shutil.copy(CHECKOUT / "CMakeLists.txt", source)
+    skip = shutil.ignore_patterns("__pycache__", "build*", ".git", "*.egg-info", "libonset*.so*")
+    shutil.copytree(CHECKOUT, source, ignore=skip)
     venv = tmp_path / "venv"
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)],
                    check=True, timeout=120)

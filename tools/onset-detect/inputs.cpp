@@ -2,21 +2,11 @@
 #include "inputs.h"
 
 #include <cctype>
+#include <ctime>
 
 namespace tool {
 
 namespace {
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t days_from_civil(int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned year_of_era = static_cast<unsigned>(year - era * 400);
-    const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + static_cast<int64_t>(day_of_era) - 719468;
-}
 
 bool leap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -66,8 +56,14 @@ Microseconds parse_time(const std::string &flag, const std::string &text)
     if (at != text.size() || month < 1 || month > 12 || day < 1 ||
         day > month_days[month - 1] + (month == 2 && leap(year)) || hour > 23 || minute > 59 || second > 60)
         return fail();
-    const int64_t seconds = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-                            hour * 3600 + minute * 60 + second;
+    std::tm parts{};
+    parts.tm_year = static_cast<int>(year - 1900);
+    parts.tm_mon = static_cast<int>(month - 1);
+    parts.tm_mday = static_cast<int>(day);
+    parts.tm_hour = static_cast<int>(hour);
+    parts.tm_min = static_cast<int>(minute);
+    parts.tm_sec = static_cast<int>(second);
+    const auto seconds = static_cast<int64_t>(timegm(&parts));
     return seconds * 1000000 + micro;
 }
 
