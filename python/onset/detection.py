@@ -236,11 +236,12 @@ class _Reader:
         self.lib.onset_reader_span(self.handle, ctypes.byref(begin), ctypes.byref(end))
         return begin.value, end.value
 
-    def warnings(self, said):
+    def warnings(self):
+        """The warning lines not taken yet."""
         lines = []
         while (line := self.lib.onset_reader_next_warning(self.handle)) is not None:
             lines.append(line.decode())
-        _say(lines, said)
+        return lines
 
 
 def _looks_like_sds(path):
@@ -273,7 +274,7 @@ def read(source, start=None, end=None, channels=None, sds=None):
             found.append(_traces.Trace(chunk.id.decode(), np.datetime64(chunk.start, "us"),
                                        chunk.rate, samples))
         reader.check(reader.lib.onset_reader_finish(reader.handle, None, None))
-        reader.warnings(said)
+        _say(reader.warnings(), said)
         return found
     finally:
         reader.close()
@@ -286,9 +287,23 @@ def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=36
     does: memory stays bounded, and the results are the command line's.
     """
     record = options_record(options)
-    chunk = int(round(_checks.real(chunk, "chunk", positive=True) * 1e6))
-    reader = _Reader(source, start, end, channels, sds)
+    chunk = chunk_microseconds(chunk)
     said = []
+    found, ids, usable = run_reader(_Reader(source, start, end, channels, sds), record, chunk,
+                                    lambda lines: _say(lines, said))
+    _conclude(len(usable), record.min_stations, said)
+    return Detection.from_engine(found, ids, options, said)
+
+
+def chunk_microseconds(chunk):
+    return int(round(_checks.real(chunk, "chunk", positive=True) * 1e6))
+
+
+def run_reader(reader, record, chunk, say):
+    """Runs a detector over what `reader` reads, `chunk` microseconds of
+    every channel at a time, and closes the reader. Returns the events as
+    (earliest, stations, picks), the channel ids by number and the stations
+    with a usable channel; the warning lines go to say(lines)."""
     detector = None
     try:
         detector = _Detector(record)
@@ -299,7 +314,7 @@ def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=36
                                                       ctypes.byref(fed)))
             if until != INT64_MAX:
                 detector.check(detector.lib.onset_detector_advance(detector.handle, until))
-            reader.warnings(said)
+            say(reader.warnings())
             detector.take()
 
         begin, end = reader.span()
@@ -310,15 +325,17 @@ def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=36
         slice_until(INT64_MAX)
         detector.check(detector.lib.onset_detector_flush(detector.handle))
         detector.take()
-        usable = ctypes.c_int32()
-        reader.check(reader.lib.onset_reader_finish(reader.handle, detector.handle,
-                                                    ctypes.byref(usable)))
-        reader.warnings(said)
+        reader.check(reader.lib.onset_reader_finish(reader.handle, detector.handle, None))
+        say(reader.warnings())
         ids = []
         while (name := reader.lib.onset_reader_channel_id(reader.handle, len(ids))) is not None:
             ids.append(name.decode())
-        _conclude(usable.value, record.min_stations, said)
-        return Detection.from_engine(detector.events, ids, options, said)
+        usable = set()
+        for number, trace_id in enumerate(ids):
+            report = detector.report(number)
+            if report.longest_run >= report.needed_run:
+                usable.add(".".join(trace_id.split(".")[:2]))
+        return detector.events, ids, usable
     finally:
         if detector is not None:
             detector.close()
