@@ -58,12 +58,15 @@ class Detection:
         time +- this).
     .warnings: the lines onset-detect would have printed as warnings.
     .options: the options given to the detector.
+    .failures: the blocks of onset.distributed.detect_archive that failed,
+        as (start, end, reason), their events missing; empty otherwise.
     """
 
     def __init__(self, events, picks, options=None, warnings=()):
         self.events, self.picks = events, picks
         self.options = dict(options or {})
         self.warnings = list(warnings)
+        self.failures = []
 
     @classmethod
     def from_engine(cls, found, ids, options, warnings):
