@@ -18,6 +18,10 @@ The detector (libonset-detect, loaded on first use):
         .to_quakeml, .to_nlloc, .to_pandas, .plot(traces, path=)
     OPTIONS: the options and their meaning; DetectionWarning
     python3 -m onset plot --csv events.csv FILES...: the picture of a run
+An SDS archive in time blocks on a Dask cluster (onset.distributed):
+    distributed.detect_archive(root, start=, end=, channels=, client=,
+        block="1D", **options): the events of one run over the span
+    python3 -m onset detect-archive ROOT --scheduler ADDRESS: the same
 Characteristic functions, one trace or a batch (parallel over traces):
     kurtosis(x, window), kurtosis_batch(traces, windows)
     max_jump(x, window), max_jump_batch(traces, windows)
@@ -50,11 +54,12 @@ from ._version import __version__
 from .characteristic import kurtosis, kurtosis_batch, max_jump, max_jump_batch
 from .detection import OPTIONS, DetectionWarning, detect, detect_files, read
 from .result import Detection
+from . import distributed
 from .traces import Trace
 from .filterbank import DecompositionError, FilterBank, cdotx
 from .grouping import PICK_DTYPE, Captures, captures
 
-__all__ = ["detect", "detect_files", "read", "Detection", "Trace", "DetectionWarning",
-           "OPTIONS", "kurtosis", "kurtosis_batch", "max_jump", "max_jump_batch", "FilterBank",
-           "DecompositionError", "cdotx", "captures", "Captures", "PICK_DTYPE",
-           "LibraryNotFoundError", "library_path"]
+__all__ = ["detect", "detect_files", "read", "Detection", "distributed", "Trace",
+           "DetectionWarning", "OPTIONS", "kurtosis", "kurtosis_batch", "max_jump",
+           "max_jump_batch", "FilterBank", "DecompositionError", "cdotx", "captures", "Captures",
+           "PICK_DTYPE", "LibraryNotFoundError", "library_path"]
