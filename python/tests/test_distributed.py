@@ -1,0 +1,147 @@
+"""onset.distributed.detect_archive against one process over the same span:
+on a cluster of two worker processes, with block edges inside events, with
+blocks that cannot read a day file, and from the command line."""
+
+import datetime as dt
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import onset
+from conftest import PYTHON_DIR
+from onset import distributed as od
+
+DAY2 = np.datetime64("2024-01-02T00:00:00", "us")
+
+
+@pytest.fixture(scope="module")
+def two_days(command_line, tmp_path_factory):
+    root = tmp_path_factory.mktemp("two-days") / "sds"
+    command_line("--write-synthetic", root, "--synthetic-stations", 8,
+                 "--synthetic-duration", 2 * 86400)
+    return root
+
+
+@pytest.fixture(scope="module")
+def broken(two_days, tmp_path_factory):
+    """The archive as links, S03's first day a link to nothing."""
+    root = tmp_path_factory.mktemp("broken") / "sds"
+    for path in two_days.rglob("*.D.*"):
+        link = root / path.relative_to(two_days)
+        link.parent.mkdir(parents=True, exist_ok=True)
+        link.symlink_to("/nonexistent" if path.name == "XX.S03..HHZ.D.2024.001" else path)
+    return root
+
+
+@pytest.fixture(scope="module")
+def client():
+    distributed = pytest.importorskip(
+        "distributed", reason="Dask distributed is not installed (Debian: python3-distributed)")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster:
+        with distributed.Client(cluster) as connected:
+            yield connected
+
+
+def _same(found, expected):
+    """The same text, and the same bits of every pick (the CSV rounds them)."""
+    return found.to_csv() == expected.to_csv() and \
+        found.picks.tolist() == expected.picks.tolist()
+
+
+def test_two_days_on_two_workers_are_one_process(two_days, client):
+    from distributed import get_task_stream
+    expected = onset.detect_files(two_days)
+    with get_task_stream(client) as stream:
+        found = od.detect_archive(two_days, client=client)
+    assert len(expected) > 3000 and not found.warnings and not found.failures
+    assert _same(found, expected) and found.to_quakeml() == expected.to_quakeml()
+    assert len({task["worker"] for task in stream.data}) == 2
+
+
+def _earliest_latest(detection):
+    """Each event's earliest and latest pick."""
+    return [(e["earliest"], picks["time"].max()) for e, picks in detection._grouped()]
+
+
+@pytest.mark.parametrize("start, end", [("2024-01-01T00:00:00", "2024-01-01T01:00:00"),
+                                        ("2024-01-01T23:43:07.31", "2024-01-02T00:40:00"),
+                                        (None, "2024-01-01T01:00:00"),
+                                        ("2024-01-02T23:00:00", None)])
+def test_block_edges_inside_events(two_days, start, end):
+    expected = onset.detect_files(two_days, start=start, end=end)
+    first = np.datetime64(start or "2024-01-01T00:00:00", "us")
+    spans = [s for s in _earliest_latest(expected) if s[1] - s[0] > np.timedelta64(1, "s")]
+    assert len(spans) > 10
+    # Blocks whose first edge lies halfway through an event, or a third of
+    # the way, or on an event's earliest pick (the first event of its block).
+    thirds = [spans[len(spans) * k // 3] for k in (1, 2)]
+    edges = [thirds[0][0] + (thirds[0][1] - thirds[0][0]) // 2,
+             thirds[1][0] + (thirds[1][1] - thirds[1][0]) // 3, thirds[1][0]]
+    for block in [(edge - first).item() for edge in edges] + ["17min"]:
+        found = od.detect_archive(two_days, start=start, end=end, block=block)
+        assert _same(found, expected), block
+        assert all(np.count_nonzero(found.events["earliest"] == t[0]) == 1 for t in thirds)
+
+
+def test_failing_blocks_are_reported_and_the_others_return(two_days, broken, client):
+    span = {"start": "2024-01-01T18:00", "end": "2024-01-02T06:00"}
+    with pytest.warns(onset.DetectionWarning) as said:
+        found = od.detect_archive(broken, client=client, block="3H", **span)
+    # Every block that reads into the first day fails (the last reads from
+    # 02:55 on the second day).
+    hours = [np.datetime64(f"2024-01-{t}", "us") for t in
+             ("01T21:00", "02T00:00", "02T03:00")]
+    assert [(a, b) for a, b, _ in found.failures] == [
+        (np.datetime64("2024-01-01T18:00", "us"), hours[0]), (hours[0], hours[1]),
+        (hours[1], hours[2])]
+    assert all("XX.S03..HHZ.D.2024.001': No such file" in why for *_, why in found.failures)
+    assert str(said[0].message).startswith("block 2024-01-01T18:00:00Z to 2024-01-01T21:00:00Z "
+                                           "failed: cannot read '")
+    expected = onset.detect_files(two_days, **span)
+    kept = expected.events["event"][expected.events["earliest"] >= hours[2]]
+    lines = expected.to_csv().splitlines()[1:]
+    late = [line.split(",", 1)[1] for line in lines if int(line.split(",")[0]) >= kept[0]]
+    assert len(kept) > 100
+    assert [line.split(",", 1)[1] for line in found.to_csv().splitlines()[1:]] == late
+    with pytest.raises(RuntimeError, match="every block failed"):
+        od.detect_archive(broken, client=client, block="3H", end="2024-01-02T03:00")
+
+
+def _module(*arguments):
+    environment = {**os.environ, "PYTHONPATH": str(PYTHON_DIR)}
+    return subprocess.run([sys.executable, "-m", "onset", "detect-archive", *map(str, arguments)],
+                          capture_output=True, text=True, env=environment, timeout=300)
+
+
+def test_command_line(two_days, broken, client, command_line, tmp_path):
+    span = ["--start", "2024-01-01T06:00", "--end", "2024-01-01T07:30", "--threshold", "4"]
+    quakeml = tmp_path / "events.xml"
+    done = _module(two_days, "--scheduler", client.scheduler.address, "--block", "20min",
+                   "--quakeml", quakeml, *span)
+    expected_quakeml = tmp_path / "expected.xml"
+    expected, _ = command_line("--csv", "--sds", two_days, "--quakeml", expected_quakeml, *span)
+    assert done.returncode == 0 and done.stdout == expected, done.stderr
+    assert quakeml.read_text() == expected_quakeml.read_text()
+    # On a local cluster, a block that fails makes the exit status 1.
+    done = _module(broken, "--block", "30min", "--start", "2024-01-01T23:58",
+                   "--end", "2024-01-02T01:00")
+    assert done.returncode == 1 and done.stdout.count("\n") > 50, done.stderr
+    assert "warning: block 2024-01-01T23:58:00Z to 2024-01-02T00:28:00Z failed" in done.stderr
+
+
+@pytest.mark.parametrize("block, seconds", [("1D", 86400), ("6H", 21600), ("2.5min", 150),
+                                            ("90s", 90), ("W", 604800),
+                                            (dt.timedelta(minutes=3), 180),
+                                            (np.timedelta64(7, "m"), 420), (12.5, 12.5)])
+def test_block_lengths(block, seconds):
+    assert od.block_length(block) == round(seconds * 1e6)
+
+
+@pytest.mark.parametrize("block", ["1Y", "-1D", "D1", "", 0, dt.timedelta(0)])
+def test_block_lengths_refused(block):
+    with pytest.raises(ValueError, match="block"):
+        od.block_length(block)
