@@ -100,7 +100,7 @@ def _detect_archive(args):
         else:
             workers = args.workers or os.cpu_count() or 1
             cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                   dashboard_address=None)
+                                   dashboard_address=":0")
             client = Client(cluster)
         with client, warnings.catch_warnings(record=True) as said:
             warnings.simplefilter("always", DetectionWarning)

@@ -41,7 +41,7 @@ def client():
     distributed = pytest.importorskip(
         "distributed", reason="Dask distributed is not installed (Debian: python3-distributed)")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster:
+                                  dashboard_address=":0") as cluster:
         with distributed.Client(cluster) as connected:
             yield connected
 
