@@ -6,8 +6,8 @@ whole span.
 
 A block reads a few minutes beyond its edges (see overlap()) and keeps the
 events whose earliest pick lies within it; the engine's results depend only
-on the samples near them, so each event comes out once and as one process
-finds it. Without a client the blocks run one after another in this
+on the samples near them (its states end where a channel's onsets pause),
+so each event comes out once and as one process finds it. Without a client the blocks run one after another in this
 process; with a distributed.Client they run on its cluster's workers, which
 need the package and the archive at the same path.
 """
@@ -48,8 +48,9 @@ def overlap(**options):
     # What an event depends on around its earliest pick: its late stations
     # and S waves come within a wave train (an event is held 31 s for them),
     # events a train apart trade picks, and the grouping into captures
-    # starts afresh at the first pause of twice the tolerance, which comes
-    # within 10 tolerances.
+    # cuts its blocks at pauses of twice the tolerance (after 10 tolerances
+    # at the latest), so that a block's grouping falls in step with one
+    # process's at the first pause.
     reach = 31.0 + 31.0 + 10.0 * record.tolerance
     # Twice the sum, so that a look-back the engine may take in a way this
     # count misses still ends well inside the overlap.
