@@ -24,6 +24,7 @@ Reader::Reader(const std::vector<std::string> &paths, const std::string &channel
                Microseconds end)
     : source_(warnings_), selection_(channels), start_(start), end_input_(end)
 {
+    source_.set_span(start, end);
     source_.add_files(list_files(paths), selection_);
     begin_ = std::max(start, source_.first_start());
     end_ = std::min(end, source_.last_end());
@@ -34,6 +35,7 @@ Reader::Reader(const std::string &root, const std::string &channels, Microsecond
       days_(list_archive(root, selection_, start, end))
 {
     if (days_.empty()) throw ReadError("no day files of the selected channels and times under '" + root + "'");
+    source_.set_span(start, end);
     begin_ = std::max(start, days_.front().day);
     end_ = std::min(end, days_.back().day + day_length);
 }

@@ -95,6 +95,9 @@ void RecordSource::queue(uint32_t file, const RecordHeader &record, const Channe
         warnings_.add(record.id + text + path + "': those records are left out");
         return;
     }
+    // A record wholly outside the span would give no sample: it is not read.
+    const auto end = record.start + std::llround(static_cast<double>(record.samples) * 1e6 / record.rate);
+    if (end <= from_ || record.start >= to_) return;
     channel.has_samples = true;
     channel.records.push_back({file, record.length, record.offset, record.start, record.samples});
     ++files_[file].unread;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <set>
@@ -58,6 +59,12 @@ public:
     // selected channels. A file that is not miniSEED is left out with a
     // warning; so are records that change their channel's rate.
     void add_files(const std::vector<std::string> &paths, const ChannelSelection &selection);
+    // Records wholly outside [from, to) are left unread from then on.
+    void set_span(Microseconds from, Microseconds to)
+    {
+        from_ = from;
+        to_ = to;
+    }
 
     // The channels met so far, in the order of their ids.
     std::vector<ChannelRecords *> channels();
@@ -85,6 +92,8 @@ private:
     Warnings &warnings_;
     std::deque<File> files_;
     std::map<std::string, ChannelRecords> channels_;
+    Microseconds from_ = std::numeric_limits<Microseconds>::min();
+    Microseconds to_ = std::numeric_limits<Microseconds>::max();
 };
 
 }  // namespace reading
