@@ -8,11 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__)
 
 ONSET_BEGIN_TARGET(ONSET_AVX512_TARGET)
 #include "kurtosis/central_sums_lanes.h"
+#include "kurtosis/sliding_blocks.h"
 #include "kurtosis/traces_in_lanes.h"
 
 namespace onset::kurtosis {
@@ -20,6 +22,11 @@ namespace onset::kurtosis {
 void traces_in_lanes_avx512(const TraceBatch &batch, std::uint32_t first, std::uint32_t end)
 {
     TracesInLanes<simd::Avx512Lanes>(batch, first, end).run();
+}
+
+void slide_in_blocks_avx512(MovingKurtosis &trace, std::uint32_t first_step)
+{
+    SlidingBlocks<simd::Avx512Lanes>(trace).run(first_step);
 }
 
 void central_sums_ahead_avx512(const double *first, std::uint32_t window, std::uint32_t groups,

@@ -4,6 +4,7 @@
 #if defined(__x86_64__)
 
 #include "kurtosis/central_sums_lanes.h"
+#include "kurtosis/sliding_blocks.h"
 #include "kurtosis/traces_in_lanes.h"
 
 namespace onset::kurtosis {
@@ -11,6 +12,11 @@ namespace onset::kurtosis {
 void traces_in_lanes_sse2(const TraceBatch &batch, std::uint32_t first, std::uint32_t end)
 {
     TracesInLanes<simd::Sse2Lanes>(batch, first, end).run();
+}
+
+void slide_in_blocks_sse2(MovingKurtosis &trace, std::uint32_t first_step)
+{
+    SlidingBlocks<simd::Sse2Lanes>(trace).run(first_step);
 }
 
 void central_sums_ahead_sse2(const double *first, std::uint32_t window, std::uint32_t groups,

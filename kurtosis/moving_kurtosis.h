@@ -17,10 +17,11 @@ namespace onset::kurtosis {
 class MovingKurtosis {
 public:
     // Expects 1 <= window; length may be below window (windows are then
-    // clipped to the trace). Sliding windows that fail the plausibility test
-    // are recomputed on the given path (see recomputed_ahead.h).
-    MovingKurtosis(double *output, const double *input, std::uint32_t length,
-                   std::uint32_t window, simd::Isa ahead_path);
+    // clipped to the trace). The sliding phase runs its blocks (see
+    // sliding_blocks.h) and recomputes the windows that fail the plausibility
+    // test (see recomputed_ahead.h) on the given path.
+    MovingKurtosis(double *output, const double *input, std::uint32_t length, std::uint32_t window,
+                   simd::Isa path);
 
     // out[0], window in[0 .. last].
     void first_output(std::uint32_t last);
@@ -39,6 +40,11 @@ public:
     const RunningSums &sums() const { return sums_; }
     void set_sums(const RunningSums &sums) { sums_ = sums; }
 
+    double *output() const { return output_; }
+    const double *input() const { return input_; }
+    std::uint32_t length() const { return length_; }
+    std::uint32_t window() const { return window_; }
+
     // A sliding value off the band for the window starting at lo: rebuilds
     // the sums (and the carried mean when they were not finite) and returns
     // the window's kurtosis as stored.
@@ -56,14 +62,15 @@ private:
     std::uint32_t length_;
     std::uint32_t window_;
     std::uint32_t half_;
+    simd::Isa path_;
     RunningSums sums_{};
     NonFiniteSamples nonfinite_;
     RecomputedAhead ahead_;
 };
 
-// trace_movkurtosis with its recomputations on the given path; every path
+// trace_movkurtosis with its sliding phase on the given path; every path
 // gives the same bits.
 void moving_kurtosis(double *output, const double *input, std::uint32_t length,
-                     std::uint32_t window, simd::Isa ahead_path);
+                     std::uint32_t window, simd::Isa path);
 
 } // namespace onset::kurtosis

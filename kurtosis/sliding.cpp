@@ -1,35 +1,32 @@
 // The sliding phase: the window keeps w samples, one entering and one leaving
-// per output. This is the hot loop of a long trace; its means and delta/n'
-// terms multiply by reciprocals fixed once for the phase.
+// per output. This is the hot loop of a long trace; it runs in blocks of
+// steps (sliding_blocks.h) on the path the trace was given.
 //
 // The rare off-band work lives in its own function, kept out of line: inlined,
 // its loops and state crowd the registers of the loop (about 9 % slower).
+#include "kurtosis/lane_paths.h"
 #include "kurtosis/moving_kurtosis.h"
-#include "kurtosis/sliding_step.h"
+#include "kurtosis/sliding_blocks.h"
 
 namespace onset::kurtosis {
 
 void MovingKurtosis::slide(std::uint32_t first_step)
 {
-    const SlidingWidth<double> c = sliding_width(window_);
-    SlidingSums<double> s = sliding_sums(sums_, c.rw * sums_.s1);
-    const double *in = input_;
-    const double *entering = input_ + window_;
-    double *out = output_ + (window_ - half_);
-    const std::uint32_t steps = length_ - window_;
-    for (std::uint32_t j = first_step; j < steps; ++j) {
-        double k = slide_once(s, c, entering[j], in[j]);
-        if (__builtin_expect(!in_band(k), 0)) {
-            // Copies, so that the loop's own variables never have their
-            // address taken and stay in registers.
-            RunningSums sums{s.s1, s.s2, s.s3, s.s4};
-            double mean = s.mean;
-            k = off_band(j + 1, k, sums, mean);
-            s = sliding_sums(sums, mean);
-        }
-        out[j] = k;
+    switch (path_) {
+#if defined(__x86_64__)
+    case simd::Isa::avx512:
+        slide_in_blocks_avx512(*this, first_step);
+        return;
+    case simd::Isa::avx2:
+        slide_in_blocks_avx2(*this, first_step);
+        return;
+    case simd::Isa::sse2:
+        slide_in_blocks_sse2(*this, first_step);
+        return;
+#endif
+    default:
+        SlidingBlocks<simd::PlainLanes>(*this).run(first_step);
     }
-    sums_ = RunningSums{s.s1, s.s2, s.s3, s.s4};
 }
 
 // Off the band: rebuild S2, S3, S4 about the carried mean. NaN passes (a

@@ -9,7 +9,7 @@
 namespace onset::kurtosis {
 
 void moving_kurtosis(double *output, const double *input, std::uint32_t length,
-                     std::uint32_t window, simd::Isa ahead_path)
+                     std::uint32_t window, simd::Isa path)
 {
     if (length == 0)
         return;
@@ -22,7 +22,7 @@ void moving_kurtosis(double *output, const double *input, std::uint32_t length,
     const std::uint32_t widest = std::min(length, window);
     const std::uint32_t first_last = std::min(half, length - 1);
 
-    MovingKurtosis trace(output, input, length, window, ahead_path);
+    MovingKurtosis trace(output, input, length, window, path);
     trace.first_output(first_last);
     trace.grow(first_last + 1, widest);
     if (length > window) {

@@ -6,9 +6,9 @@
 namespace onset::kurtosis {
 
 MovingKurtosis::MovingKurtosis(double *output, const double *input, std::uint32_t length,
-                               std::uint32_t window, simd::Isa ahead_path)
+                               std::uint32_t window, simd::Isa path)
     : output_(output), input_(input), length_(length), window_(window), half_(window >> 1),
-      nonfinite_(input), ahead_(ahead_path)
+      path_(path), nonfinite_(input), ahead_(path)
 {
 }
 

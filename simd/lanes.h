@@ -85,6 +85,8 @@ struct PlainLanes {
     using Mask = bool;
     static constexpr std::size_t width = 1;
 
+    static ONSET_LANE_OP Value load(const double *p) { return *p; }
+    static ONSET_LANE_OP void store(double *p, Value v) { *p = v; }
     static ONSET_LANE_OP Value broadcast(double x) { return x; }
     // p[0], p[stride], ... : one sample per lane.
     static ONSET_LANE_OP Value strided(const double *p, std::size_t) { return *p; }
