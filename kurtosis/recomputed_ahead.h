@@ -25,7 +25,7 @@ namespace onset::kurtosis {
 using AheadKernel = void (*)(const double *first, std::uint32_t window, std::uint32_t groups,
                              const double *means, double *s2, double *s3, double *s4);
 
-// The lanes that recompute fastest on this CPU.
+// The path that runs a trace's sliding phase fastest on this CPU.
 simd::Isa fastest_ahead_isa();
 
 class RecomputedAhead {
