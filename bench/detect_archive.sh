@@ -70,8 +70,8 @@ if cmp -s "$work/new-events" "$work/old-events"; then echo "the two tools print 
 else echo "events: streaming $(wc -l <"$work/new-events"), previous $(wc -l <"$work/old-events") (they differ)"; fi
 
 echo "== peak memory of the streaming engine"
-for spec in "8 1" "8 7" "100 1"; do
-  read -r stations days <<<"$spec"
+for size in "8 1" "8 7" "100 1"; do
+  read -r stations days <<<"$size"
   folder=$(archive "$stations" "$days")
   read -r wall mib < <(measure "$program" --quiet --sds "$folder")
   awk -v st="$stations" -v d="$days" -v w="$wall" -v m="$mib" 'BEGIN {

@@ -13,7 +13,6 @@ detect_archive call.
 usage: bench/detect_distributed.py [--build BUILD] [--runs N] [--keep DIR]
 """
 
-import argparse
 import os
 import statistics
 import subprocess
@@ -22,7 +21,8 @@ import tempfile
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
+from synthetic_run import HERE, arguments, onset_detect, synthetic_archive
+
 STATIONS, DAYS = 8, 4
 
 
@@ -32,15 +32,9 @@ def peak_mib():
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--build", default=str(HERE.parent / "build"))
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--keep", help="keep the archive in this folder (written once, reused)")
-    args = parser.parse_args()
+    args = arguments(__doc__, runs=3)
     build = Path(args.build).resolve()
-    program = build / "tools" / "onset-detect" / "onset-detect"
-    if not program.exists():
-        sys.exit(f"no {program}: build first (make build)")
+    program = onset_detect(build)
     # The workers are spawned: they find the package and the library as this
     # process does.
     os.environ["ONSET_LIBRARY"] = str(build / "libonset.so")
@@ -50,11 +44,7 @@ def main():
     from onset.distributed import detect_archive
 
     with tempfile.TemporaryDirectory() as work:
-        archive = Path(args.keep or work) / f"sds-{STATIONS}x{DAYS}"
-        if not archive.is_dir():
-            subprocess.run([str(program), "--write-synthetic", str(archive), "--synthetic-stations",
-                            str(STATIONS), "--synthetic-duration", str(DAYS * 86400)],
-                           check=True, capture_output=True)
+        archive = synthetic_archive(program, args.keep or work, STATIONS, DAYS)
         expected = subprocess.run([str(program), "--quiet", "--csv", "--sds", str(archive)],
                                   check=True, capture_output=True, text=True).stdout
         clusters = {n: LocalCluster(n_workers=n, threads_per_worker=1, processes=True,

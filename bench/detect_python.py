@@ -10,7 +10,6 @@ inside the interpreter.
 usage: bench/detect_python.py [--build BUILD] [--runs N] [--keep DIR]
 """
 
-import argparse
 import os
 import statistics
 import subprocess
@@ -19,7 +18,8 @@ import tempfile
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
+from synthetic_run import HERE, arguments, onset_detect, synthetic_archive
+
 PYTHON = "/usr/bin/python3"  # Debian's, with numpy
 
 TIMED = """
@@ -41,22 +41,13 @@ def wall(command, **extra):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--build", default=str(HERE.parent / "build"))
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--keep", help="keep the archive in this folder (written once, reused)")
-    args = parser.parse_args()
+    args = arguments(__doc__, runs=5)
     build = Path(args.build).resolve()
-    program = build / "tools" / "onset-detect" / "onset-detect"
-    if not program.exists():
-        sys.exit(f"no {program}: build first (make build)")
+    program = onset_detect(build)
     env = {**os.environ, "PYTHONPATH": str(HERE.parent / "python"),
            "ONSET_LIBRARY": str(build / "libonset.so")}
     with tempfile.TemporaryDirectory() as work:
-        archive = Path(args.keep or work) / "sds-8x1"
-        if not archive.is_dir():
-            subprocess.run([str(program), "--write-synthetic", str(archive),
-                            "--synthetic-duration", "86400"], check=True, capture_output=True)
+        archive = synthetic_archive(program, args.keep or work, stations=8, days=1)
         tool, python, inside, imports = [], [], [], []
         for _ in range(args.runs):
             seconds, done = wall([str(program), "--quiet", "--csv", "--sds", str(archive)])
