@@ -67,34 +67,26 @@ private:
                                 L::broadcast(c_.p), L::broadcast(c_.q)};
         std::uint32_t j = 0;
         for (; j + L::width <= count; j += L::width)
-            store_terms(j, step_terms(c, L::load(s1_ + j), L::load(mean_ + j), L::load(s1_ + j + 1),
-                                      L::load(mean_ + j + 1), L::load(entering_ + first + j),
-                                      L::load(in_ + first + j)));
+            store_terms<L>(j, step_terms(c, L::load(s1_ + j), L::load(mean_ + j),
+                                         L::load(s1_ + j + 1), L::load(mean_ + j + 1),
+                                         L::load(entering_ + first + j), L::load(in_ + first + j)));
         for (; j < count; ++j)
-            store_terms_plain(j, step_terms(c_, s1_[j], mean_[j], s1_[j + 1], mean_[j + 1],
-                                            entering_[first + j], in_[first + j]));
+            store_terms<simd::PlainLanes>(j,
+                                          step_terms(c_, s1_[j], mean_[j], s1_[j + 1], mean_[j + 1],
+                                                     entering_[first + j], in_[first + j]));
     }
 
-    void store_terms(std::uint32_t j, const StepTerms<V> &t)
+    // M: the lanes of the block's whole groups, or one lane for the rest.
+    template <class M>
+    void store_terms(std::uint32_t j, const StepTerms<typename M::Value> &t)
     {
-        L::store(a_plus_ + j, t.a_plus);
-        L::store(a_minus_ + j, t.a_minus);
-        L::store(t_change_ + j, t.t_change);
-        L::store(q_t_plus_ + j, t.q_t_plus);
-        L::store(q_t_minus_ + j, t.q_t_minus);
-        L::store(p_a_t_plus_ + j, t.p_a_t_plus);
-        L::store(p_t_a_minus_ + j, t.p_t_a_minus);
-    }
-
-    void store_terms_plain(std::uint32_t j, const StepTerms<double> &t)
-    {
-        a_plus_[j] = t.a_plus;
-        a_minus_[j] = t.a_minus;
-        t_change_[j] = t.t_change;
-        q_t_plus_[j] = t.q_t_plus;
-        q_t_minus_[j] = t.q_t_minus;
-        p_a_t_plus_[j] = t.p_a_t_plus;
-        p_t_a_minus_[j] = t.p_t_a_minus;
+        M::store(a_plus_ + j, t.a_plus);
+        M::store(a_minus_ + j, t.a_minus);
+        M::store(t_change_ + j, t.t_change);
+        M::store(q_t_plus_ + j, t.q_t_plus);
+        M::store(q_t_minus_ + j, t.q_t_minus);
+        M::store(p_a_t_plus_ + j, t.p_a_t_plus);
+        M::store(p_t_a_minus_ + j, t.p_t_a_minus);
     }
 
     // The sums through the block's steps, in order; returns the number of
