@@ -1,11 +1,8 @@
 // Reading in time slices, feeding the engine, writing events as they come.
 #include "runs.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <deque>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -14,6 +11,8 @@
 
 #include "engine.h"
 #include "inputs.h"
+#include "interruption.h"
+#include "outputs.h"
 #include "progress.h"
 #include "report.h"
 #include "synthetic.h"
@@ -45,56 +44,6 @@ Microseconds chunk_microseconds(const Options &options) { return std::llround(op
 // A writer left open by a failure is closed all the same.
 struct WriterCloser {
     void operator()(onset_writer *writer) const { onset_writer_close(writer, nullptr, 0); }
-};
-
-// Where the events go: stdout, and the files of --quakeml and --nlloc.
-class Outputs {
-public:
-    Outputs(const Options &options, const std::vector<std::string> &ids)
-    {
-        writers_.emplace_back(stdout, options.csv ? Format::csv : Format::text, ids);
-        add("--quakeml", options.quakeml, Format::quakeml, ids);
-        add("--nlloc", options.nlloc, Format::nlloc, ids);
-    }
-    ~Outputs()
-    {
-        for (std::FILE *file : files_) std::fclose(file);
-    }
-    Outputs(const Outputs &) = delete;
-    Outputs &operator=(const Outputs &) = delete;
-
-    void write(const Event &event)
-    {
-        for (EventWriter &writer : writers_) writer.write(event);
-    }
-    // Throws when a file could not be written.
-    void finish()
-    {
-        for (EventWriter &writer : writers_) writer.finish();
-        for (size_t i = 0; i < files_.size(); ++i) {
-            const bool failed = std::ferror(files_[i]) != 0;
-            if (std::fclose(files_[i]) != 0 || failed) {
-                files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-                throw std::runtime_error("cannot write '" + paths_[i] + "'");
-            }
-        }
-        files_.clear();
-    }
-
-private:
-    void add(const std::string &flag, const std::string &path, Format format, const std::vector<std::string> &ids)
-    {
-        if (path.empty()) return;
-        std::FILE *file = std::fopen(path.c_str(), "w");
-        if (!file) throw InputError(flag + ": cannot write '" + path + "': " + std::strerror(errno));
-        files_.push_back(file);
-        paths_.push_back(path);
-        writers_.emplace_back(file, format, ids);
-    }
-
-    std::deque<EventWriter> writers_;
-    std::vector<std::FILE *> files_;
-    std::vector<std::string> paths_;
 };
 
 // The recordings through the engine's reader, slice by slice, and what is
@@ -162,7 +111,10 @@ private:
 int run(Recordings &recordings, const Options &options)
 {
     const Microseconds begin = recordings.begin(), end = recordings.end(), chunk = chunk_microseconds(options);
-    for (Microseconds t = begin; t < end; t = t > end - chunk ? end : t + chunk) recordings.slice(std::min(end, t + chunk));
+    for (Microseconds t = begin; t < end; t = t > end - chunk ? end : t + chunk) {
+        stop_if_interrupted();
+        recordings.slice(std::min(end, t + chunk));
+    }
     recordings.slice(std::numeric_limits<Microseconds>::max());
     return recordings.finish();
 }
@@ -206,6 +158,7 @@ int run_synthetic(const Options &options)
     };
     const auto step = std::max<int64_t>(1, std::llround(options.chunk * SyntheticNetwork::rate));
     for (int64_t first = 0; first < network.length(); first += step) {
+        stop_if_interrupted();
         in_parallel(network.ids().size(), [&](size_t station) {
             const std::vector<double> samples = network.samples(station, first, step);
             engine.feed(static_cast<int32_t>(station), time_of(first), samples.data(), samples.size());
