@@ -63,12 +63,32 @@ TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
               std::string::npos);
     const std::string end = "  </eventParameters>\n</q:quakeml>\n";
     EXPECT_EQ(xml.substr(xml.size() - end.size()), end);
-    // One line per pick, an empty line between events.
-    const std::string line = "S01    HH   Z    ? " + row[6] + "      ? 20240101 0000   " + row[4].substr(17, 6) +
+    // Every resource under the run's own prefix, which the next run does not share.
+    const size_t prefix_at = xml.find("<eventParameters publicID=\"") + 27;
+    const std::string prefix = xml.substr(prefix_at, xml.find('"', prefix_at) - prefix_at);
+    EXPECT_EQ(prefix.rfind("smi:local/onset/", 0), 0u) << prefix;
+    EXPECT_EQ(count(xml, "publicID=\"" + prefix), 1 + events + picks);
+    EXPECT_NE(xml.find("<event publicID=\"" + prefix + "/event/" + std::to_string(events) + "\">"), std::string::npos);
+    EXPECT_EQ(count(xml, "<creationInfo>"), 1 + events + picks);
+    EXPECT_EQ(count(xml, "<evaluationMode>automatic</evaluationMode>"), picks);
+    const std::string next = folder_.file("next.xml");
+    ASSERT_EQ(run("--quakeml " + next).status, 0);
+    EXPECT_EQ(detect_test::slurp(next).find(prefix), std::string::npos);
+    // Sharp picks are impulsive: those the CSV gives a few hundredths of a second.
+    size_t sharp = 0;
+    std::istringstream rows(r.out.substr(r.out.find('\n') + 1));
+    for (std::string pick_row; std::getline(rows, pick_row);)
+        sharp += std::stod(pick_row.substr(pick_row.rfind(',') + 1)) <= 0.05;
+    EXPECT_EQ(count(xml, "<onset>impulsive</onset>"), sharp);
+    EXPECT_GT(sharp, picks / 2);
+    // Per event its QuakeML id, one line per pick and the empty line that ends it.
+    EXPECT_EQ(obs.rfind("PUBLIC_ID " + prefix + "/event/1\n", 0), 0u) << obs;
+    const std::string line = "XX_S01 HH   Z    I " + row[6] + "      ? 20240101 0000   " + row[4].substr(17, 6) +
                              "0 GAU";
-    EXPECT_EQ(obs.rfind(line, 0), 0u) << line << "\n" << obs;
-    EXPECT_EQ(detect_test::count_lines(obs), picks + events - 1);
-    EXPECT_EQ(count(obs, "\n\n"), events - 1);
+    EXPECT_EQ(obs.find(line), obs.find('\n') + 1) << line << "\n" << obs;
+    EXPECT_EQ(detect_test::count_lines(obs), picks + 2 * events);
+    EXPECT_EQ(count(obs, "\n\n"), events);
+    EXPECT_EQ(obs.substr(obs.size() - 2), "\n\n");
     expect_refused("--quakeml " + folder_.file("no/such/folder.xml"), "--quakeml: cannot write");
 }
 
