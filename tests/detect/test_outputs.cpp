@@ -147,7 +147,8 @@ TEST_F(DetectOutputs, FailedRunsLeaveNoFileAndStopAtTheFirstFailedWrite)
         std::ofstream(xml) << "older\n";
         std::ofstream(folder_.file("text.mseed")) << "no miniSEED\n";
     }
-    const auto failed = run("--quakeml " + xml + " --nlloc " + folder_.file("e.obs") + " " + folder_.file("text.mseed"));
+    const auto failed =
+        run("--quakeml " + xml + " --nlloc " + folder_.file("e.obs") + " " + folder_.file("text.mseed"));
     EXPECT_EQ(failed.status, 2) << failed.err;
     EXPECT_EQ(detect_test::slurp(xml), "older\n");
     EXPECT_EQ(files(), (std::set<std::string>{"e.xml", "text.mseed"}));

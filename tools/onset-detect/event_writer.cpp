@@ -59,7 +59,10 @@ Onset onset_of(const onset_pick &pick)
     return Onset::unclear;
 }
 
-std::string event_id(const RunIdentity &run, size_t number) { return run.resource_id + "/event/" + std::to_string(number); }
+std::string event_id(const RunIdentity &run, size_t number)
+{
+    return run.resource_id + "/event/" + std::to_string(number);
+}
 
 // NonLinLoc's station label: the station with its network, and its location
 // where it has one, so that equal station codes of two networks stay apart.
