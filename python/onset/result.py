@@ -96,8 +96,9 @@ def _written(text, path):
             out.write(text)
         return None
     folder, name = os.path.split(target)
-    mode = os.stat(target).st_mode & 0o7777 if os.path.exists(target) else None
-    if mode is None:
+    if os.path.exists(target):
+        mode = os.stat(target).st_mode & 0o7777
+    else:
         mask = os.umask(0)
         os.umask(mask)
         mode = 0o666 & ~mask
@@ -213,7 +214,7 @@ class Detection:
         every resource named under .resource_id with its creationInfo."""
         from ._engine import engine
         version = engine().onset_detect_version().decode()
-        created = iso_microseconds(self.creation_time.astype(np.int64))
+        created = iso_microseconds(np.datetime64(self.creation_time, "us").astype(np.int64))
 
         def creation_info(indent):
             return (f'{indent}<creationInfo>\n'
