@@ -228,7 +228,6 @@ class Detection:
                   '<q:quakeml xmlns:q="http://quakeml.org/xmlns/quakeml/1.2" '
                   'xmlns="http://quakeml.org/xmlns/bed/1.2">\n'
                   f'  <eventParameters publicID="{_xml(self.resource_id)}">\n')
-        out.write(creation_info("    "))
         for event, picks in self._grouped():
             public = _xml(self._event_id(event))
             stations = int(event["stations"])
@@ -256,7 +255,8 @@ class Detection:
                           f'        </comment>\n')
                 out.write(creation_info("        ") + '      </pick>\n')
             out.write(creation_info("      ") + '    </event>\n')
-        out.write("  </eventParameters>\n</q:quakeml>\n")
+        # After the events, where QuakeML's order of elements puts it.
+        out.write(creation_info("    ") + "  </eventParameters>\n</q:quakeml>\n")
         return _written(out.getvalue(), path)
 
     def _event_id(self, event):

@@ -117,7 +117,6 @@ void EventWriter::header()
                      "xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n"
                      "  <eventParameters publicID=\"%s\">\n",
                      xml_text(run_.resource_id).c_str());
-        creation_info(out_, "    ", run_);
     }
 }
 
@@ -217,7 +216,11 @@ void EventWriter::nlloc(const Event &event)
 bool EventWriter::finish()
 {
     header();
-    if (format_ == Format::quakeml) std::fputs("  </eventParameters>\n</q:quakeml>\n", out_);
+    if (format_ == Format::quakeml) {
+        // After the events, where QuakeML's order of elements puts it.
+        creation_info(out_, "    ", run_);
+        std::fputs("  </eventParameters>\n</q:quakeml>\n", out_);
+    }
     return std::fflush(out_) == 0 && !std::ferror(out_);
 }
 
