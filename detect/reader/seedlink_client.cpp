@@ -109,23 +109,26 @@ bool SeedLinkClient::repeated(const std::string &station, uint64_t sequence) con
            ((sequence - found->second.first) & sequence_mask(version_)) < found->second.count;
 }
 
-void SeedLinkClient::commit_handed_out()
+void SeedLinkClient::take_handed_out()
 {
     if (!handed_out_) return;
     sequences_.take(handed_out_->first, handed_out_->second);
     handed_out_.reset();
-    sequences_.save();
+    unsaved_ = true;
 }
 
 void SeedLinkClient::save_state()
 {
-    commit_handed_out();
+    take_handed_out();
     sequences_.save();
+    unsaved_ = false;
+    saved_at_ = Clock::now();
 }
 
 bool SeedLinkClient::next(SeedLinkRecord &record, Clock::time_point deadline)
 {
-    commit_handed_out();
+    take_handed_out();
+    if (unsaved_ && Clock::now() >= saved_at_ + options_.state_interval) save_state();
     while (true) {
         if (!link_) {
             if (Clock::now() < retry_at_) {
@@ -165,6 +168,7 @@ bool SeedLinkClient::next(SeedLinkRecord &record, Clock::time_point deadline)
                     }
                     // Not asked for but sent: taken, so that a restart need not skip it again.
                     sequences_.take(station, packet.sequence);
+                    unsaved_ = true;
                 }
             }
             received_.erase(0, length);

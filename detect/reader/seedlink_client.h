@@ -39,6 +39,10 @@ struct SeedLinkOptions {
     std::string server;       // HOST:PORT, or HOST for SeedLink's port 18000
     std::string channels;     // NET.STA.LOC.CHA patterns, comma separated; "" for all
     std::string state_file;   // "" keeps no state across runs
+    // Rewriting the state file after every record would bound the rate to
+    // a few hundred records a second; after a crash (not a stop), a restart
+    // repeats up to this much of what was taken.
+    std::chrono::milliseconds state_interval{1000};
     int version = 4;          // the highest protocol version to speak: 3 (3.1) or 4
     std::chrono::milliseconds answer_time{10000};    // to connect, and for each answer before END
     std::chrono::milliseconds keepalive{30000};      // silence after which INFO ID asks for a sign of life
@@ -68,8 +72,8 @@ public:
 
     // Waits for the next record of the selected channels until `deadline`:
     // true when `record` holds one, false when the deadline came first.
-    // The record handed out by the call before counts as taken now, and
-    // the state file is rewritten. A dropped or silent connection is
+    // The record handed out by the call before counts as taken now; the
+    // state file is rewritten when state_interval has passed. A dropped or silent connection is
     // reconnected after a wait that doubles with each failure; the
     // stations resume from their last records taken. Connecting and each
     // answer before END may take up to answer_time past the deadline.
@@ -92,7 +96,7 @@ private:
     void drop(const std::string &why);
     // The record's sequence number falls in what an earlier run took.
     bool repeated(const std::string &station, uint64_t sequence) const;
-    void commit_handed_out();
+    void take_handed_out();
 
     SeedLinkOptions options_;
     std::string host_, port_;
@@ -117,6 +121,8 @@ private:
     };
     std::map<std::string, Repeats> repeats_;
     std::optional<std::pair<std::string, uint64_t>> handed_out_;  // station and sequence
+    bool unsaved_ = false;  // taken since the state file was written
+    Clock::time_point saved_at_;
 
     int64_t reconnections_ = 0, keepalives_ = 0;
     std::string last_problem_;

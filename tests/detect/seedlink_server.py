@@ -6,6 +6,9 @@ offers SeedLink 4 as well. Every station numbers its records from
 --first-sequence on; DATA resumes from a given number, and DATA without one
 starts from the oldest record held. --drop-after N --drops K cuts the
 connection K times, each time after N records and half a packet.
+SeedLink 3 carries 512-byte records only; others (onset-detect
+--write-synthetic writes 4096 bytes) need --version 4 and a client that
+speaks it.
 
 It prints its port on a line once listening, and stops by itself after
 --lifetime seconds or when its standard input closes (its parent is gone).
@@ -14,6 +17,8 @@ It prints its port on a line once listening, and stops by itself after
 import argparse
 import asyncio
 import fnmatch
+import os
+import stat
 import struct
 import sys
 
@@ -124,6 +129,7 @@ class Server:
         self.first_end = first_end
         self.drops_left = options.drops
         self.started = None
+        self.version_3_records = all(len(r.data) == 512 for r in records)
         following = {}
         for record in records:
             key = record.station_id(".")
@@ -175,6 +181,8 @@ class Server:
                         version = 4
                     else:
                         answer = "ERROR UNSUPPORTED protocol version"
+                elif verb == "STATION" and version == 3 and not self.version_3_records:
+                    answer = "ERROR UNSUPPORTED records other than 512 bytes need SeedLink 4"
                 elif verb == "STATION" and len(words) == (2 if version == 4 else 3):
                     network, station = words[1].split("_", 1) if version == 4 else (words[2], words[1])
                     current = Request(network, station)
@@ -230,6 +238,8 @@ class Server:
 
 
 async def stdin_closed():
+    if not stat.S_ISFIFO(os.fstat(0).st_mode):
+        await asyncio.Event().wait()  # not a pipe from a parent: the lifetime alone ends it
     loop = asyncio.get_running_loop()
     reader = asyncio.StreamReader()
     await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), sys.stdin)
@@ -238,6 +248,8 @@ async def stdin_closed():
 
 async def main(options):
     records, first_end = read_records(options.files)
+    if options.version == 3 and any(len(r.data) != 512 for r in records):
+        sys.exit("SeedLink 3 carries 512-byte records only: write them so, or offer --version 4")
     server = Server(options, records, first_end)
     listening = await asyncio.start_server(server.session, HOST, options.port)
     server.started = asyncio.get_running_loop().time()
