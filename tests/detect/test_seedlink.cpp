@@ -227,4 +227,45 @@ TEST_F(SeedLinkTest, ClearErrorsWhenNoLinkCanBeMade)
     EXPECT_NE(error_of(o).find("is not 'NET.STA SEQUENCE'"), std::string::npos) << error_of(o);
 }
 
+// Packets built by hand: every prefix asks for more bytes, the whole is
+// read with its fields, and bytes that are no packet are refused.
+TEST(SeedLinkPackets, ReadWholeOrNotAtAll)
+{
+    std::string record(512, ' ');
+    record.replace(8, 12, "S01  00HHZXX");
+    const std::string v3 = "SL00A1B2" + record;
+    const std::string info = "SLINFO *" + record;
+    const auto little = [](uint64_t value, int bytes) {
+        std::string text;
+        for (int i = 0; i < bytes; ++i) text += static_cast<char>(value >> (8 * i) & 0xFF);
+        return text;
+    };
+    const std::string v4 = "SE2D" + little(512, 4) + little(0x1122334455667788, 8) + char(6) + "XX_S01" + record;
+    const std::string json = "SEJI" + little(2, 4) + little(0, 8) + char(0) + "{}";
+    const struct {
+        const std::string *bytes;
+        int version;
+        bool is_record;
+        uint64_t sequence;
+    } cases[] = {{&v3, 3, true, 0xA1B2}, {&info, 3, false, 0}, {&v4, 4, true, 0x1122334455667788}, {&json, 4, false, 0}};
+    for (const auto &c : cases) {
+        Packet packet;
+        for (size_t prefix = 0; prefix < c.bytes->size(); ++prefix)
+            ASSERT_EQ(parse_packet(c.bytes->data(), prefix, c.version, packet), 0u) << prefix;
+        const std::string twice = *c.bytes + *c.bytes;
+        ASSERT_EQ(parse_packet(twice.data(), twice.size(), c.version, packet), c.bytes->size());
+        EXPECT_EQ(packet.record, c.is_record);
+        if (!c.is_record) continue;
+        EXPECT_EQ(packet.sequence, c.sequence);
+        EXPECT_EQ(std::string(packet.payload, packet.length), record);
+        EXPECT_EQ(record_id(packet.payload), "XX.S01.00.HHZ");
+    }
+    Packet packet;
+    EXPECT_THROW(parse_packet(v4.data(), v4.size(), 3, packet), SeedLinkError);
+    EXPECT_THROW(parse_packet(v3.data(), v3.size(), 4, packet), SeedLinkError);
+    std::string no_number = v3;
+    no_number[4] = 'G';
+    EXPECT_THROW(parse_packet(no_number.data(), no_number.size(), 3, packet), SeedLinkError);
+}
+
 }  // namespace
