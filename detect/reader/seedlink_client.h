@@ -73,11 +73,12 @@ public:
     // Waits for the next record of the selected channels until `deadline`:
     // true when `record` holds one, false when the deadline came first.
     // The record handed out by the call before counts as taken now; the
-    // state file is rewritten when state_interval has passed. A dropped or silent connection is
-    // reconnected after a wait that doubles with each failure; the
-    // stations resume from their last records taken. Connecting and each
-    // answer before END may take up to answer_time past the deadline.
-    // Throws SeedLinkError only when the state file cannot be written.
+    // state file is rewritten when state_interval has passed. A dropped
+    // or silent connection is reconnected after a wait that doubles with
+    // each failure; the stations resume from their last records taken.
+    // Connecting (the host's name resolved without a bound) and each answer
+    // before END may take up to answer_time past the deadline. Throws
+    // SeedLinkError only when the state file cannot be written.
     bool next(SeedLinkRecord &record, Clock::time_point deadline);
 
     // Writes the state file, the last record handed out counting as taken.
@@ -94,7 +95,8 @@ private:
     void open();
     // Closes the link after a failure and sets the time of the next try.
     void drop(const std::string &why);
-    // The record's sequence number falls in what an earlier run took.
+    // The record's sequence number falls in what was taken before this
+    // connection.
     bool repeated(const std::string &station, uint64_t sequence) const;
     void take_handed_out();
 
