@@ -89,14 +89,14 @@ class Tally:
         self.false += len(kept) - bool(near)
 
     def figures(self):
-        found = n = len(self.residuals)
-        precision = found / self.picks if self.picks else math.nan
-        recall = found / self.references if self.references else math.nan
+        n = len(self.residuals)
+        precision = n / self.picks if self.picks else math.nan
+        recall = n / self.references if self.references else math.nan
         f1 = 2 * precision * recall / (precision + recall) if precision + recall > 0 else math.nan
         mean = sum(self.residuals) / n if n else math.nan
         std = math.sqrt(sum((r - mean) ** 2 for r in self.residuals) / (n - 1)) if n > 1 else math.nan
         close = sum(abs(r) <= CLOSE for r in self.residuals) / n if n else math.nan
-        return {"references": self.references, "picks": self.picks, "found": found,
+        return {"references": self.references, "picks": self.picks, "found": n,
                 "duplicates": self.duplicates, "false_positives": self.false + self.duplicates,
                 "precision": precision, "recall": recall, "f1": f1,
                 "mean": mean, "std": std, "within_0.1s": close}
