@@ -159,6 +159,11 @@ TEST_F(DetectOutputs, FailedRunsLeaveNoFileAndStopAtTheFirstFailedWrite)
     EXPECT_EQ(full.err, "onset-detect: --nlloc: cannot write '/dev/full': No space left on device\n");
     ASSERT_GT(full.out.size(), 0u);
     EXPECT_EQ(full.out.substr(full.out.rfind('\n', full.out.size() - 2) + 1, 2), "1,") << full.out;
+    // So is a full stdout.
+    const std::string command = std::string(ONSET_DETECT_PROGRAM) + " --csv >/dev/full 2>" + folder_.file("stderr");
+    EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1);
+    EXPECT_EQ(detect_test::slurp(folder_.file("stderr")),
+              "onset-detect: cannot write the output: No space left on device\n");
     // A finished run replaces the older file.
     ASSERT_EQ(run("--quakeml " + xml).status, 0);
     EXPECT_EQ(detect_test::slurp(xml).rfind("<?xml", 0), 0u);
