@@ -31,7 +31,7 @@ protected:
     // The events part of the default run's output.
     std::string default_events() const
     {
-        const auto r = run("");
+        const auto r = run("--demo");
         return r.out.substr(0, r.out.find("\n\n") + 1);
     }
     std::string sds_file(const std::string &station, int day) const

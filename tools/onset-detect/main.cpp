@@ -24,7 +24,7 @@ int main(int argc, char **argv)
         omp_set_max_active_levels(1);
         int status;
         if (!options.write_synthetic.empty()) status = tool::write_synthetic(options);
-        else if (options.inputs.empty() && options.sds.empty()) status = tool::run_synthetic(options);
+        else if (options.demo) status = tool::run_synthetic(options);
         else status = tool::run_recordings(options);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             std::fprintf(stderr, "onset-detect: cannot write the output\n");
