@@ -69,10 +69,10 @@ RateSettings::RateSettings(const onset_detect_options &options, double sampling_
     // filled gaps and dead channels do.
     flat_run = std::max<int64_t>(20, std::llround(0.2 * rate));
     signal_span = std::max<int64_t>(1, std::llround(rate));
-    noise_span = std::max<int64_t>(10, std::llround(10.0 * rate));
-    noise_gap = std::llround(0.2 * rate);
+    noise_span = std::max<int64_t>(least_noise_samples, std::llround(noise_seconds * rate));
+    noise_gap = std::llround(noise_gap_seconds * rate);
     energy_block = std::max<int64_t>(1, std::llround(0.1 * rate));
-    piece = power_of_two_at_least(std::max<int64_t>(2048, 8 * int64_t{windows.kurtosis}));
+    piece = power_of_two_at_least(std::max<int64_t>(least_piece, piece_windows * int64_t{windows.kurtosis}));
 }
 
 }  // namespace detect

@@ -109,6 +109,37 @@ ONSET_DETECT_API int onset_detect_check(const onset_detect_options *options, cha
 ONSET_DETECT_API const char *onset_detect_version(void);
 
 /* ------------------------------------------------------------------------
+ * The reach of the stages in time
+ * ------------------------------------------------------------------------ */
+
+/* How far in time a detector's results depend on the samples, in seconds.
+ * A result (an onset, a pick, an event) depends on no sample more than
+ * look_back before it; an event is final once the samples up to wait after
+ * its earliest pick have come. Hosts that cut a recording into blocks and
+ * detect each apart read this much beyond the blocks' edges. */
+typedef struct onset_reach {
+    double strength;   /* the onset strength: the piece it is worked out in
+                          and its kurtosis and max-jump windows */
+    double bandpass;   /* the band-pass filter's kernel */
+    double noise;      /* the noise level before an onset */
+    double dead_time;  /* an onset suppresses the next ones this long */
+    double wave_train; /* an event's late stations and S waves; events a
+                          train apart trade picks */
+    double grouping;   /* captures are cut at pauses, after this at the
+                          latest */
+    double look_back;  /* the sum of the above */
+    double wait;       /* how long after its earliest pick an event waits */
+} onset_reach;
+
+/* Fills *reach for a detector made with `options`, for channels of `rate`
+ * samples per second, or, with rate 0, a bound for every rate the band
+ * allows. Returns 0, ONSET_DETECT_INVALID (bad options, NULL arguments),
+ * ONSET_DETECT_RATE or ONSET_DETECT_NO_MEMORY, with the reason in message
+ * as for onset_detector_create. */
+ONSET_DETECT_API int onset_detect_reach(const onset_detect_options *options, double rate,
+                                        onset_reach *reach, char *message, size_t message_size);
+
+/* ------------------------------------------------------------------------
  * Results
  * ------------------------------------------------------------------------ */
 
