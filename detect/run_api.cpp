@@ -58,14 +58,15 @@ onset_run *onset_run_create(const onset_detect_options *options, onset_reader *r
 {
     const std::string problem = !options                         ? "no options given"
                                 : reader && reader->driven       ? "the reader is read by another run"
-                                : !(chunk > 0.0 && chunk < 1e12) ? "chunk must be above 0 and below 1e12 s"
+                                : reader && !(chunk > 0.0 && chunk < 1e12)
+                                    ? "chunk must be above 0 and below 1e12 s"
                                                                  : detect::options_problem(*options);
     if (!problem.empty()) {
         copy_message(problem, message, message_size);
         return nullptr;
     }
     try {
-        auto handle = std::make_unique<onset_run>(*options, reader, std::llround(chunk * 1e6));
+        auto handle = std::make_unique<onset_run>(*options, reader, reader ? std::llround(chunk * 1e6) : 0);
         if (reader) reader->driven = true;
         return handle.release();
     } catch (const std::bad_alloc &) {

@@ -347,7 +347,7 @@ typedef struct onset_run onset_run;
 
 /* A run of a detector made with `options` over what `reader` reads, chunk
  * seconds of every channel a slice (the events do not depend on it), or,
- * with reader NULL, over the channels the host adds. NULL when the options
+ * with reader NULL, over the channels the host adds (chunk is not read). NULL when the options
  * are out of range, chunk is not above 0, the reader already has a run or
  * memory is short; then the reason is in message as for
  * onset_detector_create. The run borrows the reader: destroy the run

@@ -345,12 +345,12 @@ class Run:
     """An onset_run handle: a detector driven over a Reader, chunk seconds
     of every channel at a time, or over the channels the host adds."""
 
-    def __init__(self, options, reader=None, chunk=3600.0):
+    def __init__(self, options, reader=None, chunk=None):
         self.lib = engine()
         self.handle = None
         record = options_record(options)
         self.min_stations = record.min_stations
-        chunk = _checks.real(chunk, "chunk", positive=True)
+        chunk = _checks.real(chunk, "chunk", positive=True) if reader else 0.0
         message = _message()
         self.handle = self.lib.onset_run_create(ctypes.byref(record),
                                                 reader.handle if reader else None, chunk,

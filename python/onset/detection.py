@@ -7,6 +7,10 @@ from . import traces as _traces
 from ._engine import OptionHelp, Reader, Run, options_record
 from .result import Detection
 
+#: Seconds of every channel read a slice at a time, as onset-detect reads
+#: them by default.
+CHUNK = 3600.0
+
 #: The detector's options, as onset-detect's flags name them (fmin for
 #: --fmin, kurtosis_window for --kurtosis-window ...), with their meaning,
 #: unit, range and default, from the engine's table.
@@ -117,7 +121,7 @@ def read(source, start=None, end=None, channels=None, sds=None):
         reader.close()
 
 
-def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=3600.0, **options):
+def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=CHUNK, **options):
     """detect() over miniSEED files, folders or an SDS archive (`source`,
     `start`, `end`, `channels` and `sds` as for read()), read and detected a
     slice of `chunk` seconds of every channel at a time, as onset-detect

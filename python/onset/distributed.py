@@ -23,7 +23,7 @@ import numpy as np
 
 from . import _checks, traces as _traces
 from ._engine import INT64_MAX, INT64_MIN, Reader, options_record, reach
-from .detection import conclude, run_reader, say
+from .detection import CHUNK, conclude, run_reader, say
 from .result import Detection
 
 _DAY = 86_400_000_000
@@ -202,7 +202,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     reason); the other blocks' events come back. RuntimeError when every
     block fails.
     """
-    chunk = _checks.real(options.pop("chunk", 3600.0), "chunk", positive=True)
+    chunk = _checks.real(options.pop("chunk", CHUNK), "chunk", positive=True)
     record = options_record(options)
     length = block_length(block)
     root = os.path.abspath(os.fspath(root))
