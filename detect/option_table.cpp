@@ -105,16 +105,15 @@ std::string value_problem(const onset_option_info &option, double value)
                       (!integer || value == std::floor(value));
     if (fits) return "";
     const std::string unit = *option.unit ? std::string(" ") + option.unit : "";
-    const std::string kind = integer ? "a whole number " : "";
-    if (integer && std::isfinite(option.highest))
-        return "must be " + kind + "from " + number_text(option.lowest) + " to " + number_text(highest);
-    std::string bounds = option.lowest_included ? number_text(option.lowest) + " or more"
-                                                : "above " + number_text(option.lowest);
-    if (std::isfinite(option.highest)) {
-        if (option.lowest_included) bounds = "from " + number_text(option.lowest) + " to " + number_text(highest) + unit;
-        else bounds += " and at most " + number_text(highest) + unit;
-    }
-    return "must be " + kind + bounds;
+    const std::string lowest = number_text(option.lowest);
+    std::string range;
+    if (!std::isfinite(option.highest))
+        range = option.lowest_included ? lowest + " or more" : "above " + lowest;
+    else if (option.lowest_included)
+        range = "from " + lowest + " to " + number_text(highest) + unit;
+    else
+        range = "above " + lowest + " and at most " + number_text(highest) + unit;
+    return std::string("must be ") + (integer ? "a whole number " : "") + range;
 }
 
 }  // namespace detect

@@ -207,7 +207,8 @@ def test_modules_import_no_cycle_and_no_private_names():
 
     def reaches(start, target, seen):
         for module in imports.get(start, ()):
-            if module == target or (module not in seen and reaches(module, target, seen | {module})):
+            if module == target or \
+                    (module not in seen and reaches(module, target, seen | {module})):
                 return True
         return False
     assert [m for m in imports if reaches(m, m, {m})] == []
