@@ -81,5 +81,5 @@ done
 echo "== grouping memory"
 "$(dirname "$program")/../../bench/detect_many_channels" 10000
 echo "== a synthetic day at --threshold 0.5 (onsets everywhere)"
-read -r wall mib < <(measure "$program" --quiet --synthetic-duration 86400 --threshold 0.5)
+read -r wall mib < <(measure "$program" --demo --quiet --synthetic-duration 86400 --threshold 0.5)
 echo "$wall s, peak $mib MiB; $(tail -n 1 "$work/out")"

@@ -4,6 +4,8 @@
 if(ONSET_BUILD_TOOLS)
   onset_add_test(test_detect SOURCES
     detect/test_engine.cpp
+    detect/test_options.cpp
+    detect/test_run.cpp
     detect/test_stages.cpp
     detect/test_reading.cpp
     detect/test_command_line.cpp

@@ -157,6 +157,10 @@ def test_unusable_channels_are_warned_about_and_bad_input_refused(network):
         (dict(traces=network, thresold=5), TypeError, "unknown option 'thresold'"),
         (dict(traces=network, fmin=30), ValueError, "fmin 30 Hz must be below fmax 20 Hz"),
         (dict(traces=network, voices=2.5), TypeError, "voices must be an integer"),
+        (dict(traces=network, voices=0), ValueError, "voices must be a whole number from 1 to 32, got 0"),
+        (dict(traces=network, dead_time=np.inf), ValueError, "dead_time must be finite"),
+        (dict(traces=network, kurtosis_window=4000), ValueError,
+         "kurtosis_window must be above 0 and at most 3600 s, got 4000"),
         (dict(traces=[network[0], 42]), TypeError, r"traces\[1\] must be a Trace-like"),
         (dict(traces=[("A.B..Z", t0, 0.0, [1.0])]), ValueError, r"traces\[0\] \(A.B..Z\): the sampling rate must be positive"),
         (dict(traces=[("A.B..Z", t0, 100.0, [1.0]), ("A.B..Z", t0, 50.0, [1.0])]), ValueError,
@@ -212,3 +216,11 @@ def test_picks_events_and_their_formats(network, tmp_path):
     assert abs(float(seconds) - (time.second + time.microsecond * 1e-6)) < 1e-4
     assert found.to_csv(tmp_path / "e.csv") is None
     assert (tmp_path / "e.csv").read_text() == found.to_csv()
+
+
+def test_options_are_the_engines():
+    assert list(onset.OPTIONS) == ["fmin", "fmax", "voices", "kurtosis_window", "jump_window",
+                                   "threshold", "dead_time", "tolerance", "min_stations",
+                                   "min_snr", "event_snr"]
+    assert onset.OPTIONS["voices"] == "wavelet scales per octave (1 to 32, default 4)"
+    assert onset.OPTIONS["fmin"].endswith("(Hz, default 2)")

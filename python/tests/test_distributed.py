@@ -147,3 +147,11 @@ def test_block_lengths(block, seconds):
 def test_block_lengths_refused(block):
     with pytest.raises(ValueError, match="block"):
         od.block_length(block)
+
+
+def test_overlap_is_the_engines_reach():
+    # About 5 minutes with the defaults; each tolerance more groups 10 more.
+    assert 295 < od.overlap() < 305
+    assert od.overlap(tolerance=10) - od.overlap() == pytest.approx(2 * 10 * 8)
+    with pytest.raises(ValueError, match="voices must be a whole number from 1 to 32"):
+        od.overlap(voices=40)

@@ -72,6 +72,6 @@ check_loads_installed "$work/pkg-config-detect-host"
 [[ -f "$prefix/include/onset_detect.h" && -L "$libdir/libonset-detect.so.1" ]] || fail "engine not installed"
 [[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --version)" == "onset-detect 1."* ]] \
   || fail "the installed onset-detect does not run"
-env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --quiet | grep -q "recall 5/5" \
+env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --demo --quiet | grep -q "recall 5/5" \
   || fail "the installed onset-detect does not find the synthetic events"
 echo "install test passed"
