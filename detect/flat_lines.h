@@ -11,17 +11,21 @@
 namespace detect {
 
 // The first j in [from, count) where x[j] is not finite or equals x[j - 1],
-// or `count`; x[from - 1] must be finite. Blocks of eight go through a loop
-// that the compiler vectorises; only the block that holds the answer is
-// searched sample by sample. (x - x is 0 for every finite x, NaN otherwise.)
+// or `count`; x[from - 1] must be finite. Blocks go through a loop that the
+// compiler vectorises (selects, as a flag of integers or a sum would not
+// vectorise without reordering); only the block that holds the answer is
+// searched sample by sample. x - x is 0 for every finite x, NaN otherwise.
 inline size_t next_flat_or_missing(const double *x, size_t from, size_t count)
 {
-    constexpr size_t block = 8;
+    constexpr size_t block = 32;
     size_t j = from;
     for (; j + block <= count; j += block) {
-        bool found = false;
-        for (size_t k = j; k < j + block; ++k) found |= (x[k] == x[k - 1]) | !(x[k] - x[k] == 0.0);
-        if (found) break;
+        double found = 0.0;
+        for (size_t k = j; k < j + block; ++k) {
+            found = x[k] == x[k - 1] ? 1.0 : found;
+            found = x[k] - x[k] == 0.0 ? found : 1.0;
+        }
+        if (found != 0.0) break;
     }
     for (; j < count; ++j)
         if (x[j] == x[j - 1] || !(x[j] - x[j] == 0.0)) break;

@@ -5,6 +5,7 @@ if(ONSET_BUILD_TOOLS)
   onset_add_test(test_detect SOURCES
     detect/test_engine.cpp
     detect/test_stages.cpp
+    detect/test_intake.cpp
     detect/test_reading.cpp
     detect/test_command_line.cpp
     detect/mseed_writer.cpp)
