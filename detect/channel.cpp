@@ -1,6 +1,8 @@
 // A channel's samples through band-pass, strength and picker.
 #include "channel.h"
 
+#include "failure.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -31,22 +33,32 @@ int64_t Channel::time_of(int64_t index) const
 void Channel::feed(int64_t start, const double *samples, size_t count)
 {
     if (count == 0) return;
+    // Samples already covered are dropped (the samples given first are
+    // kept); a new one before the watermark can no longer be used.
+    uint64_t covered = 0;
+    int64_t first = 0;
+    if (started_) {
+        first = index_of(start);
+        if (first < next_index_) covered = std::min<uint64_t>(count, static_cast<uint64_t>(next_index_ - first));
+        first += static_cast<int64_t>(covered);
+    }
+    if (covered < count && advanced_ != INT64_MIN) {
+        const int64_t time = started_ ? time_of(first) : start;
+        if (time < advanced_)
+            throw Failure{ONSET_DETECT_LATE, "channel " + id_ + ": samples from " + std::to_string(time) +
+                                                 " us fed after the detector was advanced to " +
+                                                 std::to_string(advanced_) + " us"};
+    }
     if (!started_) {
         started_ = true;
         first_time_ = start;
         first_index_ = std::llround(static_cast<double>(start) * settings_.rate * 1e-6);
-        next_index_ = first_index_;
+        next_index_ = first = first_index_;
     }
-    int64_t first = index_of(start);
-    if (first < next_index_) {
-        // Already covered: the samples given first are kept.
-        const uint64_t covered = std::min<uint64_t>(count, static_cast<uint64_t>(next_index_ - first));
-        report_.overlapped += covered;
-        samples += covered;
-        count -= covered;
-        first += static_cast<int64_t>(covered);
-        if (count == 0) return;
-    }
+    report_.overlapped += covered;
+    if (covered == count) return;
+    samples += covered;
+    count -= covered;
     if (first > next_index_) report_.missing += static_cast<uint64_t>(first - next_index_);
     stages_.take(first, samples, count);
     next_index_ = first + static_cast<int64_t>(count);

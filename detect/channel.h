@@ -34,7 +34,10 @@ public:
     const std::string &id() const { return id_; }
     // NET.STA: channels of one station count once towards an event.
     const std::string &station() const { return station_; }
+    double rate() const { return settings_.rate; }
 
+    // Throws a Failure, and takes nothing, when a sample not fed before lies
+    // before the time advanced to.
     void feed(int64_t start, const double *samples, size_t count);
     // No sample before `time` will come beyond those fed.
     void advance(int64_t time);

@@ -74,6 +74,13 @@ extern "C" int onset_detect_stages(const onset_detect_options *options, double r
         copy_message(rate_issue, message, message_size);
         return rate > 0.0 ? ONSET_DETECT_RATE : ONSET_DETECT_INVALID;
     }
+    std::string time_issue = detect::time_problem(static_cast<double>(start), rate);
+    if (time_issue.empty())
+        time_issue = detect::time_problem(static_cast<double>(start) + static_cast<double>(count) * 1e6 / rate, rate);
+    if (!time_issue.empty()) {
+        copy_message(time_issue, message, message_size);
+        return ONSET_DETECT_INVALID;
+    }
     const double none = std::numeric_limits<double>::quiet_NaN();
     if (filtered) std::fill_n(filtered, count, none);
     if (strength) std::fill_n(strength, count, none);
