@@ -20,9 +20,9 @@ constexpr size_t channel_columns = 4;
 // Indices [begin, end) of every column, each column contiguous. The storage
 // is allocated once: indices are appended at the end, trimmed from the
 // front, and the kept tail moves down to the start only when the end
-// reaches the capacity, as a sliding window does, so that moving costs
-// little per sample. It grows (and never shrinks) only when the kept tail
-// itself needs more than half the capacity.
+// reaches the capacity, as a sliding window does: with a capacity of a step
+// and the look-back, the look-back moves once a step. It grows (and never
+// shrinks) only when the indices held need more than the capacity.
 class LookbackStore {
 public:
     LookbackStore(size_t columns, size_t capacity)
@@ -78,8 +78,8 @@ private:
     void make_room(size_t needed)
     {
         const auto kept = static_cast<size_t>(end_ - begin_);
-        if (needed * 2 > capacity_) {
-            const size_t capacity = std::max(needed * 2, capacity_ * 2);
+        if (needed > capacity_) {
+            const size_t capacity = std::max(needed + needed / 2, capacity_ * 2);
             std::vector<double> grown(columns_ * capacity);
             for (size_t c = 0; c < columns_; ++c)
                 std::memcpy(grown.data() + c * capacity, data_.data() + c * capacity_ + head_, kept * sizeof(double));

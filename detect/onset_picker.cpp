@@ -8,6 +8,28 @@
 
 namespace detect {
 
+namespace {
+
+// The first index in [from, end) whose value is at or above `threshold`, or
+// `end`. Most of the strength lies below it, so blocks are passed over by a
+// loop that the compiler vectorises.
+int64_t first_at_or_above(const ColumnView &values, int64_t from, int64_t end, double threshold)
+{
+    constexpr int64_t block = 32;
+    const double *x = values.at(from);
+    const int64_t count = end - from;
+    int64_t j = 0;
+    for (; j + block <= count; j += block) {
+        double found = 0.0;
+        for (int64_t k = j; k < j + block; ++k) found = x[k] >= threshold ? 1.0 : found;
+        if (found != 0.0) break;
+    }
+    while (j < count && !(x[j] >= threshold)) ++j;
+    return from + j;
+}
+
+}  // namespace
+
 OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr)
     : settings_(settings),
       threshold_(threshold),
@@ -131,6 +153,7 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
             }
             in_excursion_ = excursion_over_ = false;
         }
+        if (!in_excursion_ && next_ < end) next_ = first_at_or_above(strength, next_, end, threshold_);
         if (next_ >= end) {
             if (ended && in_excursion_) {
                 excursion_over_ = true;

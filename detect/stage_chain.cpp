@@ -16,10 +16,9 @@ constexpr int64_t pieces_per_step = 4;
 StageChain::StageChain(const RateSettings &settings, StrengthSink &sink)
     : settings_(settings),
       step_(pieces_per_step * settings.piece),
-      // A step, the look-back of the stages and the band-pass's pending
-      // input fit in half the capacity, so that the kept tail moves down
-      // seldom.
-      store_(channel_columns, static_cast<size_t>(3 * step_)),
+      // A step and the look-back of the stages: the band-pass's pending
+      // input, a kurtosis piece and the windows around it.
+      store_(channel_columns, static_cast<size_t>(step_ + 4 * settings.piece)),
       strength_(settings, store_, sink),
       bandpass_(settings.filter, settings.bridge, store_),
       flat_lines_(settings.flat_run)
