@@ -18,6 +18,10 @@ namespace {
 
 std::string station_of(const std::string &id) { return id.substr(0, id.find('.', id.find('.') + 1)); }
 
+// Samples of a channel fed at once at most (a few records more): several
+// steps of the engine at any rate it takes.
+constexpr size_t stretch_limit = 1 << 16;
+
 }  // namespace
 
 Reader::Reader(const std::vector<std::string> &paths, const std::string &channels, Microseconds start,
@@ -87,10 +91,11 @@ uint64_t Reader::feed(detect::Detector &detector, Microseconds until)
     for (int64_t c = 0; c < count; ++c) {
         const auto [channel, number] = declared_[static_cast<size_t>(c)];
         try {
-            // Records that follow on one another are fed as one stretch, so
-            // that the engine's batches hold many pieces (and its vector
-            // lanes fill).
+            // Records that follow on one another are fed as one stretch of
+            // up to a few engine steps, so that the engine works in whole
+            // steps while the stretch held does not grow with the slice.
             std::vector<double> stretch;
+            stretch.reserve(stretch_limit);
             Microseconds stretch_start = 0;
             const double rate = channel->rate;
             const auto feed_stretch = [&] {
@@ -110,6 +115,7 @@ uint64_t Reader::feed(detect::Detector &detector, Microseconds until)
                                             feed_stretch();
                                         if (stretch.empty()) stretch_start = start;
                                         stretch.insert(stretch.end(), samples, samples + size);
+                                        if (stretch.size() >= stretch_limit) feed_stretch();
                                     });
             feed_stretch();
         } catch (...) {
