@@ -7,9 +7,11 @@ namespace detect {
 
 namespace {
 
-// Samples taken per step, in pieces: enough pieces for the kurtosis batches
-// to fill the vector lanes.
-constexpr int64_t pieces_per_step = 4;
+// Samples taken per step, in kurtosis pieces: enough for the kurtosis
+// batches to keep their vector lanes busy and for the max-jump's lanes to
+// leave few windows to its plain path (each lane leaves it one or two
+// windows per call, a quarter of the windows in calls of one piece).
+constexpr int64_t pieces_per_step = 8;
 
 }  // namespace
 
