@@ -20,6 +20,26 @@ StrengthStream::StrengthStream(const RateSettings &settings, LookbackStore &stor
 {
 }
 
+namespace {
+
+// The first NaN of values[from .. count - 1], or `count`. NaN lies only over
+// bridged gaps, so blocks are passed over by a loop that the compiler
+// vectorises.
+size_t first_nan(const double *values, size_t from, size_t count)
+{
+    constexpr size_t block = 32;
+    size_t j = from;
+    for (; j + block <= count; j += block) {
+        double found = 0.0;
+        for (size_t k = j; k < j + block; ++k) found = values[k] == values[k] ? found : 1.0;
+        if (found != 0.0) break;
+    }
+    while (j < count && values[j] == values[j]) ++j;
+    return j;
+}
+
+}  // namespace
+
 int64_t StrengthStream::piece_end(int64_t begin) const
 {
     return (floor_divide(begin, settings_.piece) + 1) * settings_.piece;
@@ -43,8 +63,7 @@ void StrengthStream::filtered(int64_t first, size_t count)
             ++i;
             continue;
         }
-        size_t j = i;
-        while (j < count && values[j] == values[j]) ++j;
+        const size_t j = first_nan(values, i, count);
         if (!in_run_) begin_run(first + static_cast<int64_t>(i));
         run_end_ = first + static_cast<int64_t>(j);
         sink_.samples(store_, first + static_cast<int64_t>(i), j - i);
