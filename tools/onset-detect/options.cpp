@@ -57,7 +57,7 @@ input:
   --channels PATTERNS   NET.STA.LOC.CHA patterns with shell wildcards,
                         comma separated (e.g. 'BW.*..?HZ'; default: all)
   --chunk S             seconds of every channel read before they are
-                        processed (default 3600); results do not depend on it
+                        processed (default 600); results do not depend on it
 
 detection:
   --fmin HZ             lower edge of the band, at about half power
