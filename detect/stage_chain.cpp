@@ -18,9 +18,10 @@ constexpr int64_t pieces_per_step = 8;
 StageChain::StageChain(const RateSettings &settings, StrengthSink &sink)
     : settings_(settings),
       step_(pieces_per_step * settings.piece),
-      // A step and the look-back of the stages: the band-pass's pending
-      // input, a kurtosis piece and the windows around it.
-      store_(channel_columns, static_cast<size_t>(step_ + 4 * settings.piece)),
+      // A step and the look-back of the stages after a step: a kurtosis
+      // piece still waiting for its input, the windows around it and the
+      // band-pass's pending input.
+      store_(channel_columns, static_cast<size_t>(step_ + 2 * settings.piece)),
       strength_(settings, store_, sink),
       bandpass_(settings.filter, settings.bridge, store_),
       flat_lines_(settings.flat_run)
