@@ -24,3 +24,11 @@ add_test(NAME detect.exports
   COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:onset_detect>
           -DEXPECTED=${CMAKE_CURRENT_SOURCE_DIR}/detect/exports.txt
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_exports.cmake)
+
+# The SeedLink client against a test server in Python on the loopback. It
+# runs no OpenMP, so once.
+add_executable(test_seedlink detect/test_seedlink.cpp detect/mseed_writer.cpp)
+target_link_libraries(test_seedlink PRIVATE onset_detect_internal GTest::gtest_main)
+target_compile_definitions(test_seedlink PRIVATE
+  ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py")
+add_test(NAME detect.seedlink COMMAND test_seedlink)
