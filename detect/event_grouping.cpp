@@ -58,9 +58,11 @@ size_t EventGrouping::block_end(int64_t horizon) const
     const int64_t limit = start + dense_span_;
     size_t i = 0;
     for (; i < pending_.size() && pending_[i].time <= limit; ++i) {
-        // Onsets still to come lie at or after the horizon.
+        // Onsets still to come lie at or after the horizon, which may be
+        // INT64_MAX: the span is added to the onset's time, which cannot
+        // overflow, not taken from the horizon.
         const int64_t next = i + 1 < pending_.size() ? std::min(pending_[i + 1].time, horizon) : horizon;
-        if (next - pending_[i].time > quiet_span_) return i + 1;
+        if (next > pending_[i].time + quiet_span_) return i + 1;
     }
     if (horizon <= limit) return 0;
     // No quiet span: the largest gap in the second half of the dense span.

@@ -57,6 +57,13 @@ std::string rate_problem(const onset_detect_options &options, double rate)
     return "";
 }
 
+std::string time_problem(double time, double rate)
+{
+    if (std::fabs(time) <= 1e17 && std::fabs(time * rate * 1e-6) <= 0x1p60) return "";
+    return "the time " + number_text(time) + " us is not within 10^17 us of 1970" +
+           (rate > 0.0 ? " with sample indices below 2^60" : "");
+}
+
 RateSettings::RateSettings(const onset_detect_options &options, double sampling_rate)
     : rate(sampling_rate),
       filter(make_bandpass(sampling_rate, options.fmin, options.fmax, options.voices))

@@ -32,6 +32,12 @@ std::string options_problem(const onset_detect_options &options);
 // Why a channel of this rate cannot be processed, or "".
 std::string rate_problem(const onset_detect_options &options, double rate);
 
+// Why the engine cannot take `time` (microseconds since 1970), at `rate`
+// when it is a sample's, or "". Times lie within 10^17 us (about 3,000
+// years) of 1970 and sample indices within 2^60, so that no difference or
+// sum of them overflows.
+std::string time_problem(double time, double rate = 0.0);
+
 // Window widths in samples, odd so that both windows centre on their sample.
 struct Windows {
     uint32_t kurtosis;

@@ -37,6 +37,11 @@ extern "C" {
 #define ONSET_DETECT_NO_MEMORY (-2)
 #define ONSET_DETECT_RATE     (-3) /* the band does not fit the channel's rate */
 #define ONSET_DETECT_FINISHED (-4) /* samples or channels after the flush */
+#define ONSET_DETECT_LATE     (-6) /* samples for a time the detector was advanced past */
+
+/* Times are microseconds since 1970. The engine takes times within 10^17 us
+ * (about 3,000 years) of 1970 and refuses others with ONSET_DETECT_INVALID,
+ * so that none of its arithmetic on them can overflow. */
 
 /* ------------------------------------------------------------------------
  * Options
@@ -211,14 +216,18 @@ ONSET_DETECT_API int32_t onset_detector_add_channel(onset_detector *detector, co
  * are not finite are gaps. Short gaps (up to the band-pass filter's length)
  * are bridged for the filter; longer ones end the stretch the filter runs
  * over. The detector works on the samples when enough have come. Returns 0,
- * ONSET_DETECT_INVALID for an unknown channel, ONSET_DETECT_NO_MEMORY or
- * ONSET_DETECT_FINISHED. The samples are only read. */
+ * ONSET_DETECT_INVALID for an unknown channel or samples beyond the times it
+ * takes, ONSET_DETECT_LATE when a sample not fed before lies before the time
+ * of an onset_detector_advance already made (nothing of the chunk is taken),
+ * ONSET_DETECT_NO_MEMORY or ONSET_DETECT_FINISHED. The samples are only
+ * read. */
 ONSET_DETECT_API int onset_detector_feed(onset_detector *detector, int32_t channel, int64_t start,
                                          const double *samples, size_t count);
 
 /* Promises that no channel will get a sample before `time` beyond what it
  * was fed: data missing before it are gaps. The detector finishes what it
- * can, so that events up to about `time` become final. Returns 0 or
+ * can, so that events up to about `time` become final. Returns 0,
+ * ONSET_DETECT_INVALID for a time beyond those it takes, or
  * ONSET_DETECT_NO_MEMORY. */
 ONSET_DETECT_API int onset_detector_advance(onset_detector *detector, int64_t time);
 
@@ -448,8 +457,8 @@ ONSET_DETECT_API int onset_writer_close(onset_writer *writer, char *message, siz
  * onset strength to `strength` (count values each; either may be NULL):
  * the same values the detector computes from the same samples, NaN where
  * it computes none (gaps, and the edges of each stretch where the windows
- * do not fit). Returns 0, ONSET_DETECT_INVALID (bad options, with the
- * reason in message), ONSET_DETECT_RATE or ONSET_DETECT_NO_MEMORY. */
+ * do not fit). Returns 0, ONSET_DETECT_INVALID (bad options or times, with
+ * the reason in message), ONSET_DETECT_RATE or ONSET_DETECT_NO_MEMORY. */
 ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, double rate, int64_t start,
                                          const double *samples, size_t count, double *filtered,
                                          double *strength, char *message, size_t message_size);

@@ -7,6 +7,15 @@
 
 namespace reading {
 
+namespace {
+
+// Samples of a channel handed out at once at most (a few records more):
+// several steps of the engine at any rate it takes, so that the stretch held
+// does not grow with the slice.
+constexpr size_t stretch_limit = 1 << 16;
+
+}  // namespace
+
 Reader::Reader(const std::vector<std::string> &paths, const std::string &channels, Microseconds start,
                Microseconds end)
     : source_(warnings_), selection_(channels), start_(start), end_input_(end)
@@ -44,9 +53,10 @@ void Reader::load(Microseconds until, const std::function<void()> &day_loaded)
 
 void Reader::read_stretches(ChannelRecords &channel, Microseconds until, const RecordSource::Feed &take)
 {
-    // Records that follow on one another go out as one stretch, so that the
-    // engine's batches hold many pieces (and its vector lanes fill).
+    // Records that follow on one another go out as one stretch of up to a
+    // few engine steps, so that the engine works in whole steps.
     std::vector<double> stretch;
+    stretch.reserve(stretch_limit);
     Microseconds stretch_start = 0;
     const double rate = channel.rate;
     const auto hand_out = [&] {
@@ -61,6 +71,7 @@ void Reader::read_stretches(ChannelRecords &channel, Microseconds until, const R
             if (!stretch.empty() && std::fabs(static_cast<double>(start) - expected) >= 0.5 * step) hand_out();
             if (stretch.empty()) stretch_start = start;
             stretch.insert(stretch.end(), samples, samples + size);
+            if (stretch.size() >= stretch_limit) hand_out();
         });
     hand_out();
 }

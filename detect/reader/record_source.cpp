@@ -2,6 +2,7 @@
 #include "record_source.h"
 
 #include <fcntl.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,43 +35,52 @@ RecordSource::~RecordSource()
 
 void RecordSource::add_files(const std::vector<std::string> &paths, const ChannelSelection &selection)
 {
-    std::vector<FileIndex> indexes(paths.size());
-    std::vector<std::vector<std::string>> said(paths.size());
-    const auto count = static_cast<int64_t>(paths.size());
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int64_t i = 0; i < count; ++i) {
-        const auto n = static_cast<size_t>(i);
-        indexes[n] = index_file(paths[n], said[n]);
-    }
-
+    // Files are indexed a few at a time, as many as there are threads, and
+    // each index goes once its records are queued: a day of many channels
+    // would otherwise hold the headers of all its records at once, on top
+    // of what the engine holds by then.
+    const auto batch = static_cast<size_t>(std::max(1, omp_get_max_threads()));
     std::vector<ChannelRecords *> touched;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        const FileIndex &index = indexes[i];
-        for (const std::string &line : said[i]) warnings_.add("'" + paths[i] + "': " + line);
-        if (!index.problem.empty()) {
-            warnings_.add("'" + paths[i] + "' left out: " + index.problem);
-            continue;
+    for (size_t from = 0; from < paths.size(); from += batch) {
+        const size_t count = std::min(batch, paths.size() - from);
+        std::vector<FileIndex> indexes(count);
+        std::vector<std::vector<std::string>> said(count);
+#pragma omp parallel for schedule(dynamic, 1)
+        for (int64_t i = 0; i < static_cast<int64_t>(count); ++i) {
+            const auto n = static_cast<size_t>(i);
+            indexes[n] = index_file(paths[from + n], said[n]);
         }
-        if (index.truncated)
-            warnings_.add("'" + paths[i] + "': its last record is cut short or unreadable; what follows it is left out");
-        const auto number = static_cast<uint32_t>(files_.size());
-        files_.emplace_back();
-        files_.back().path = paths[i];
-        for (const RecordHeader &record : index.records) {
-            queue(number, record, selection);
-            if (ChannelRecords *channel = find(record.id)) touched.push_back(channel);
-        }
-        File &file = files_.back();
-        if (file.unread > 0) {
-            file.descriptor = ::open(paths[i].c_str(), O_RDONLY | O_CLOEXEC);
-            if (file.descriptor < 0) warnings_.add("cannot open '" + paths[i] + "' again; its records are left out");
-        }
+        for (size_t n = 0; n < count; ++n) queue_file(paths[from + n], indexes[n], said[n], selection, touched);
     }
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     for (ChannelRecords *channel : touched)
         std::stable_sort(channel->records.begin(), channel->records.end(),
                          [](const ChannelRecords::Ref &a, const ChannelRecords::Ref &b) { return a.start < b.start; });
+}
+
+void RecordSource::queue_file(const std::string &path, const FileIndex &index, const std::vector<std::string> &said,
+                              const ChannelSelection &selection, std::vector<ChannelRecords *> &touched)
+{
+    for (const std::string &line : said) warnings_.add("'" + path + "': " + line);
+    if (!index.problem.empty()) {
+        warnings_.add("'" + path + "' left out: " + index.problem);
+        return;
+    }
+    if (index.truncated)
+        warnings_.add("'" + path + "': its last record is cut short or unreadable; what follows it is left out");
+    const auto number = static_cast<uint32_t>(files_.size());
+    files_.emplace_back();
+    files_.back().path = path;
+    for (const RecordHeader &record : index.records) {
+        queue(number, record, selection);
+        if (ChannelRecords *channel = find(record.id)) touched.push_back(channel);
+    }
+    File &file = files_.back();
+    if (file.unread > 0) {
+        file.descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file.descriptor < 0) warnings_.add("cannot open '" + path + "' again; its records are left out");
+    }
 }
 
 void RecordSource::queue(uint32_t file, const RecordHeader &record, const ChannelSelection &selection)

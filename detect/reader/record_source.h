@@ -87,6 +87,9 @@ private:
         int descriptor = -1;
         std::atomic<int64_t> unread{0};  // records queued; the file closes at 0
     };
+    // Queues the records of one indexed file; notes the channels it adds to.
+    void queue_file(const std::string &path, const FileIndex &index, const std::vector<std::string> &said,
+                    const ChannelSelection &selection, std::vector<ChannelRecords *> &touched);
     void queue(uint32_t file, const RecordHeader &record, const ChannelSelection &selection);
 
     Warnings &warnings_;

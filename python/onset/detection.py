@@ -9,7 +9,7 @@ from .result import Detection
 
 #: Seconds of every channel read a slice at a time, as onset-detect reads
 #: them by default.
-CHUNK = 3600.0
+CHUNK = 600.0
 
 #: The detector's options, as onset-detect's flags name them (fmin for
 #: --fmin, kurtosis_window for --kurtosis-window ...), with their meaning,

@@ -18,7 +18,7 @@ struct Options {
     std::string quakeml;  // files the events also go to
     std::string nlloc;
     bool quiet = false;       // no progress line
-    double chunk = 3600.0;    // s of every channel read before the engine works
+    double chunk = 600.0;     // s of every channel read before the engine works
     std::vector<std::string> inputs;  // files and folders
 
     // An SDS archive instead of files.
