@@ -23,3 +23,9 @@ add_test(NAME detect.exports
   COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:onset_detect>
           -DEXPECTED=${CMAKE_CURRENT_SOURCE_DIR}/detect/exports.txt
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_exports.cmake)
+
+# Station metadata, velocity models, travel times and location, against
+# closed forms and synthetic networks with exact arrivals.
+onset_add_test(test_location SOURCES
+  detect/test_location_tables.cpp)
+target_link_libraries(test_location PRIVATE onset_detect_internal)

@@ -1,0 +1,336 @@
+// Grid search with an L1 misfit, refinement, outliers and the origin's
+// description.
+#include "locator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace detect::location {
+
+struct Locator::Observation {
+    size_t pick;   // index among the picks given
+    int32_t site;
+    const TravelTimeTable *table;
+    double time;    // seconds after the earliest pick
+    double weight;  // 1 / standard deviation
+};
+
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+// The weighted median of (value, weight) pairs: the minimiser of the
+// weighted sum of absolute deviations.
+double weighted_median(std::vector<std::pair<double, double>> &pairs)
+{
+    std::sort(pairs.begin(), pairs.end());
+    double total = 0.0;
+    for (const auto &pair : pairs) total += pair.second;
+    double below = 0.0;
+    for (const auto &pair : pairs) {
+        below += pair.second;
+        if (below >= 0.5 * total) return pair.first;
+    }
+    return pairs.back().first;
+}
+
+// Inverts a symmetric positive definite 4x4 matrix in place by
+// Gauss-Jordan elimination; false if it is singular.
+bool invert(double m[4][4])
+{
+    double inverse[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    for (int c = 0; c < 4; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < 4; ++r)
+            if (std::fabs(m[r][c]) > std::fabs(m[pivot][c])) pivot = r;
+        if (!(std::fabs(m[pivot][c]) > 1e-12)) return false;
+        std::swap(m[c], m[pivot]);
+        std::swap(inverse[c], inverse[pivot]);
+        const double scale = 1.0 / m[c][c];
+        for (int k = 0; k < 4; ++k) m[c][k] *= scale, inverse[c][k] *= scale;
+        for (int r = 0; r < 4; ++r) {
+            if (r == c) continue;
+            const double factor = m[r][c];
+            for (int k = 0; k < 4; ++k) m[r][k] -= factor * m[c][k], inverse[r][k] -= factor * inverse[c][k];
+        }
+    }
+    std::copy(&inverse[0][0], &inverse[0][0] + 16, &m[0][0]);
+    return true;
+}
+
+}  // namespace
+
+Locator::Locator(std::vector<StationSite> sites, const VelocityModel &model, const LocatorOptions &options)
+    : sites_(std::move(sites)), projection_(0.0, 0.0), options_(options)
+{
+    if (sites_.empty()) throw std::invalid_argument("locator: no stations");
+    std::string message;
+    check_velocity_model(model, message);
+    if (!message.empty()) throw std::invalid_argument("velocity model: " + message);
+    // The centre of the stations' box, with longitudes taken near the
+    // first one so that a network across the antimeridian stays whole.
+    double south = 90.0, north = -90.0, west = 1e9, east = -1e9, highest = -1e9;
+    for (const StationSite &site : sites_) {
+        const double longitude = sites_[0].longitude + std::remainder(site.longitude - sites_[0].longitude, 360.0);
+        south = std::min(south, site.latitude), north = std::max(north, site.latitude);
+        west = std::min(west, longitude), east = std::max(east, longitude);
+        highest = std::max(highest, site.elevation_m);
+    }
+    projection_ = LocalProjection(0.5 * (south + north), 0.5 * (west + east));
+
+    std::map<std::pair<std::string, std::string>, int32_t> stations;
+    volume_ = {1e9, -1e9, 1e9, -1e9, -highest / 1000.0, options_.max_depth_km};
+    for (const StationSite &site : sites_) {
+        places_.push_back(projection_.to_plane(site.latitude, site.longitude));
+        volume_.west = std::min(volume_.west, places_.back().east_km - options_.margin_km);
+        volume_.east = std::max(volume_.east, places_.back().east_km + options_.margin_km);
+        volume_.south = std::min(volume_.south, places_.back().north_km - options_.margin_km);
+        volume_.north = std::max(volume_.north, places_.back().north_km + options_.margin_km);
+        station_of_site_.push_back(
+            stations.emplace(std::make_pair(site.network, site.station), stations.size()).first->second);
+    }
+    if (!(volume_.bottom > volume_.top)) throw std::invalid_argument("locator: maximum depth above the stations");
+
+    // Distances reach from any station to the far corner of the volume.
+    double reach = 0.0;
+    for (const PlanePoint &place : places_)
+        reach = std::max(reach, std::hypot(std::max(place.east_km - volume_.west, volume_.east - place.east_km),
+                                           std::max(place.north_km - volume_.south, volume_.north - place.north_km)));
+    const TableGrid grid{reach + options_.table_step_km, volume_.top, volume_.bottom, options_.table_step_km};
+
+    // One pair of tables per distinct elevation.
+    std::map<double, size_t> table_of_elevation;
+    std::vector<double> depths;
+    for (const StationSite &site : sites_) {
+        const auto found = table_of_elevation.emplace(site.elevation_m, 2 * depths.size());
+        if (found.second) depths.push_back(-site.elevation_m / 1000.0);
+        table_of_site_.push_back(found.first->second);
+    }
+    std::vector<std::unique_ptr<TravelTimeTable>> made(2 * depths.size());
+#pragma omp parallel for schedule(dynamic)
+    for (size_t t = 0; t < made.size(); ++t)
+        made[t] = std::make_unique<TravelTimeTable>(model, t % 2 ? Wave::S : Wave::P, depths[t / 2], grid);
+    for (const auto &table : made) tables_.push_back(std::move(*table));
+}
+
+double Locator::travel_time(int32_t site, char phase, PlanePoint epicentre, double depth_km) const
+{
+    const PlanePoint &place = places_.at(site);
+    const double distance = std::hypot(epicentre.east_km - place.east_km, epicentre.north_km - place.north_km);
+    return tables_[table_of_site_[site] + (phase == 'S')].time(distance, depth_km);
+}
+
+Locator::Trial Locator::evaluate(const std::vector<Observation> &observations, double east, double north,
+                                 double depth, std::vector<std::pair<double, double>> &work) const
+{
+    work.clear();
+    for (const Observation &o : observations) {
+        const PlanePoint &place = places_[o.site];
+        const double distance = std::hypot(east - place.east_km, north - place.north_km);
+        work.emplace_back(o.time - o.table->time(distance, depth), o.weight);
+    }
+    const double origin = weighted_median(work);
+    double misfit = 0.0;
+    for (const auto &[residual, weight] : work) misfit += weight * std::fabs(residual - origin);
+    return {east, north, depth, misfit, origin};
+}
+
+Locator::Trial Locator::refine(const std::vector<Observation> &observations, Trial best, double step) const
+{
+    std::vector<std::pair<double, double>> work;
+    for (int walks = 0; step >= options_.final_step_km && walks < 200; ++walks) {
+        const Trial centre = best;
+        bool at_edge = false;
+        for (int k = -2; k <= 2; ++k)
+            for (int j = -2; j <= 2; ++j)
+                for (int i = -2; i <= 2; ++i) {
+                    const double east = std::clamp(centre.east + i * step, volume_.west, volume_.east);
+                    const double north = std::clamp(centre.north + j * step, volume_.south, volume_.north);
+                    const double depth = std::clamp(centre.depth + k * step, volume_.top, volume_.bottom);
+                    const Trial trial = evaluate(observations, east, north, depth, work);
+                    if (trial.misfit < best.misfit) {
+                        best = trial;
+                        at_edge = std::abs(i) == 2 || std::abs(j) == 2 || std::abs(k) == 2;
+                    }
+                }
+        // The minimum may lie beyond this box: move it there at the same
+        // step before going finer.
+        if (!at_edge) step *= 0.5;
+    }
+    return best;
+}
+
+Locator::Trial Locator::search(const std::vector<Observation> &observations) const
+{
+    // A coarse grid of about 4000 nodes over the whole volume.
+    const double size = (volume_.east - volume_.west) * (volume_.north - volume_.south) * (volume_.bottom - volume_.top);
+    const double step = std::max(4.0 * options_.table_step_km, std::cbrt(size / 4000.0));
+    const int nx = static_cast<int>(std::ceil((volume_.east - volume_.west) / step)) + 1;
+    const int ny = static_cast<int>(std::ceil((volume_.north - volume_.south) / step)) + 1;
+    const int nz = static_cast<int>(std::ceil((volume_.bottom - volume_.top) / step)) + 1;
+    std::vector<Trial> trials;
+    trials.reserve(static_cast<size_t>(nx) * ny * nz);
+    std::vector<std::pair<double, double>> work;
+    for (int k = 0; k < nz; ++k)
+        for (int j = 0; j < ny; ++j)
+            for (int i = 0; i < nx; ++i)
+                trials.push_back(evaluate(observations, std::min(volume_.west + i * step, volume_.east),
+                                          std::min(volume_.south + j * step, volume_.north),
+                                          std::min(volume_.top + k * step, volume_.bottom), work));
+    // The lowest local minima each start a refinement, so that a second
+    // basin of the misfit is not missed.
+    std::vector<size_t> minima;
+    for (int k = 0; k < nz; ++k)
+        for (int j = 0; j < ny; ++j)
+            for (int i = 0; i < nx; ++i) {
+                const size_t at = (static_cast<size_t>(k) * ny + j) * nx + i;
+                bool lowest = true;
+                for (int dk = -1; dk <= 1 && lowest; ++dk)
+                    for (int dj = -1; dj <= 1 && lowest; ++dj)
+                        for (int di = -1; di <= 1 && lowest; ++di) {
+                            const int x = i + di, y = j + dj, z = k + dk;
+                            if (x < 0 || y < 0 || z < 0 || x >= nx || y >= ny || z >= nz) continue;
+                            const size_t other = (static_cast<size_t>(z) * ny + y) * nx + x;
+                            lowest = trials[other].misfit > trials[at].misfit ||
+                                     (trials[other].misfit == trials[at].misfit && other >= at);
+                        }
+                if (lowest) minima.push_back(at);
+            }
+    std::sort(minima.begin(), minima.end(), [&](size_t a, size_t b) {
+        return trials[a].misfit < trials[b].misfit || (trials[a].misfit == trials[b].misfit && a < b);
+    });
+    Trial best{0, 0, 0, std::numeric_limits<double>::infinity(), 0};
+    for (size_t m = 0; m < std::min<size_t>(minima.size(), 3); ++m) {
+        const Trial refined = refine(observations, trials[minima[m]], 0.5 * step);
+        if (refined.misfit < best.misfit) best = refined;
+    }
+    return best;
+}
+
+void Locator::describe(const std::vector<Observation> &observations, const Trial &origin, Location &location) const
+{
+    const PlanePoint epicentre{origin.east, origin.north};
+    projection_.to_geographic(epicentre, location.latitude, location.longitude);
+    location.depth_km = origin.depth;
+
+    // Linearised covariance of (east, north, depth, origin time), with the
+    // travel times' derivatives taken across a table step.
+    const double delta = options_.table_step_km;
+    double normal[4][4] = {};
+    double squares = 0.0, weighted_squares = 0.0;
+    std::vector<double> azimuths;
+    int32_t used = 0;
+    for (const Observation &o : observations) {
+        const PickFit &fit = location.picks[o.pick];
+        if (!fit.used) continue;
+        ++used;
+        squares += fit.residual * fit.residual;
+        weighted_squares += fit.residual * fit.residual * o.weight * o.weight;
+        azimuths.push_back(fit.azimuth_deg);
+        const PlanePoint &place = places_[o.site];
+        auto time_at = [&](double east, double north, double depth) {
+            return o.table->time(std::hypot(east - place.east_km, north - place.north_km), depth);
+        };
+        const double row[4] = {
+            (time_at(origin.east + delta, origin.north, origin.depth) -
+             time_at(origin.east - delta, origin.north, origin.depth)) / (2 * delta),
+            (time_at(origin.east, origin.north + delta, origin.depth) -
+             time_at(origin.east, origin.north - delta, origin.depth)) / (2 * delta),
+            (time_at(origin.east, origin.north, origin.depth + delta) -
+             time_at(origin.east, origin.north, std::max(origin.depth - delta, volume_.top))) /
+                (origin.depth + delta - std::max(origin.depth - delta, volume_.top)),
+            1.0};
+        for (int a = 0; a < 4; ++a)
+            for (int b = 0; b < 4; ++b) normal[a][b] += row[a] * row[b] * o.weight * o.weight;
+    }
+    location.phases_used = used;
+    location.rms_residual_s = std::sqrt(squares / used);
+    // The residuals' own spread scales the covariance when they exceed the
+    // picks' uncertainties.
+    const double scale = used > 4 ? std::max(1.0, weighted_squares / (used - 4)) : 1.0;
+    if (invert(normal)) {
+        const double a = normal[0][0] * scale, b = normal[0][1] * scale, c = normal[1][1] * scale;
+        const double major = 0.5 * (a + c) + std::sqrt(0.25 * (a - c) * (a - c) + b * b);
+        location.horizontal_uncertainty_km = std::sqrt(major);
+        location.depth_uncertainty_km = std::sqrt(std::max(0.0, normal[2][2] * scale));
+    } else {
+        location.horizontal_uncertainty_km = location.depth_uncertainty_km = std::numeric_limits<double>::infinity();
+    }
+
+    std::sort(azimuths.begin(), azimuths.end());
+    double gap = 360.0 - (azimuths.back() - azimuths.front());
+    for (size_t i = 1; i < azimuths.size(); ++i) gap = std::max(gap, azimuths[i] - azimuths[i - 1]);
+    location.azimuthal_gap_deg = gap;
+    location.status = gap > options_.max_gap_deg ? LocationStatus::large_gap : LocationStatus::located;
+}
+
+Location Locator::locate(const std::vector<PhasePick> &picks) const
+{
+    Location location{LocationStatus::too_few_phases, nan, nan, nan, 0, nan, nan, nan, nan, 0, {}};
+    location.picks.assign(picks.size(), PickFit{nan, nan, nan, false});
+    int64_t earliest = std::numeric_limits<int64_t>::max();
+    for (const PhasePick &pick : picks) earliest = std::min(earliest, pick.time);
+
+    std::vector<Observation> observations;
+    for (size_t i = 0; i < picks.size(); ++i) {
+        const PhasePick &pick = picks[i];
+        if (pick.site < 0 || pick.site >= static_cast<int32_t>(sites_.size())) continue;
+        if (pick.phase != 'P' && pick.phase != 'S') continue;
+        const double deviation = std::hypot(std::max(pick.uncertainty, 0.0), options_.model_error_s);
+        observations.push_back({i, pick.site, &tables_[table_of_site_[pick.site] + (pick.phase == 'S')],
+                                (pick.time - earliest) * 1e-6, 1.0 / deviation});
+    }
+    auto enough = [&](const std::vector<Observation> &used) {
+        std::vector<int32_t> stations;
+        for (const Observation &o : used) stations.push_back(station_of_site_[o.site]);
+        std::sort(stations.begin(), stations.end());
+        const size_t distinct = std::unique(stations.begin(), stations.end()) - stations.begin();
+        return static_cast<int32_t>(used.size()) >= std::max(options_.min_phases, 1) && distinct >= 3;
+    };
+    if (!enough(observations)) return location;
+
+    std::vector<Observation> used = observations;
+    Trial origin = search(used);
+    for (size_t dropped = 0; dropped < observations.size() / 4; ++dropped) {
+        // The worst residual, and the robust spread of the others.
+        std::vector<double> deviations;
+        size_t worst = 0;
+        for (size_t k = 0; k < used.size(); ++k) {
+            const Observation &o = used[k];
+            const PlanePoint &place = places_[o.site];
+            const double residual =
+                o.time - origin.origin -
+                o.table->time(std::hypot(origin.east - place.east_km, origin.north - place.north_km), origin.depth);
+            deviations.push_back(std::fabs(residual));
+            if (deviations[k] > deviations[worst]) worst = k;
+        }
+        const double largest = deviations[worst];
+        std::nth_element(deviations.begin(), deviations.begin() + deviations.size() / 2, deviations.end());
+        const double spread = 1.4826 * deviations[deviations.size() / 2];
+        std::vector<Observation> kept(used);
+        kept.erase(kept.begin() + worst);
+        if (!(largest > options_.outlier_s && largest > 5.0 * spread) || !enough(kept)) break;
+        used = std::move(kept);
+        origin = search(used);
+    }
+
+    const PlanePoint epicentre{origin.east, origin.north};
+    for (const Observation &o : observations) {
+        PickFit &fit = location.picks[o.pick];
+        const PlanePoint &place = places_[o.site];
+        fit.distance_km = std::hypot(origin.east - place.east_km, origin.north - place.north_km);
+        fit.azimuth_deg = plane_azimuth(epicentre, place);
+        fit.residual = o.time - origin.origin - o.table->time(fit.distance_km, origin.depth);
+    }
+    for (const Observation &o : used) location.picks[o.pick].used = true;
+    location.origin_time = earliest + std::llround(origin.origin * 1e6);
+    describe(observations, origin, location);
+    return location;
+}
+
+}  // namespace detect::location

@@ -1,0 +1,112 @@
+// Location of events from their picks: a grid search in the volume around
+// the stations, refined on finer grids.
+#ifndef ONSET_DETECT_LOCATION_LOCATOR_H
+#define ONSET_DETECT_LOCATION_LOCATOR_H
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "local_projection.h"
+#include "stations.h"
+#include "travel_times.h"
+#include "velocity_model.h"
+
+namespace detect::location {
+
+struct LocatorOptions {
+    double margin_km = 20.0;     // searched beyond the box around the stations
+    double max_depth_km = 30.0;  // deepest source searched, below sea level
+    double table_step_km = 0.25;  // of the travel-time tables
+    double final_step_km = 0.02;  // the finest grid of the search
+    // Added in quadrature to each pick's uncertainty for its weight: the
+    // model's own error, so that sharp picks do not overrule all others.
+    double model_error_s = 0.05;
+    int32_t min_phases = 4;       // and three stations: fewer do not fix a hypocentre
+    double max_gap_deg = 300.0;   // wider azimuthal gaps are flagged
+    // A pick is left out, one at a time, when its residual exceeds both this
+    // and five robust deviations of the others.
+    double outlier_s = 0.5;
+};
+
+// One arrival: `site` indexes the locator's sites.
+struct PhasePick {
+    int32_t site;
+    int64_t time;        // microseconds since 1970
+    char phase;          // 'P' or 'S'
+    double uncertainty;  // seconds
+};
+
+struct PickFit {
+    double residual;     // seconds, observed - computed; NaN without an origin
+    double distance_km;  // epicentre to station
+    double azimuth_deg;  // of the station seen from the epicentre
+    bool used;           // false: an outlier left out (or no origin)
+};
+
+enum class LocationStatus {
+    located,         // an origin within the network's reach
+    large_gap,       // located, but the stations cover less than 360 - max_gap_deg of azimuth
+    too_few_phases,  // not located: fewer phases or stations than needed
+};
+
+struct Location {
+    LocationStatus status;
+    double latitude, longitude;  // degrees; NaN when not located
+    double depth_km;             // below sea level
+    int64_t origin_time;         // microseconds since 1970
+    // One standard deviation, from the travel times' derivatives at the
+    // origin and the residuals' spread (never less than the picks' own
+    // uncertainty): the horizontal semi-major axis and the depth.
+    double horizontal_uncertainty_km, depth_uncertainty_km;
+    double rms_residual_s;  // of the phases used
+    double azimuthal_gap_deg;
+    int32_t phases_used;
+    std::vector<PickFit> picks;  // one per pick given, in its order
+};
+
+// Travel-time tables for every station elevation and both waves are made
+// once, on construction; locate() only reads them, so one locator serves
+// any number of threads at once. The misfit of a trial hypocentre is the
+// weighted L1 norm of the residuals about their weighted median, which is
+// the best origin time for it; a few picks far off (a wrong phase label, a
+// spike) move it little.
+class Locator {
+public:
+    Locator(std::vector<StationSite> sites, const VelocityModel &model, const LocatorOptions &options = {});
+
+    Location locate(const std::vector<PhasePick> &picks) const;
+
+    const std::vector<StationSite> &sites() const { return sites_; }
+    const LocalProjection &projection() const { return projection_; }
+    // The model's first arrival at a site from a hypocentre, seconds.
+    double travel_time(int32_t site, char phase, PlanePoint epicentre, double depth_km) const;
+
+private:
+    struct Volume {
+        double west, east, south, north, top, bottom;
+    };
+    struct Trial {
+        double east, north, depth, misfit, origin;
+    };
+    struct Observation;
+
+    Trial evaluate(const std::vector<Observation> &observations, double east, double north, double depth,
+                   std::vector<std::pair<double, double>> &work) const;
+    Trial search(const std::vector<Observation> &observations) const;
+    Trial refine(const std::vector<Observation> &observations, Trial best, double step) const;
+    void describe(const std::vector<Observation> &observations, const Trial &origin, Location &location) const;
+
+    std::vector<StationSite> sites_;
+    LocalProjection projection_;
+    LocatorOptions options_;
+    std::vector<PlanePoint> places_;        // of the sites
+    std::vector<int32_t> station_of_site_;  // sites of one station share a number
+    std::vector<size_t> table_of_site_;     // P table; the S table follows it
+    std::vector<TravelTimeTable> tables_;
+    Volume volume_;
+};
+
+}  // namespace detect::location
+
+#endif
