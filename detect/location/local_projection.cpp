@@ -24,10 +24,9 @@ PlanePoint LocalProjection::to_plane(double latitude, double longitude) const
     const double a = std::sin(0.5 * (phi - latitude_)) * std::sin(0.5 * (phi - latitude_)) +
                      std::cos(phi) * std::cos(latitude_) * std::sin(0.5 * dlambda) * std::sin(0.5 * dlambda);
     const double angle = 2.0 * std::asin(std::sqrt(std::fmin(a, 1.0)));
-    const double azimuth =
-        std::atan2(std::sin(dlambda) * std::cos(phi),
-                   std::cos(latitude_) * std::sin(phi) - std::sin(latitude_) * std::cos(phi) * std::cos(dlambda));
-    return {earth_radius_km * angle * std::sin(azimuth), earth_radius_km * angle * std::cos(azimuth)};
+    const double bearing = azimuth(latitude_ / radians_per_degree, longitude_ / radians_per_degree, latitude,
+                                   longitude) * radians_per_degree;
+    return {earth_radius_km * angle * std::sin(bearing), earth_radius_km * angle * std::cos(bearing)};
 }
 
 void LocalProjection::to_geographic(PlanePoint point, double &latitude, double &longitude) const
@@ -43,9 +42,13 @@ void LocalProjection::to_geographic(PlanePoint point, double &latitude, double &
     longitude = std::remainder(lambda / radians_per_degree, 360.0);
 }
 
-double plane_azimuth(PlanePoint from, PlanePoint to)
+double azimuth(double latitude1, double longitude1, double latitude2, double longitude2)
 {
-    const double degrees = std::atan2(to.east_km - from.east_km, to.north_km - from.north_km) / radians_per_degree;
+    const double phi1 = latitude1 * radians_per_degree, phi2 = latitude2 * radians_per_degree;
+    const double dlambda = (longitude2 - longitude1) * radians_per_degree;
+    const double degrees = std::atan2(std::sin(dlambda) * std::cos(phi2),
+                                      std::cos(phi1) * std::sin(phi2) - std::sin(phi1) * std::cos(phi2) * std::cos(dlambda)) /
+                           radians_per_degree;
     return degrees < 0.0 ? degrees + 360.0 : degrees;
 }
 

@@ -26,8 +26,10 @@ private:
     double latitude_, longitude_;  // radians
 };
 
-// Degrees clockwise from north of `to` as seen from `from`, in [0, 360).
-double plane_azimuth(PlanePoint from, PlanePoint to);
+// Degrees clockwise from north of point 2 as seen from point 1, on the
+// sphere, in [0, 360): the plane's north turns away from the meridians
+// off the centre.
+double azimuth(double latitude1, double longitude1, double latitude2, double longitude2);
 
 }  // namespace detect::location
 

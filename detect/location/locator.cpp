@@ -15,6 +15,7 @@ namespace detect::location {
 struct Locator::Observation {
     size_t pick;   // index among the picks given
     int32_t site;
+    size_t column;  // in a node's row of the coarse grid's times
     const TravelTimeTable *table;
     double time;    // seconds after the earliest pick
     double weight;  // 1 / standard deviation
@@ -24,19 +25,50 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-// The weighted median of (value, weight) pairs: the minimiser of the
-// weighted sum of absolute deviations.
+// The step (km) from which the search uses every pick: the earliest picks
+// have placed the origin within it.
+constexpr double refined_step = 0.5;
+
+// The weighted median of (value, weight) pairs, the minimiser of the
+// weighted sum of absolute deviations: the least value at which the weight
+// at or below it reaches half the total. Found by selection, in linear
+// time; the pairs are reordered.
 double weighted_median(std::vector<std::pair<double, double>> &pairs)
 {
-    std::sort(pairs.begin(), pairs.end());
-    double total = 0.0;
-    for (const auto &pair : pairs) total += pair.second;
-    double below = 0.0;
-    for (const auto &pair : pairs) {
-        below += pair.second;
-        if (below >= 0.5 * total) return pair.first;
+    double half = 0.0;
+    for (const auto &pair : pairs) half += pair.second;
+    half *= 0.5;
+    size_t low = 0, high = pairs.size();
+    double below = 0.0;  // weight of the pairs left of `low`
+    while (high - low > 1) {
+        const double pivot = pairs[low + (high - low) / 2].first;
+        // Three parts: [low, less) < pivot, [less, more) == pivot, [more, high) > pivot.
+        size_t less = low, i = low, more = high;
+        double less_weight = 0.0, equal_weight = 0.0;
+        while (i < more) {
+            const std::pair<double, double> pair = pairs[i];
+            if (pair.first < pivot) {
+                less_weight += pair.second;
+                pairs[i++] = pairs[less];
+                pairs[less++] = pair;
+            } else if (pair.first > pivot) {
+                pairs[i] = pairs[--more];
+                pairs[more] = pair;
+            } else {
+                equal_weight += pair.second;
+                ++i;
+            }
+        }
+        if (below + less_weight >= half) {
+            high = less;
+        } else if (below + less_weight + equal_weight >= half) {
+            return pivot;
+        } else {
+            below += less_weight + equal_weight;
+            low = more;
+        }
     }
-    return pairs.back().first;
+    return pairs[low].first;
 }
 
 // Inverts a symmetric positive definite 4x4 matrix in place by
@@ -116,6 +148,26 @@ Locator::Locator(std::vector<StationSite> sites, const VelocityModel &model, con
     for (size_t t = 0; t < made.size(); ++t)
         made[t] = std::make_unique<TravelTimeTable>(model, t % 2 ? Wave::S : Wave::P, depths[t / 2], grid);
     for (const auto &table : made) tables_.push_back(std::move(*table));
+
+    // About 1000 nodes over the whole volume.
+    const double size = (volume_.east - volume_.west) * (volume_.north - volume_.south) * (volume_.bottom - volume_.top);
+    coarse_step_ = std::max(4.0 * options_.table_step_km, std::cbrt(size / 1000.0));
+    coarse_count_[0] = static_cast<int>(std::ceil((volume_.east - volume_.west) / coarse_step_)) + 1;
+    coarse_count_[1] = static_cast<int>(std::ceil((volume_.north - volume_.south) / coarse_step_)) + 1;
+    coarse_count_[2] = static_cast<int>(std::ceil((volume_.bottom - volume_.top) / coarse_step_)) + 1;
+    const size_t columns = 2 * sites_.size();
+    coarse_times_.resize(static_cast<size_t>(coarse_count_[0]) * coarse_count_[1] * coarse_count_[2] * columns);
+    for (int k = 0; k < coarse_count_[2]; ++k)
+        for (int j = 0; j < coarse_count_[1]; ++j)
+            for (int i = 0; i < coarse_count_[0]; ++i) {
+                const PlanePoint node{coarse_east(i), coarse_north(j)};
+                float *row = &coarse_times_[((static_cast<size_t>(k) * coarse_count_[1] + j) * coarse_count_[0] + i) *
+                                            columns];
+                for (size_t site = 0; site < sites_.size(); ++site)
+                    for (const char phase : {'P', 'S'})
+                        row[2 * site + (phase == 'S')] =
+                            static_cast<float>(travel_time(static_cast<int32_t>(site), phase, node, coarse_depth(k)));
+            }
 }
 
 double Locator::travel_time(int32_t site, char phase, PlanePoint epicentre, double depth_km) const
@@ -131,8 +183,8 @@ Locator::Trial Locator::evaluate(const std::vector<Observation> &observations, d
     work.clear();
     for (const Observation &o : observations) {
         const PlanePoint &place = places_[o.site];
-        const double distance = std::hypot(east - place.east_km, north - place.north_km);
-        work.emplace_back(o.time - o.table->time(distance, depth), o.weight);
+        const double de = east - place.east_km, dn = north - place.north_km;
+        work.emplace_back(o.time - o.table->time(std::sqrt(de * de + dn * dn), depth), o.weight);
     }
     const double origin = weighted_median(work);
     double misfit = 0.0;
@@ -140,48 +192,56 @@ Locator::Trial Locator::evaluate(const std::vector<Observation> &observations, d
     return {east, north, depth, misfit, origin};
 }
 
-Locator::Trial Locator::refine(const std::vector<Observation> &observations, Trial best, double step) const
+Locator::Trial Locator::refine(const std::vector<Observation> &observations, Trial best, double step,
+                               double finest) const
 {
     std::vector<std::pair<double, double>> work;
-    for (int walks = 0; step >= options_.final_step_km && walks < 200; ++walks) {
+    for (int moves = 0; step >= finest && moves < 400; ++moves) {
         const Trial centre = best;
-        bool at_edge = false;
-        for (int k = -2; k <= 2; ++k)
-            for (int j = -2; j <= 2; ++j)
-                for (int i = -2; i <= 2; ++i) {
+        bool moved = false;
+        for (int k = -1; k <= 1; ++k)
+            for (int j = -1; j <= 1; ++j)
+                for (int i = -1; i <= 1; ++i) {
+                    if (i == 0 && j == 0 && k == 0) continue;
                     const double east = std::clamp(centre.east + i * step, volume_.west, volume_.east);
                     const double north = std::clamp(centre.north + j * step, volume_.south, volume_.north);
                     const double depth = std::clamp(centre.depth + k * step, volume_.top, volume_.bottom);
                     const Trial trial = evaluate(observations, east, north, depth, work);
-                    if (trial.misfit < best.misfit) {
-                        best = trial;
-                        at_edge = std::abs(i) == 2 || std::abs(j) == 2 || std::abs(k) == 2;
-                    }
+                    if (trial.misfit < best.misfit) best = trial, moved = true;
                 }
-        // The minimum may lie beyond this box: move it there at the same
-        // step before going finer.
-        if (!at_edge) step *= 0.5;
+        // A neighbour that is better moves the search there at the same
+        // step; only a centre better than all its neighbours goes finer.
+        if (!moved) step *= 0.5;
     }
     return best;
 }
 
 Locator::Trial Locator::search(const std::vector<Observation> &observations) const
 {
-    // A coarse grid of about 4000 nodes over the whole volume.
-    const double size = (volume_.east - volume_.west) * (volume_.north - volume_.south) * (volume_.bottom - volume_.top);
-    const double step = std::max(4.0 * options_.table_step_km, std::cbrt(size / 4000.0));
-    const int nx = static_cast<int>(std::ceil((volume_.east - volume_.west) / step)) + 1;
-    const int ny = static_cast<int>(std::ceil((volume_.north - volume_.south) / step)) + 1;
-    const int nz = static_cast<int>(std::ceil((volume_.bottom - volume_.top) / step)) + 1;
+    // The basins of the misfit are found with the earliest picks alone,
+    // those of the nearest stations, which constrain a hypocentre most;
+    // the cost of the wide search then does not grow with the network.
+    std::vector<Observation> earliest(observations);
+    std::stable_sort(earliest.begin(), earliest.end(),
+                     [](const Observation &a, const Observation &b) { return a.time < b.time; });
+    earliest.resize(std::min<size_t>(earliest.size(), 40));
+
+    const int nx = coarse_count_[0], ny = coarse_count_[1], nz = coarse_count_[2];
+    const size_t columns = 2 * sites_.size();
     std::vector<Trial> trials;
     trials.reserve(static_cast<size_t>(nx) * ny * nz);
     std::vector<std::pair<double, double>> work;
+    const float *row = coarse_times_.data();
     for (int k = 0; k < nz; ++k)
         for (int j = 0; j < ny; ++j)
-            for (int i = 0; i < nx; ++i)
-                trials.push_back(evaluate(observations, std::min(volume_.west + i * step, volume_.east),
-                                          std::min(volume_.south + j * step, volume_.north),
-                                          std::min(volume_.top + k * step, volume_.bottom), work));
+            for (int i = 0; i < nx; ++i, row += columns) {
+                work.clear();
+                for (const Observation &o : earliest) work.emplace_back(o.time - row[o.column], o.weight);
+                const double origin = weighted_median(work);
+                double misfit = 0.0;
+                for (const auto &[residual, weight] : work) misfit += weight * std::fabs(residual - origin);
+                trials.push_back({coarse_east(i), coarse_north(j), coarse_depth(k), misfit, origin});
+            }
     // The lowest local minima each start a refinement, so that a second
     // basin of the misfit is not missed.
     std::vector<size_t> minima;
@@ -206,10 +266,11 @@ Locator::Trial Locator::search(const std::vector<Observation> &observations) con
     });
     Trial best{0, 0, 0, std::numeric_limits<double>::infinity(), 0};
     for (size_t m = 0; m < std::min<size_t>(minima.size(), 3); ++m) {
-        const Trial refined = refine(observations, trials[minima[m]], 0.5 * step);
+        const Trial refined = refine(earliest, trials[minima[m]], 0.5 * coarse_step_, refined_step);
         if (refined.misfit < best.misfit) best = refined;
     }
-    return best;
+    return refine(observations, evaluate(observations, best.east, best.north, best.depth, work), refined_step,
+                  options_.final_step_km);
 }
 
 void Locator::describe(const std::vector<Observation> &observations, const Trial &origin, Location &location) const
@@ -282,7 +343,7 @@ Location Locator::locate(const std::vector<PhasePick> &picks) const
         if (pick.site < 0 || pick.site >= static_cast<int32_t>(sites_.size())) continue;
         if (pick.phase != 'P' && pick.phase != 'S') continue;
         const double deviation = std::hypot(std::max(pick.uncertainty, 0.0), options_.model_error_s);
-        observations.push_back({i, pick.site, &tables_[table_of_site_[pick.site] + (pick.phase == 'S')],
+        observations.push_back({i, pick.site, 2 * static_cast<size_t>(pick.site) + (pick.phase == 'S'), &tables_[table_of_site_[pick.site] + (pick.phase == 'S')],
                                 (pick.time - earliest) * 1e-6, 1.0 / deviation});
     }
     auto enough = [&](const std::vector<Observation> &used) {
@@ -316,15 +377,20 @@ Location Locator::locate(const std::vector<PhasePick> &picks) const
         kept.erase(kept.begin() + worst);
         if (!(largest > options_.outlier_s && largest > 5.0 * spread) || !enough(kept)) break;
         used = std::move(kept);
-        origin = search(used);
+        // One outlier among many pulls an L1 origin little: the search goes
+        // on from there.
+        std::vector<std::pair<double, double>> work;
+        origin = refine(used, evaluate(used, origin.east, origin.north, origin.depth, work), refined_step,
+                        options_.final_step_km);
     }
 
-    const PlanePoint epicentre{origin.east, origin.north};
+    double latitude, longitude;
+    projection_.to_geographic({origin.east, origin.north}, latitude, longitude);
     for (const Observation &o : observations) {
         PickFit &fit = location.picks[o.pick];
         const PlanePoint &place = places_[o.site];
         fit.distance_km = std::hypot(origin.east - place.east_km, origin.north - place.north_km);
-        fit.azimuth_deg = plane_azimuth(epicentre, place);
+        fit.azimuth_deg = azimuth(latitude, longitude, sites_[o.site].latitude, sites_[o.site].longitude);
         fit.residual = o.time - origin.origin - o.table->time(fit.distance_km, origin.depth);
     }
     for (const Observation &o : used) location.picks[o.pick].used = true;

@@ -3,6 +3,7 @@
 #ifndef ONSET_DETECT_LOCATION_LOCATOR_H
 #define ONSET_DETECT_LOCATION_LOCATOR_H
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -18,7 +19,7 @@ struct LocatorOptions {
     double margin_km = 20.0;     // searched beyond the box around the stations
     double max_depth_km = 30.0;  // deepest source searched, below sea level
     double table_step_km = 0.25;  // of the travel-time tables
-    double final_step_km = 0.02;  // the finest grid of the search
+    double final_step_km = 0.05;  // the finest grid of the search
     // Added in quadrature to each pick's uncertainty for its weight: the
     // model's own error, so that sharp picks do not overrule all others.
     double model_error_s = 0.05;
@@ -94,7 +95,7 @@ private:
     Trial evaluate(const std::vector<Observation> &observations, double east, double north, double depth,
                    std::vector<std::pair<double, double>> &work) const;
     Trial search(const std::vector<Observation> &observations) const;
-    Trial refine(const std::vector<Observation> &observations, Trial best, double step) const;
+    Trial refine(const std::vector<Observation> &observations, Trial best, double step, double finest) const;
     void describe(const std::vector<Observation> &observations, const Trial &origin, Location &location) const;
 
     std::vector<StationSite> sites_;
@@ -105,6 +106,15 @@ private:
     std::vector<size_t> table_of_site_;     // P table; the S table follows it
     std::vector<TravelTimeTable> tables_;
     Volume volume_;
+    // The first, coarse grid of the search and the travel times to its
+    // nodes, node by node, P and S of each site side by side: the search
+    // over it reads memory in order.
+    double coarse_step_;
+    int coarse_count_[3];  // east, north, depth
+    std::vector<float> coarse_times_;
+    double coarse_east(int i) const { return std::min(volume_.west + i * coarse_step_, volume_.east); }
+    double coarse_north(int j) const { return std::min(volume_.south + j * coarse_step_, volume_.north); }
+    double coarse_depth(int k) const { return std::min(volume_.top + k * coarse_step_, volume_.bottom); }
 };
 
 }  // namespace detect::location
