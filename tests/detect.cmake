@@ -28,5 +28,6 @@ add_test(NAME detect.exports
 # closed forms and synthetic networks with exact arrivals.
 onset_add_test(test_location SOURCES
   detect/test_location_tables.cpp
-  detect/test_location_locator.cpp)
+  detect/test_location_locator.cpp
+  detect/test_location_metadata.cpp)
 target_link_libraries(test_location PRIVATE onset_detect_internal)
