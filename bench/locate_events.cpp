@@ -3,10 +3,10 @@
 // noisy, with a few wrong picks. Prints the time to make the tables and
 // the median time per event over alternating repeats.
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -27,12 +27,14 @@ int main(int argc, char **argv)
     const int stations = argc > 1 ? std::atoi(argv[1]) : 100;
     const int events = argc > 2 ? std::atoi(argv[2]) : 1000;
     std::mt19937_64 random(5);
-    std::uniform_real_distribution<double> offset(-50.0, 50.0), elevation(0.0, 2000.0), depth(0.0, 25.0);
+    std::uniform_real_distribution<double> offset(-50.0, 50.0), elevation(0.0, 2000.0),
+        depth(0.0, 25.0);
     std::normal_distribution<double> noise(0.0, 0.05);
     const double latitude = 40.0, km_per_degree = 111.2, cosine = std::cos(latitude * M_PI / 180.0);
     std::vector<StationSite> sites;
     for (int s = 0; s < stations; ++s)
-        sites.push_back({"XX", "S" + std::to_string(s), "", "", latitude + offset(random) / km_per_degree,
+        sites.push_back({"XX", "S" + std::to_string(s), "", "",
+                         latitude + offset(random) / km_per_degree,
                          10.0 + offset(random) / (km_per_degree * cosine), elevation(random)});
 
     double start = cpu_seconds();
@@ -47,11 +49,15 @@ int main(int argc, char **argv)
         truth[e] = {0.8 * offset(random), 0.8 * offset(random)};
         truth_depth[e] = depth(random);
         for (int s = 0; s < stations; ++s) {
-            const PlanePoint place = locator.projection().to_plane(sites[s].latitude, sites[s].longitude);
-            if (std::hypot(place.east_km - truth[e].east_km, place.north_km - truth[e].north_km) > 60.0) continue;
+            const PlanePoint place = locator.projection().to_plane(sites[s].latitude,
+                                                                   sites[s].longitude);
+            if (std::hypot(place.east_km - truth[e].east_km, place.north_km - truth[e].north_km) >
+                60.0)
+                continue;
             for (const char phase : {'P', 'S'}) {
                 double t = locator.travel_time(s, phase, truth[e], truth_depth[e]) + noise(random);
-                if (random() % 50 == 0) t += 2.0;  // a wrong pick
+                if (random() % 50 == 0)
+                    t += 2.0; // a wrong pick
                 picks[e].push_back({s, static_cast<int64_t>(std::llround(t * 1e6)), phase, 0.05});
             }
         }
@@ -76,10 +82,11 @@ int main(int argc, char **argv)
     }
     std::sort(per_event.begin(), per_event.end());
     std::sort(errors.begin(), errors.end());
-    std::printf("stations %d, events %d, phases per event %.1f\n", stations, events, double(phases) / events);
+    std::printf("stations %d, events %d, phases per event %.1f\n", stations, events,
+                double(phases) / events);
     std::printf("tables: %.3f core-s\n", table_seconds);
     std::printf("locate: median %.3f core-ms per event (of 3 repeats)\n", per_event[1] * 1e3);
-    std::printf("hypocentre error: median %.3f km, 90th percentile %.3f km\n", errors[errors.size() / 2],
-                errors[errors.size() * 9 / 10]);
+    std::printf("hypocentre error: median %.3f km, 90th percentile %.3f km\n",
+                errors[errors.size() / 2], errors[errors.size() * 9 / 10]);
     return 0;
 }

@@ -9,7 +9,7 @@ namespace detect::location {
 
 // One data row: its fields in the order of the columns asked for.
 struct CsvRow {
-    int line;  // 1-based, in the file
+    int line; // 1-based, in the file
     std::vector<std::string> fields;
 };
 
@@ -18,11 +18,13 @@ struct CsvRow {
 // lines starting with '#' are skipped. Throws std::runtime_error naming the
 // file (and line) when it cannot be read, a column is missing or a row is
 // short.
-std::vector<CsvRow> read_csv_table(const std::string &path, const std::vector<std::string> &columns);
+std::vector<CsvRow> read_csv_table(const std::string &path,
+                                   const std::vector<std::string> &columns);
 
 // The field as a finite number; throws naming file, line and column if not.
-double csv_number(const std::string &path, const CsvRow &row, size_t field, const std::string &column);
+double csv_number(const std::string &path, const CsvRow &row, size_t field,
+                  const std::string &column);
 
-}  // namespace detect::location
+} // namespace detect::location
 
 #endif

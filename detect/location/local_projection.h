@@ -23,7 +23,7 @@ public:
     void to_geographic(PlanePoint point, double &latitude, double &longitude) const;
 
 private:
-    double latitude_, longitude_;  // radians
+    double latitude_, longitude_; // radians
 };
 
 // Degrees clockwise from north of point 2 as seen from point 1, on the
@@ -31,6 +31,6 @@ private:
 // off the centre.
 double azimuth(double latitude1, double longitude1, double latitude2, double longitude2);
 
-}  // namespace detect::location
+} // namespace detect::location
 
 #endif

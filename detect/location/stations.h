@@ -12,9 +12,9 @@ namespace detect::location {
 // are empty: the coordinates serve every channel of the station.
 struct StationSite {
     std::string network, station, location, channel;
-    double latitude;     // degrees north, in [-90, 90]
-    double longitude;    // degrees east, in [-180, 360)
-    double elevation_m;  // above sea level
+    double latitude;    // degrees north, in [-90, 90]
+    double longitude;   // degrees east, in [-180, 360)
+    double elevation_m; // above sea level
 };
 
 // FDSN StationXML (any version 1.x): one site per Channel, with the
@@ -39,12 +39,12 @@ void check_site(const StationSite &site, std::string &message);
 // The site of a channel, given by its codes: the exact channel where the
 // metadata list it, else any site of the station (a CSV table's). -1 if
 // the station is not known.
-int find_site(const std::vector<StationSite> &sites, const std::string &network, const std::string &station,
-              const std::string &location, const std::string &channel);
+int find_site(const std::vector<StationSite> &sites, const std::string &network,
+              const std::string &station, const std::string &location, const std::string &channel);
 
 // The same for a stream id NET.STA.LOC.CHA (NET.STA for a station alone).
 int find_site(const std::vector<StationSite> &sites, const std::string &stream_id);
 
-}  // namespace detect::location
+} // namespace detect::location
 
 #endif

@@ -14,8 +14,8 @@ namespace {
 // Flat slabs of constant velocity: slab k lies between boundary k and
 // k + 1; the last one, below the last boundary, is a half-space.
 struct SlabStack {
-    std::vector<double> boundary;  // km, increasing
-    std::vector<double> velocity;  // one per boundary: of the slab below it
+    std::vector<double> boundary; // km, increasing
+    std::vector<double> velocity; // one per boundary: of the slab below it
 
     double thickness(size_t k) const { return boundary[k + 1] - boundary[k]; }
     size_t at(double depth) const
@@ -24,42 +24,49 @@ struct SlabStack {
     }
 };
 
-SlabStack cut_slabs(const VelocityModel &model, Wave wave, double receiver_depth, const TableGrid &grid,
-                    size_t depth_count)
+SlabStack cut_slabs(const VelocityModel &model, Wave wave, double receiver_depth,
+                    const TableGrid &grid, size_t depth_count)
 {
     std::vector<double> cuts(model.depth_km);
     cuts.push_back(receiver_depth);
-    for (size_t j = 0; j < depth_count; ++j) cuts.push_back(grid.top_km + j * grid.step_km);
+    for (size_t j = 0; j < depth_count; ++j)
+        cuts.push_back(grid.top_km + j * grid.step_km);
     std::sort(cuts.begin(), cuts.end());
     // Nothing above the shallower end carries a first arrival.
     const double top = std::min(receiver_depth, grid.top_km);
     SlabStack stack;
     for (double cut : cuts) {
-        if (cut < top - 1e-9 || (!stack.boundary.empty() && cut - stack.boundary.back() < 1e-9)) continue;
+        if (cut < top - 1e-9 || (!stack.boundary.empty() && cut - stack.boundary.back() < 1e-9))
+            continue;
         if (model.graded && !stack.boundary.empty()) {
             // Grade within a step of depth, so that mean velocities of thin
             // slabs follow the gradient.
             const double from = stack.boundary.back();
             const int parts = static_cast<int>(std::ceil((cut - from) / grid.step_km - 1e-9));
-            for (int p = 1; p < parts; ++p) stack.boundary.push_back(from + (cut - from) * p / parts);
+            for (int p = 1; p < parts; ++p)
+                stack.boundary.push_back(from + (cut - from) * p / parts);
         }
         stack.boundary.push_back(cut);
     }
     for (size_t k = 0; k + 1 < stack.boundary.size(); ++k)
-        stack.velocity.push_back(model.velocity(wave, 0.5 * (stack.boundary[k] + stack.boundary[k + 1])));
+        stack.velocity.push_back(
+            model.velocity(wave, 0.5 * (stack.boundary[k] + stack.boundary[k + 1])));
     stack.velocity.push_back(model.velocity(wave, stack.boundary.back() + 1.0));
     return stack;
 }
 
 // Fills `times` at distances i * step (0 <= i < count) with the direct ray
 // through slabs [first, last) of the stack, or +inf beyond its reach.
-void direct_times(const SlabStack &stack, size_t first, size_t last, double step, double *times, size_t count)
+void direct_times(const SlabStack &stack, size_t first, size_t last, double step, double *times,
+                  size_t count)
 {
     if (first == last) {
         // Both ends at one depth: along the faster side of the boundary.
         double v = stack.velocity[first];
-        if (first > 0) v = std::max(v, stack.velocity[first - 1]);
-        for (size_t i = 0; i < count; ++i) times[i] = i * step / v;
+        if (first > 0)
+            v = std::max(v, stack.velocity[first - 1]);
+        for (size_t i = 0; i < count; ++i)
+            times[i] = i * step / v;
         return;
     }
     // Neighbouring slabs of one velocity act as one: a layered model's
@@ -100,15 +107,18 @@ void direct_times(const SlabStack &stack, size_t first, size_t last, double step
             for (; i < count && i * step <= x; ++i) {
                 const double u = (i * step - previous_x) / span;
                 const double u2 = u * u, u3 = u2 * u;
-                times[i] = (2 * u3 - 3 * u2 + 1) * previous_t + (u3 - 2 * u2 + u) * span * previous_p +
-                           (-2 * u3 + 3 * u2) * t + (u3 - u2) * span * p;
+                times[i] = (2 * u3 - 3 * u2 + 1) * previous_t +
+                           (u3 - 2 * u2 + u) * span * previous_p + (-2 * u3 + 3 * u2) * t +
+                           (u3 - u2) * span * p;
             }
         }
         previous_x = x, previous_t = t, previous_p = p;
         s += target_step / slope;
-        if (!(s < 1e12)) break;
+        if (!(s < 1e12))
+            break;
     }
-    for (; i < count; ++i) times[i] = std::numeric_limits<double>::infinity();
+    for (; i < count; ++i)
+        times[i] = std::numeric_limits<double>::infinity();
 }
 
 // A head wave: t = intercept + x / velocity from the critical distance on.
@@ -131,7 +141,8 @@ std::vector<Leg> legs_to(const SlabStack &stack, size_t k)
     double intercept = 0.0, critical = 0.0;
     for (size_t b = k; b-- > 0;) {
         const double v = stack.velocity[b], h = stack.thickness(b);
-        if (!(v < v_head)) break;
+        if (!(v < v_head))
+            break;
         const double sine = v / v_head;
         const double cosine = std::sqrt((1.0 - sine) * (1.0 + sine));
         intercept += h * cosine / v;
@@ -141,7 +152,7 @@ std::vector<Leg> legs_to(const SlabStack &stack, size_t k)
     return legs;
 }
 
-}  // namespace
+} // namespace
 
 TravelTimeTable::TravelTimeTable(const VelocityModel &model, Wave wave, double receiver_depth_km,
                                  const TableGrid &grid)
@@ -149,8 +160,11 @@ TravelTimeTable::TravelTimeTable(const VelocityModel &model, Wave wave, double r
 {
     if (!(grid.step_km > 0.0 && grid.bottom_km >= grid.top_km && grid.max_distance_km > 0.0))
         throw std::invalid_argument("travel-time grid: empty or negative step");
-    distance_count_ = static_cast<size_t>(std::ceil(grid.max_distance_km / grid.step_km - 1e-9)) + 1;
-    depth_count_ = static_cast<size_t>(std::ceil((grid.bottom_km - grid.top_km) / grid.step_km - 1e-9)) + 1;
+    distance_count_ = static_cast<size_t>(std::ceil(grid.max_distance_km / grid.step_km - 1e-9)) +
+                      1;
+    depth_count_ = static_cast<size_t>(
+                       std::ceil((grid.bottom_km - grid.top_km) / grid.step_km - 1e-9)) +
+                   1;
     distance_count_ = std::max<size_t>(distance_count_, 2);
     depth_count_ = std::max<size_t>(depth_count_, 2);
     grid_.max_distance_km = (distance_count_ - 1) * grid.step_km;
@@ -159,7 +173,8 @@ TravelTimeTable::TravelTimeTable(const VelocityModel &model, Wave wave, double r
     const SlabStack stack = cut_slabs(model, wave, receiver_depth_km, grid_, depth_count_);
     const size_t receiver = stack.at(receiver_depth_km);
     std::vector<size_t> node(depth_count_);
-    for (size_t j = 0; j < depth_count_; ++j) node[j] = stack.at(grid_.top_km + j * grid_.step_km);
+    for (size_t j = 0; j < depth_count_; ++j)
+        node[j] = stack.at(grid_.top_km + j * grid_.step_km);
 
     times_.resize(depth_count_ * distance_count_);
     for (size_t j = 0; j < depth_count_; ++j)
@@ -168,14 +183,18 @@ TravelTimeTable::TravelTimeTable(const VelocityModel &model, Wave wave, double r
 
     std::vector<std::vector<HeadWave>> heads(depth_count_);
     for (size_t k = 1; k < stack.boundary.size(); ++k) {
-        if (k <= receiver) continue;
+        if (k <= receiver)
+            continue;
         const std::vector<Leg> legs = legs_to(stack, k);
-        if (!legs[receiver].valid) continue;
+        if (!legs[receiver].valid)
+            continue;
         for (size_t j = 0; j < depth_count_; ++j) {
-            if (node[j] >= k || !legs[node[j]].valid) continue;
+            if (node[j] >= k || !legs[node[j]].valid)
+                continue;
             const Leg &leg = legs[node[j]];
             heads[j].push_back({legs[receiver].intercept + leg.intercept,
-                                legs[receiver].critical_distance + leg.critical_distance, stack.velocity[k]});
+                                legs[receiver].critical_distance + leg.critical_distance,
+                                stack.velocity[k]});
         }
     }
     for (size_t j = 0; j < depth_count_; ++j) {
@@ -183,9 +202,10 @@ TravelTimeTable::TravelTimeTable(const VelocityModel &model, Wave wave, double r
         for (const HeadWave &head : heads[j])
             for (size_t i = 0; i < distance_count_; ++i) {
                 const double x = i * grid_.step_km;
-                if (x >= head.critical_distance) row[i] = std::min(row[i], head.intercept + x / head.velocity);
+                if (x >= head.critical_distance)
+                    row[i] = std::min(row[i], head.intercept + x / head.velocity);
             }
     }
 }
 
-}  // namespace detect::location
+} // namespace detect::location

@@ -31,7 +31,8 @@ struct TableGrid {
 // parameter itself.
 class TravelTimeTable {
 public:
-    TravelTimeTable(const VelocityModel &model, Wave wave, double receiver_depth_km, const TableGrid &grid);
+    TravelTimeTable(const VelocityModel &model, Wave wave, double receiver_depth_km,
+                    const TableGrid &grid);
 
     // Seconds from a source at a horizontal distance and a depth (km),
     // interpolated bilinearly; depths outside the grid are taken at its
@@ -42,12 +43,15 @@ public:
         depth_index = depth_index < 0.0 ? 0.0 : depth_index;
         depth_index = depth_index > depth_count_ - 1.0 ? depth_count_ - 1.0 : depth_index;
         const double distance_index = distance_km / grid_.step_km;
-        size_t i = distance_index < distance_count_ - 2.0 ? static_cast<size_t>(distance_index) : distance_count_ - 2;
-        size_t j = depth_index < depth_count_ - 2.0 ? static_cast<size_t>(depth_index) : depth_count_ - 2;
+        size_t i = distance_index < distance_count_ - 2.0 ? static_cast<size_t>(distance_index)
+                                                          : distance_count_ - 2;
+        size_t j = depth_index < depth_count_ - 2.0 ? static_cast<size_t>(depth_index)
+                                                    : depth_count_ - 2;
         const double u = distance_index - i, w = depth_index - j;
         const double *upper = &times_[j * distance_count_ + i];
         const double *lower = upper + distance_count_;
-        return (1.0 - w) * ((1.0 - u) * upper[0] + u * upper[1]) + w * ((1.0 - u) * lower[0] + u * lower[1]);
+        return (1.0 - w) * ((1.0 - u) * upper[0] + u * upper[1]) +
+               w * ((1.0 - u) * lower[0] + u * lower[1]);
     }
 
     const TableGrid &grid() const { return grid_; }
@@ -55,9 +59,9 @@ public:
 private:
     TableGrid grid_;
     size_t distance_count_, depth_count_;
-    std::vector<double> times_;  // depth by depth, distances within
+    std::vector<double> times_; // depth by depth, distances within
 };
 
-}  // namespace detect::location
+} // namespace detect::location
 
 #endif

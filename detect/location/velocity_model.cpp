@@ -11,9 +11,12 @@ namespace detect::location {
 double VelocityModel::velocity(Wave wave, double depth) const
 {
     const std::vector<double> &v = velocities(wave);
-    const size_t above = std::upper_bound(depth_km.begin(), depth_km.end(), depth) - depth_km.begin();
-    if (above == 0) return v.front();
-    if (!graded || above == depth_km.size()) return v[above - 1];
+    const size_t above = std::upper_bound(depth_km.begin(), depth_km.end(), depth) -
+                         depth_km.begin();
+    if (above == 0)
+        return v.front();
+    if (!graded || above == depth_km.size())
+        return v[above - 1];
     const double share = (depth - depth_km[above - 1]) / (depth_km[above] - depth_km[above - 1]);
     return v[above - 1] + share * (v[above] - v[above - 1]);
 }
@@ -21,7 +24,8 @@ double VelocityModel::velocity(Wave wave, double depth) const
 void check_velocity_model(const VelocityModel &model, std::string &message)
 {
     message.clear();
-    if (model.depth_km.empty()) message = "no layers";
+    if (model.depth_km.empty())
+        message = "no layers";
     for (size_t i = 0; i < model.depth_km.size() && message.empty(); ++i) {
         const std::string row = "row " + std::to_string(i + 1) + ": ";
         if (i > 0 && !(model.depth_km[i] > model.depth_km[i - 1]))
@@ -50,7 +54,8 @@ VelocityModel read_velocity_model(const std::string &path, bool graded)
                                      message.substr(message.find(": ") + 2));
         }
     }
-    if (model.depth_km.empty()) throw std::runtime_error(path + ": no layers in the model");
+    if (model.depth_km.empty())
+        throw std::runtime_error(path + ": no layers in the model");
     return model;
 }
 
@@ -59,4 +64,4 @@ VelocityModel default_velocity_model()
     return VelocityModel{{0.0, 20.0, 35.0}, {5.80, 6.50, 8.04}, {3.36, 3.75, 4.47}, false};
 }
 
-}  // namespace detect::location
+} // namespace detect::location

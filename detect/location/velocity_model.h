@@ -20,7 +20,10 @@ struct VelocityModel {
     bool graded = false;
 
     double velocity(Wave wave, double depth) const;
-    const std::vector<double> &velocities(Wave wave) const { return wave == Wave::P ? vp_km_s : vs_km_s; }
+    const std::vector<double> &velocities(Wave wave) const
+    {
+        return wave == Wave::P ? vp_km_s : vs_km_s;
+    }
 };
 
 // A CSV table with the columns depth_km,vp_km_s,vs_km_s. Throws
@@ -36,6 +39,6 @@ void check_velocity_model(const VelocityModel &model, std::string &message);
 // lower crust, the mantle from the Moho at 35 km.
 VelocityModel default_velocity_model();
 
-}  // namespace detect::location
+} // namespace detect::location
 
 #endif

@@ -17,7 +17,8 @@ namespace {
 
 using namespace detect::location;
 
-std::string write(const detect_test::TempFolder &folder, const std::string &name, const std::string &text)
+std::string write(const detect_test::TempFolder &folder, const std::string &name,
+                  const std::string &text)
 {
     const std::string path = folder.file(name);
     std::ofstream(path) << text;
@@ -63,15 +64,15 @@ TEST(StationMetadata, StationXmlGivesChannelSitesWithTheirOwnCoordinates)
     EXPECT_EQ(sites[0].location, "00");
     EXPECT_DOUBLE_EQ(sites[0].latitude, 46.501);
     EXPECT_DOUBLE_EQ(sites[0].longitude, 7.252);
-    EXPECT_DOUBLE_EQ(sites[0].elevation_m, 1180.0);  // 30 m below its listed ground
-    EXPECT_DOUBLE_EQ(sites[1].latitude, 46.5);        // the station's, as the channel gives none
+    EXPECT_DOUBLE_EQ(sites[0].elevation_m, 1180.0); // 30 m below its listed ground
+    EXPECT_DOUBLE_EQ(sites[1].latitude, 46.5);      // the station's, as the channel gives none
     EXPECT_DOUBLE_EQ(sites[1].elevation_m, 1200.0);
     EXPECT_EQ(sites[2].station, "CD");
     EXPECT_TRUE(sites[2].channel.empty());
     EXPECT_DOUBLE_EQ(sites[2].elevation_m, -15.5);
 
     EXPECT_EQ(find_site(sites, "XX.AB.00.HHN"), 1);
-    EXPECT_EQ(find_site(sites, "XX.AB.00.HHE"), 0);  // a channel not listed: the station's first
+    EXPECT_EQ(find_site(sites, "XX.AB.00.HHE"), 0); // a channel not listed: the station's first
     EXPECT_EQ(find_site(sites, "XX.CD..BHZ"), 2);
     EXPECT_EQ(find_site(sites, "XX.EF..HHZ"), -1);
 }
@@ -89,11 +90,16 @@ TEST(StationMetadata, StationXmlErrorsNameTheElement)
 
     std::string missing(station_xml);
     missing.replace(missing.find("<Longitude>200.0</Longitude>"), 28, "");
-    EXPECT_NE(failure([&] { read_station_xml(write(folder, "m.xml", missing)); }).find("Station CD: no Longitude"),
+    EXPECT_NE(failure([&] {
+                  read_station_xml(write(folder, "m.xml", missing));
+              }).find("Station CD: no Longitude"),
               std::string::npos);
-    EXPECT_NE(failure([&] { read_station_xml(write(folder, "t.xml", "<a><b></a>")); }).find("not XML"),
-              std::string::npos);
-    EXPECT_NE(failure([&] { read_station_xml(write(folder, "q.xml", "<quakeml/>")); }).find("not StationXML"),
+    EXPECT_NE(
+        failure([&] { read_station_xml(write(folder, "t.xml", "<a><b></a>")); }).find("not XML"),
+        std::string::npos);
+    EXPECT_NE(failure([&] {
+                  read_station_xml(write(folder, "q.xml", "<quakeml/>"));
+              }).find("not StationXML"),
               std::string::npos);
 }
 
@@ -130,17 +136,21 @@ TEST(StationMetadata, CsvTablesAndTheirErrors)
         EXPECT_NE(message.find(path), std::string::npos) << message;
         EXPECT_NE(message.find(c.expected), std::string::npos) << message;
     }
-    EXPECT_NE(failure([&] { read_stations(folder.file("none.csv")); }).find("cannot be read"), std::string::npos);
+    EXPECT_NE(failure([&] { read_stations(folder.file("none.csv")); }).find("cannot be read"),
+              std::string::npos);
 }
 
 TEST(VelocityModels, LayersGradientsAndChecks)
 {
     detect_test::TempFolder folder;
-    const std::string path = write(folder, "v.csv", "depth_km,vp_km_s,vs_km_s\n-2,3.0,1.7\n4,6.0,3.5\n10,7.0,4.0\n");
-    const VelocityModel layered = read_velocity_model(path, false), graded = read_velocity_model(path, true);
+    const std::string path = write(folder, "v.csv",
+                                   "depth_km,vp_km_s,vs_km_s\n-2,3.0,1.7\n4,6.0,3.5\n10,7.0,4.0\n");
+    const VelocityModel layered = read_velocity_model(path, false),
+                        graded = read_velocity_model(path, true);
     const struct {
         double depth, layered_vp, graded_vp;
-    } expected[] = {{-5.0, 3.0, 3.0}, {-2.0, 3.0, 3.0}, {1.0, 3.0, 4.5}, {4.0, 6.0, 6.0}, {7.0, 6.0, 6.5}, {30.0, 7.0, 7.0}};
+    } expected[] = {{-5.0, 3.0, 3.0}, {-2.0, 3.0, 3.0}, {1.0, 3.0, 4.5},
+                    {4.0, 6.0, 6.0},  {7.0, 6.0, 6.5},  {30.0, 7.0, 7.0}};
     for (const auto &e : expected) {
         EXPECT_DOUBLE_EQ(layered.velocity(Wave::P, e.depth), e.layered_vp) << e.depth;
         EXPECT_DOUBLE_EQ(graded.velocity(Wave::P, e.depth), e.graded_vp) << e.depth;
@@ -175,16 +185,18 @@ TEST(LocalProjection, KeepsDistancesFromTheCentreAndRoundTrips)
     const PlanePoint north = projection.to_plane(65.8, -16.9);
     EXPECT_NEAR(north.east_km, 0.0, 1e-9);
     EXPECT_NEAR(north.north_km, earth_radius_km * M_PI / 180.0, 1e-9);
-    EXPECT_NEAR(azimuth(64.8, -16.9, 64.8, -15.0), 90.0 - 0.5 * 1.9 * std::sin(64.8 * M_PI / 180.0), 0.01);
+    EXPECT_NEAR(azimuth(64.8, -16.9, 64.8, -15.0), 90.0 - 0.5 * 1.9 * std::sin(64.8 * M_PI / 180.0),
+                0.01);
     std::mt19937_64 random(3);
     std::uniform_real_distribution<double> offset(-1.0, 1.0);
     for (int trial = 0; trial < 200; ++trial) {
         const double latitude = 64.8 + offset(random), longitude = -16.9 + 2.0 * offset(random);
         double back_latitude, back_longitude;
-        projection.to_geographic(projection.to_plane(latitude, longitude), back_latitude, back_longitude);
+        projection.to_geographic(projection.to_plane(latitude, longitude), back_latitude,
+                                 back_longitude);
         EXPECT_NEAR(back_latitude, latitude, 1e-9);
         EXPECT_NEAR(back_longitude, longitude, 1e-9);
     }
 }
 
-}  // namespace
+} // namespace

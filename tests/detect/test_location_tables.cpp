@@ -59,8 +59,11 @@ TEST(TravelTimes, TwoLayersGiveTheHeadWaveBeyondCrossover)
         heads += head < direct;
         // Across the crossover, interpolation cuts the corner of the two
         // branches: by at most a step times the difference of their slopes.
-        const double corner = std::fabs(direct - head) < 0.1 ? 0.25 * (1.0 / v1 - 1.0 / v2 + cosine / v1) : 0.0;
-        EXPECT_NEAR(table.time(x, z), std::min(direct, head), interpolation_bound(v1, std::hypot(x, z)) + corner)
+        const double corner = std::fabs(direct - head) < 0.1
+                                  ? 0.25 * (1.0 / v1 - 1.0 / v2 + cosine / v1)
+                                  : 0.0;
+        EXPECT_NEAR(table.time(x, z), std::min(direct, head),
+                    interpolation_bound(v1, std::hypot(x, z)) + corner)
             << x << " " << z;
     }
     EXPECT_GT(heads, 100);
@@ -70,14 +73,17 @@ TEST(TravelTimes, LinearGradientMatchesItsClosedForm)
 {
     // v = v0 + g z; between two points t = acosh(1 + g^2 r^2 / (2 v1 v2)) / g.
     const double v0 = 4.0, gradient = 0.1;
-    const VelocityModel model{{0.0, 40.0}, {v0, v0 + 40.0 * gradient}, {2.0, 2.0 + 40.0 * gradient / 2.0}, true};
+    const VelocityModel model{
+        {0.0, 40.0}, {v0, v0 + 40.0 * gradient}, {2.0, 2.0 + 40.0 * gradient / 2.0}, true};
     const TravelTimeTable table(model, Wave::P, 0.0, TableGrid{40.0, 0.0, 20.0, 0.1});
     std::mt19937_64 random(13);
     std::uniform_real_distribution<double> distance(2.0, 40.0), depth(0.0, 20.0);
     for (int trial = 0; trial < 300; ++trial) {
         const double x = distance(random), z = depth(random);
         const double v = v0 + gradient * z;
-        const double exact = std::acosh(1.0 + gradient * gradient * (x * x + z * z) / (2.0 * v0 * v)) / gradient;
+        const double exact = std::acosh(1.0 +
+                                        gradient * gradient * (x * x + z * z) / (2.0 * v0 * v)) /
+                             gradient;
         EXPECT_NEAR(table.time(x, z), exact, 1e-3 * exact) << x << " " << z;
     }
 }
@@ -92,11 +98,12 @@ TEST(TravelTimes, LayersWithALowVelocityZoneMatchAPlainRayTracer)
         const TravelTimeTable table(model, Wave::P, receiver, TableGrid{150.0, -0.5, 35.0, 0.25});
         for (int trial = 0; trial < 300; ++trial) {
             // At nodes, where the table holds the exact value.
-            const double x = std::round(distance(random) * 4.0) / 4.0, z = std::round(depth(random) * 4.0) / 4.0;
+            const double x = std::round(distance(random) * 4.0) / 4.0,
+                         z = std::round(depth(random) * 4.0) / 4.0;
             EXPECT_NEAR(table.time(x, z), detect_test::first_arrival(layers, x, z, receiver), 1e-5)
                 << x << " " << z << " " << receiver;
         }
     }
 }
 
-}  // namespace
+} // namespace
