@@ -1,7 +1,9 @@
 // The locator's speed on a synthetic day: 100 stations over 100 km x
 // 100 km, events inside with P and S picks on the stations within 60 km,
 // noisy, with a few wrong picks. Prints the time to make the tables and
-// the median time per event over alternating repeats.
+// the median time per event over repeats, and the time to associate the
+// same picks as one day. Arguments: stations, events, the distance (km) to
+// which an event is picked.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "association.h"
 #include "locator.h"
 
 using namespace detect::location;
@@ -26,6 +29,7 @@ int main(int argc, char **argv)
 {
     const int stations = argc > 1 ? std::atoi(argv[1]) : 100;
     const int events = argc > 2 ? std::atoi(argv[2]) : 1000;
+    const double reach_km = argc > 3 ? std::atof(argv[3]) : 60.0; // of an event's picks
     std::mt19937_64 random(5);
     std::uniform_real_distribution<double> offset(-50.0, 50.0), elevation(0.0, 2000.0),
         depth(0.0, 25.0);
@@ -52,7 +56,7 @@ int main(int argc, char **argv)
             const PlanePoint place = locator.projection().to_plane(sites[s].latitude,
                                                                    sites[s].longitude);
             if (std::hypot(place.east_km - truth[e].east_km, place.north_km - truth[e].north_km) >
-                60.0)
+                reach_km)
                 continue;
             for (const char phase : {'P', 'S'}) {
                 double t = locator.travel_time(s, phase, truth[e], truth_depth[e]) + noise(random);
@@ -80,6 +84,18 @@ int main(int argc, char **argv)
         }
         per_event.push_back((cpu_seconds() - start) / events);
     }
+    // The same picks as one day, events evenly apart, through association.
+    const int64_t day_us = 86400000000;
+    std::vector<PhasePick> day;
+    for (int e = 0; e < events; ++e)
+        for (PhasePick pick : picks[e]) {
+            pick.time += day_us / events * e;
+            day.push_back(pick);
+        }
+    start = cpu_seconds();
+    const std::vector<AssociatedEvent> associated = associate(locator, day);
+    const double association_seconds = cpu_seconds() - start;
+
     std::sort(per_event.begin(), per_event.end());
     std::sort(errors.begin(), errors.end());
     std::printf("stations %d, events %d, phases per event %.1f\n", stations, events,
@@ -88,5 +104,7 @@ int main(int argc, char **argv)
     std::printf("locate: median %.3f core-ms per event (of 3 repeats)\n", per_event[1] * 1e3);
     std::printf("hypocentre error: median %.3f km, 90th percentile %.3f km\n",
                 errors[errors.size() / 2], errors[errors.size() * 9 / 10]);
+    std::printf("association: %zu events from %d, %.3f core-ms per event\n", associated.size(), events,
+                association_seconds * 1e3 / events);
     return 0;
 }

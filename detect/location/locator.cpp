@@ -299,10 +299,10 @@ Locator::Trial Locator::search(const std::vector<Observation> &observations) con
                   refined_step, options_.final_step_km);
     best = polish(observations, best);
     // A velocity step can leave a narrow basin of the misfit beside a wide
-    // one, at another depth: least squares from every depth below the
+    // one, at another depth: least squares from depths 2 km apart below the
     // epicentre, with the earliest picks, find it.
     Trial other{0, 0, 0, std::numeric_limits<double>::infinity(), 0};
-    for (double depth = volume_.top; depth <= volume_.bottom; depth += 1.0) {
+    for (double depth = volume_.top; depth <= volume_.bottom; depth += 2.0) {
         const Trial polished = polish(earliest,
                                       evaluate(earliest, best.east, best.north, depth, work));
         if (polished.misfit < other.misfit)
