@@ -125,15 +125,16 @@ int32_t distinct_stations(const Locator &locator, const std::vector<PhasePick> &
     return static_cast<int32_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
 }
 
+// The members located near a hypocentre they were chosen by.
 Location locate_members(const Locator &locator, const std::vector<PhasePick> &picks,
-                        const std::vector<Candidate> &members)
+                        const std::vector<Candidate> &members, PlanePoint epicentre, double depth)
 {
     std::vector<PhasePick> labelled;
     for (const Candidate &c : members) {
         labelled.push_back(picks[c.pick]);
         labelled.back().phase = c.phase;
     }
-    return locator.locate(labelled);
+    return locator.locate_near(labelled, epicentre, depth);
 }
 
 // The event the first pick of `window` (its seed) starts, if any: the
@@ -170,7 +171,8 @@ bool event_from(const Locator &locator, const std::vector<PhasePick> &picks,
     const double fine_step = 0.25 * locator.node_step_km();
     const double fine_tolerance = options.tolerance_s +
                                   0.25 * (node_tolerance - options.tolerance_s);
-    double best_score = 0.0;
+    double best_score = 0.0, best_depth = 0.0;
+    PlanePoint best_place{0.0, 0.0};
     std::vector<Candidate> best;
     for (size_t t = 0; t < leaders; ++t) {
         PlanePoint centre;
@@ -187,8 +189,10 @@ bool event_from(const Locator &locator, const std::vector<PhasePick> &picks,
                         [&](int32_t site, char phase) {
                             return locator.travel_time(site, phase, place, depth);
                         });
-                    if (score > best_score)
+                    if (score > best_score) {
                         best_score = score, best = ballot.voters();
+                        best_place = place, best_depth = depth;
+                    }
                 }
     }
     if (distinct_stations(locator, picks, best) < options.min_stations)
@@ -197,7 +201,7 @@ bool event_from(const Locator &locator, const std::vector<PhasePick> &picks,
     // Located from the voters; then the picks that origin explains,
     // located again, until they no longer change.
     std::vector<Candidate> members = best;
-    Location location = locate_members(locator, picks, members);
+    Location location = locate_members(locator, picks, members, best_place, best_depth);
     for (int round = 0; round < 4 && location.status != LocationStatus::too_few_phases; ++round) {
         std::vector<Candidate> next = explained(locator, picks, window, location,
                                                 options.tolerance_s);
@@ -209,7 +213,10 @@ bool event_from(const Locator &locator, const std::vector<PhasePick> &picks,
         members = std::move(next);
         if (same)
             break;
-        location = locate_members(locator, picks, members);
+        location = locate_members(
+            locator, picks, members,
+            locator.projection().to_plane(location.latitude, location.longitude),
+            location.depth_km);
     }
     // The seed must be one of them: an event is found from its first
     // pick, and a seed no origin explains is left out.

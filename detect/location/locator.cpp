@@ -430,6 +430,20 @@ void Locator::describe(const std::vector<Observation> &observations, const Trial
 
 Location Locator::locate(const std::vector<PhasePick> &picks) const
 {
+    return locate_from(picks, nullptr);
+}
+
+Location Locator::locate_near(const std::vector<PhasePick> &picks, PlanePoint epicentre,
+                              double depth_km) const
+{
+    const Trial near{std::clamp(epicentre.east_km, volume_.west, volume_.east),
+                     std::clamp(epicentre.north_km, volume_.south, volume_.north),
+                     std::clamp(depth_km, volume_.top, volume_.bottom), 0.0, 0.0};
+    return locate_from(picks, &near);
+}
+
+Location Locator::locate_from(const std::vector<PhasePick> &picks, const Trial *near) const
+{
     Location location{LocationStatus::too_few_phases, nan, nan, nan, 0, nan, nan, nan, nan, 0, {}};
     location.picks.assign(picks.size(), PickFit{nan, nan, nan, false});
     int64_t earliest = std::numeric_limits<int64_t>::max();
@@ -463,7 +477,12 @@ Location Locator::locate(const std::vector<PhasePick> &picks) const
         return location;
 
     std::vector<Observation> used = observations;
-    Trial origin = search(used);
+    std::vector<std::pair<double, double>> work;
+    Trial origin = near ? polish(used,
+                                 refine(used,
+                                        evaluate(used, near->east, near->north, near->depth, work),
+                                        refined_step, options_.final_step_km))
+                        : search(used);
     for (size_t dropped = 0; dropped < observations.size() / 4; ++dropped) {
         // The worst residual, and the robust spread of the others.
         std::vector<double> deviations;
@@ -490,7 +509,6 @@ Location Locator::locate(const std::vector<PhasePick> &picks) const
         used = std::move(kept);
         // One outlier among many pulls an L1 origin little: least squares
         // from there find it again.
-        std::vector<std::pair<double, double>> work;
         origin = polish(used, evaluate(used, origin.east, origin.north, origin.depth, work));
     }
 
