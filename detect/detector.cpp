@@ -11,7 +11,7 @@
 namespace detect {
 
 Detector::Detector(const onset_detect_options &options)
-    : options_(options), grouping_(options.tolerance, options.min_stations, 31.0, options.event_snr)
+    : options_(options), grouping_(options.tolerance, options.min_stations, train_seconds, options.event_snr)
 {
 }
 

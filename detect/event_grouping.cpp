@@ -10,6 +10,7 @@
 
 #include "event_merging.h"
 #include "onset.h"
+#include "settings.h"
 
 namespace detect {
 
@@ -31,7 +32,7 @@ std::unique_ptr<T[], void (*)(void *)> zeroed(size_t count)
 EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double train_span, double event_snr)
     : tolerance_(tolerance),
       quiet_span_(std::llround(2.0 * tolerance * 1e6)),
-      dense_span_(std::llround(10.0 * tolerance * 1e6)),
+      dense_span_(std::llround(dense_tolerances * tolerance * 1e6)),
       train_span_(std::llround(train_span * 1e6)),
       min_stations_(min_stations),
       event_snr_(event_snr)

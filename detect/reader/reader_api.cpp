@@ -5,16 +5,9 @@
 #include <new>
 #include <stdexcept>
 
-#include "handle.h"
 #include "miniseed.h"
 #include "onset_detect.h"
-#include "reader.h"
-
-struct onset_reader {
-    std::unique_ptr<reading::Reader> reader;
-    std::string message;
-    std::string warning;  // the line handed out last
-};
+#include "reader_handle.h"
 
 struct onset_writer {
     reading::RecordWriter writer;
@@ -36,9 +29,6 @@ int guarded(onset_reader *handle, Call call)
     try {
         call();
         return 0;
-    } catch (const detect::Failure &failure) {
-        handle->message = failure.reason;
-        return failure.code;
     } catch (const std::bad_alloc &) {
         handle->message = "out of memory";
         return ONSET_DETECT_NO_MEMORY;
@@ -104,18 +94,6 @@ void onset_reader_span(const onset_reader *reader, int64_t *begin, int64_t *end)
     if (end) *end = reader->reader->end();
 }
 
-int onset_reader_feed(onset_reader *reader, onset_detector *detector, int64_t until, uint64_t *fed)
-{
-    if (!detector) {
-        reader->message = "no detector given";
-        return ONSET_DETECT_INVALID;
-    }
-    uint64_t count = 0;
-    const int status = guarded(reader, [&] { count = reader->reader->feed(detector->detector, until); });
-    if (fed) *fed = count;
-    return status;
-}
-
 int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *chunk)
 {
     reading::Chunk next{};
@@ -127,18 +105,9 @@ int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *ch
     return 1;
 }
 
-int onset_reader_finish(onset_reader *reader, const onset_detector *detector, int32_t *usable_stations)
+void onset_reader_finish(onset_reader *reader)
 {
-    int32_t usable = 0;
-    const int status = guarded(reader, [&] { usable = reader->reader->finish(detector ? &detector->detector : nullptr); });
-    if (usable_stations) *usable_stations = usable;
-    return status;
-}
-
-const char *onset_reader_channel_id(const onset_reader *reader, int32_t channel)
-{
-    const std::string *id = reader->reader->channel_id(channel);
-    return id ? id->c_str() : nullptr;
+    if (reader) reader->reader->finish();
 }
 
 const char *onset_reader_next_warning(onset_reader *reader)
