@@ -35,3 +35,11 @@ target_link_libraries(test_seedlink PRIVATE onset_detect_internal GTest::gtest_m
 target_compile_definitions(test_seedlink PRIVATE
   ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py")
 add_test(NAME detect.seedlink COMMAND test_seedlink)
+
+# Station metadata, velocity models, travel times and location, against
+# closed forms and synthetic networks with exact arrivals.
+onset_add_test(test_location SOURCES
+  detect/test_location_tables.cpp
+  detect/test_location_locator.cpp
+  detect/test_location_metadata.cpp)
+target_link_libraries(test_location PRIVATE onset_detect_internal)
