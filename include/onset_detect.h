@@ -491,8 +491,9 @@ typedef struct onset_candidate {
  * is 0) and their number to *found (not NULL). When *found > capacity, call
  * again with room for *found. Which candidates become picks depends on what
  * came before, so a trace cut into pieces may judge them otherwise near the
- * cuts; the detector's picks on a channel are the 'P' and 'S' candidates of
- * its samples, fed at once. Returns as onset_detect_stages does. */
+ * cuts; the onsets a detector finds on a channel fed these samples (before
+ * it groups them into events) are the 'P' and 'S' candidates. Returns as
+ * onset_detect_stages does. */
 ONSET_DETECT_API int onset_detect_candidates(const onset_detect_options *options, double rate, int64_t start,
                                              const double *samples, size_t count, double *filtered,
                                              double *strength, onset_candidate *candidates, size_t capacity,

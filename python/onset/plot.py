@@ -129,7 +129,8 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
         these = [m for m in dropped if m[2] == reason]
         if these:
             # Hollow, so that the strength stays visible through the mark.
-            paint = {"color": colour} if marker == "x" else {"facecolors": "none", "edgecolors": colour}
+            paint = ({"color": colour} if marker == "x"
+                     else {"facecolors": "none", "edgecolors": colour})
             below.scatter(np.array([m[0] for m in these], dtype="datetime64[us]"),
                           [m[1] for m in these], marker=marker, s=22, zorder=4, linewidths=1.0,
                           label=f"no pick: {label}", **paint)

@@ -255,7 +255,8 @@ TEST_F(DetectReading, SelectionsOfNothingAreRefusedNamingWhatIsThere)
     ASSERT_EQ(run("--write-synthetic " + root).status, 0);
     expect_refused("--sds " + root + " --channels 'YY.*,XX.S1?..HHZ'",
                    "--channels 'YY.*,XX.S1?..HHZ' matches no channel in the input; '" + root +
-                       "' holds XX.S01..HHZ, XX.S02..HHZ, XX.S03..HHZ, XX.S04..HHZ, XX.S05..HHZ, XX.S06..HHZ and 2 more");
+                       "' holds XX.S01..HHZ, XX.S02..HHZ, XX.S03..HHZ, XX.S04..HHZ, XX.S05..HHZ, "
+                       "XX.S06..HHZ and 2 more");
     expect_refused("--sds " + root + " --channels 'XX.S01.*' --start 2024-01-03",
                    "--start: the input holds nothing from 2024-01-03T00:00:00.000Z to its end; its channels that match "
                    "--channels span 2024-01-01T00:00:00.000Z to 2024-01-02T00:00:00.000Z");
