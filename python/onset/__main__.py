@@ -9,7 +9,8 @@ import sys
 import warnings
 
 from ._engine import option_table
-from .detection import DetectionWarning, read
+from .detection import read
+from .detector import DetectionWarning
 from .result import Detection
 
 

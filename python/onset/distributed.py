@@ -23,7 +23,8 @@ import numpy as np
 
 from . import _checks, traces as _traces
 from ._engine import INT64_MAX, INT64_MIN, Reader, options_record, reach
-from .detection import CHUNK, conclude, run_reader, say
+from .detection import CHUNK, run_reader
+from .detector import conclude, say
 from .result import Detection
 
 _DAY = 86_400_000_000

@@ -10,10 +10,10 @@ import pytest
 
 import onset
 from conftest import PYTHON_DIR
-from onset import characteristic, detection, filterbank, grouping
+from onset import characteristic, detection, detector, filterbank, grouping
 
 
-@pytest.mark.parametrize("module", [onset, characteristic, detection, filterbank, grouping])
+@pytest.mark.parametrize("module", [onset, characteristic, detection, detector, filterbank, grouping])
 def test_docstring_examples(module):
     result = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
     assert result.attempted > 0 and result.failed == 0
