@@ -4,6 +4,7 @@ python3 -m onset detect-archive ROOT [--scheduler ADDRESS]: the events of an
 SDS archive, found in time blocks on a Dask cluster."""
 
 import argparse
+import importlib.util
 import os
 import sys
 import warnings
@@ -149,11 +150,8 @@ def _dashboard(client, local):
     """The address of the cluster's dashboard; without bokeh a local
     scheduler serves only its plain pages."""
     link = client.dashboard_link
-    if local:
-        try:
-            import bokeh  # noqa: F401
-        except ImportError:
-            return link.rsplit("/", 1)[0] + "/info/main/workers.html (the full dashboard needs bokeh)"
+    if local and importlib.util.find_spec("bokeh") is None:
+        return link.rsplit("/", 1)[0] + "/info/main/workers.html (the full dashboard needs bokeh)"
     return link
 
 

@@ -54,7 +54,7 @@ def detect(traces, **options):
     # Channels in the order of their ids, each in time order, as a reader
     # hands them over.
     for trace_id in sorted(by_id):
-        detector.feed_segments(sorted(by_id[trace_id], key=lambda p: p.start))
+        detector._feed_segments(sorted(by_id[trace_id], key=lambda p: p.start))
     return detector.flush()
 
 

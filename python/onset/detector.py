@@ -87,9 +87,9 @@ class Detector:
     def feed(self, traces):
         """Takes traces or pieces of them (see the class); returns nothing.
         ValueError when a piece's rate differs from its channel's."""
-        self.feed_segments(_traces.segments(traces))
+        self._feed_segments(_traces.segments(traces))
 
-    def feed_segments(self, pieces):
+    def _feed_segments(self, pieces):
         """feed() on onset.traces.Segment, as the package makes them."""
         self._check_open()
         said = []
@@ -113,8 +113,7 @@ class Detector:
         try:
             self._run.finish()
             found = self._run.events()
-            said = self._run.warnings()
-            self._say(said)
+            self._say(self._run.warnings())
             conclude(self._run.usable_stations(), self._run.min_stations, self._said)
             return self._detection(found)
         finally:
@@ -131,7 +130,7 @@ class Detector:
         self.close()
 
     def __repr__(self):
-        state = "flushed" if not self._close.alive else f"{len(self._channels)} channels"
+        state = "closed" if not self._close.alive else f"{len(self._channels)} channels"
         return f"Detector({state}, {self._returned} events returned)"
 
     def _check_open(self):

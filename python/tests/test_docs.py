@@ -25,7 +25,7 @@ def test_help_lists_the_interface():
         assert name in text
     for function in (onset.kurtosis, onset.kurtosis_batch, onset.max_jump, onset.max_jump_batch,
                      onset.cdotx, onset.captures, onset.FilterBank, onset.FilterBank.decompose,
-                     onset.detect):
+                     onset.detect, onset.Detector):
         assert ">>>" in function.__doc__
 
 
