@@ -7,3 +7,7 @@ target_link_libraries(detect_many_channels PRIVATE onset_detect OpenMP::OpenMP_C
 # above).
 add_executable(locate_events locate_events.cpp)
 target_link_libraries(locate_events PRIVATE onset_detect_internal OpenMP::OpenMP_CXX)
+
+# The engine's band-pass, direct against FFT blocks.
+onset_add_benchmark(bench_bandpass SOURCES bench_bandpass.cpp)
+target_link_libraries(bench_bandpass PRIVATE onset_detect_internal)
