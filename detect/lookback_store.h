@@ -17,18 +17,17 @@ namespace detect {
 enum class Column : size_t { raw, filtered, kurtosis, strength };
 constexpr size_t channel_columns = 4;
 
-// Indices [begin, end) of every column, each column contiguous. The storage
-// is allocated once: indices are appended at the end, trimmed from the
-// front, and the kept tail moves down to the start only when the end
-// reaches the capacity, as a sliding window does: with a capacity of a step
-// and the look-back, the look-back moves once a step. It grows (and never
-// shrinks) only when the indices held need more than the capacity.
+// Indices [begin, end) of every column, each column contiguous. Indices are
+// appended at the end, trimmed from the front, and the kept tail moves down
+// to the start only when the end reaches the capacity, as a sliding window
+// does: with a capacity of a step and the look-back (`working`), the
+// look-back moves once a step. The storage grows (and never shrinks) only
+// when the indices held need more than the capacity: from a few thousand,
+// doubling up to the working capacity, so that a network of many channels
+// with little data each does not hold a step of each.
 class LookbackStore {
 public:
-    LookbackStore(size_t columns, size_t capacity)
-        : columns_(columns), capacity_(capacity), data_(columns * capacity)
-    {
-    }
+    LookbackStore(size_t columns, size_t working) : columns_(columns), working_(working) {}
 
     int64_t begin() const { return begin_; }
     int64_t end() const { return end_; }
@@ -79,7 +78,8 @@ private:
     {
         const auto kept = static_cast<size_t>(end_ - begin_);
         if (needed > capacity_) {
-            const size_t capacity = std::max(needed + needed / 2, capacity_ * 2);
+            const size_t capacity =
+                std::max(needed + needed / 2, std::min(working_, std::max<size_t>(2 * capacity_, 4096)));
             std::vector<double> grown(columns_ * capacity);
             for (size_t c = 0; c < columns_; ++c)
                 std::memcpy(grown.data() + c * capacity, data_.data() + c * capacity_ + head_, kept * sizeof(double));
@@ -93,7 +93,8 @@ private:
     }
 
     size_t columns_;
-    size_t capacity_;
+    size_t working_;
+    size_t capacity_ = 0;
     std::vector<double> data_;  // column c at [c * capacity_, (c + 1) * capacity_)
     size_t head_ = 0;           // position of begin_ within each column
     int64_t begin_ = 0, end_ = 0;

@@ -13,6 +13,8 @@ The detector (libonset-detect, loaded on first use):
         (id, start, rate, samples) tuples in, a Detection out
     detect_files(source, start=, end=, channels=, **options): miniSEED
         files, folders or an SDS archive, read as onset-detect reads them
+    Detector(**options): the same, fed piece by piece as data come:
+        .feed(traces), .events() (those final so far), .flush() (the rest)
     read(source, start=, end=, channels=): the same files as onset.Trace
     Detection: .events, .picks (times as datetime64[us]), .to_csv,
         .to_quakeml, .to_nlloc, .to_pandas, .plot(traces, path=)
@@ -52,14 +54,15 @@ True
 from ._library import LibraryNotFoundError, path as library_path
 from ._version import __version__
 from .characteristic import kurtosis, kurtosis_batch, max_jump, max_jump_batch
-from .detection import OPTIONS, DetectionWarning, detect, detect_files, read
+from .detection import OPTIONS, detect, detect_files, read
+from .detector import DetectionWarning, Detector
 from .result import Detection
 from . import distributed
 from .traces import Trace
 from .filterbank import DecompositionError, FilterBank, cdotx
 from .grouping import PICK_DTYPE, Captures, captures
 
-__all__ = ["detect", "detect_files", "read", "Detection", "distributed", "Trace",
+__all__ = ["detect", "Detector", "detect_files", "read", "Detection", "distributed", "Trace",
            "DetectionWarning", "OPTIONS", "kurtosis", "kurtosis_batch", "max_jump",
            "max_jump_batch", "FilterBank", "DecompositionError", "cdotx", "captures", "Captures",
            "PICK_DTYPE", "LibraryNotFoundError", "library_path"]

@@ -4,24 +4,37 @@ python3 -m onset detect-archive ROOT [--scheduler ADDRESS]: the events of an
 SDS archive, found in time blocks on a Dask cluster."""
 
 import argparse
+import importlib.util
 import os
 import sys
 import warnings
 
-from ._engine import option_table
-from .detection import DetectionWarning, read
+from ._engine import option_problem, option_table, options_record
+from ._progress import Progress
+from .detection import read
+from .detector import DetectionWarning
+from .distributed import archive_span, block_length
 from .result import Detection
+from .traces import microseconds
 
 
 def _detection_flags(parser):
     for name, option in option_table().items():
         value = {"Hz": "HZ", "s": "S"}.get(option.unit, "N" if option.kind is int else "X")
         parser.add_argument("--" + name.replace("_", "-"), dest=name, metavar=value,
-                            type=option.kind, help=option.describe())
+                            type=_number, help=option.describe())
+
+
+def _number(text):
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"'{text}' is not a number") from None
 
 
 def _parser():
-    parser = argparse.ArgumentParser(prog="python3 -m onset", description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(prog="python3 -m onset", description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
     plot = commands.add_parser(
         "plot", help="draw the traces with the events of an onset-detect --csv run",
@@ -45,8 +58,10 @@ def _parser():
         description="Cuts the span into blocks, detects each as a task on the workers (each "
                     "reads its own days from ROOT, which every worker must see at the same "
                     "path) and writes the events as one onset-detect --csv run over the whole "
-                    "span writes them. Exit status 1: some blocks failed (the warnings name "
-                    "them) and their events are missing; 2: nothing could be detected.")
+                    "span writes them. It prints the dashboard's address at once and, on a "
+                    "terminal, a progress line. Exit status 1: some blocks failed (the "
+                    "warnings name them) and their events are missing; 2: bad flags or input, "
+                    "or nothing could be detected.")
     archive.add_argument("root", metavar="ROOT", help="the root of the SDS archive")
     archive.add_argument("--scheduler", metavar="ADDRESS",
                          help="a running Dask scheduler, such as tcp://head:8786 (default: a "
@@ -61,12 +76,24 @@ def _parser():
     archive.add_argument("-o", "--output", metavar="CSV", help="write the CSV here, not to stdout")
     archive.add_argument("--quakeml", metavar="FILE", help="write the events as QuakeML 1.2 too")
     archive.add_argument("--nlloc", metavar="FILE", help="write the picks as NonLinLoc phases too")
+    shown = archive.add_mutually_exclusive_group()
+    shown.add_argument("--progress", action="store_true", default=None,
+                       help="a progress line on stderr even when it is not a terminal (a line "
+                            "per update)")
+    shown.add_argument("--quiet", dest="progress", action="store_false",
+                       help="no progress line on stderr (it is shown only when stderr is a "
+                            "terminal)")
     _detection_flags(archive)
     return parser
 
 
 def _options(args):
-    return {name: getattr(args, name) for name in option_table() if getattr(args, name) is not None}
+    """The detection flags given, whole numbers as int for the options that
+    are counts."""
+    table = option_table()
+    given = {name: getattr(args, name) for name in table if getattr(args, name) is not None}
+    return {name: int(value) if table[name].kind is int and value.is_integer() else value
+            for name, value in given.items()}
 
 
 def _plot(args):
@@ -86,6 +113,48 @@ def _plot(args):
     return 0
 
 
+def _time(text, flag):
+    if text is None:
+        return None
+    try:
+        return microseconds(text, flag)
+    except ValueError:
+        raise ValueError(f"{flag}: '{text}' is not a UTC time such as 2024-03-01 or "
+                         f"2024-03-01T12:30:00Z") from None
+
+
+def _checked_archive_run(args):
+    """The detection options, once the flags and the archive are checked, so
+    that a mistake is said in onset-detect's words before any cluster
+    starts. ValueError or OSError otherwise."""
+    first, last = _time(args.start, "--start"), _time(args.end, "--end")
+    if first is not None and last is not None and first >= last:
+        raise ValueError("--start must be before --end")
+    options = _options(args)
+    for name, value in options.items():
+        problem = option_problem(name, value)
+        if problem:
+            raise ValueError(f"--{name.replace('_', '-')}: {problem}")
+    options_record(options)  # what options must be together
+    try:
+        block_length(args.block)
+    except ValueError as error:
+        raise ValueError(f"--{error}") from None
+    # The workers check an archive that only they see.
+    if not args.scheduler or os.path.isdir(args.root):
+        archive_span(args.root, args.channels, args.start, args.end)
+    return options
+
+
+def _dashboard(client, local):
+    """The address of the cluster's dashboard; without bokeh a local
+    scheduler serves only its plain pages."""
+    link = client.dashboard_link
+    if local and importlib.util.find_spec("bokeh") is None:
+        return link.rsplit("/", 1)[0] + "/info/main/workers.html (the full dashboard needs bokeh)"
+    return link
+
+
 def _detect_archive(args):
     try:
         from distributed import Client, LocalCluster
@@ -94,7 +163,12 @@ def _detect_archive(args):
               file=sys.stderr)
         return 2
     from .distributed import detect_archive
-    cluster = None
+    try:
+        options = _checked_archive_run(args)
+    except (OSError, ValueError, TypeError) as error:
+        print(f"onset detect-archive: {error}", file=sys.stderr)
+        return 2
+    cluster, progress = None, Progress(args.progress)
     try:
         if args.scheduler:
             client = Client(args.scheduler)
@@ -103,11 +177,14 @@ def _detect_archive(args):
             cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
                                    dashboard_address=":0")
             client = Client(cluster)
+        print(f"onset detect-archive: dashboard {_dashboard(client, cluster is not None)}",
+              file=sys.stderr, flush=True)
         with client, warnings.catch_warnings(record=True) as said:
             warnings.simplefilter("always", DetectionWarning)
             detection = detect_archive(args.root, start=args.start, end=args.end,
                                        channels=args.channels, client=client, block=args.block,
-                                       **_options(args))
+                                       progress=progress, **options)
+        progress.clear()
         for warning in said:
             print(f"onset detect-archive: warning: {warning.message}", file=sys.stderr)
         if args.output:
@@ -119,6 +196,7 @@ def _detect_archive(args):
         if args.nlloc:
             detection.to_nlloc(args.nlloc)
     except (OSError, ValueError, TypeError, RuntimeError) as error:
+        progress.clear()
         print(f"onset detect-archive: {error}", file=sys.stderr)
         return 2
     finally:

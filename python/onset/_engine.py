@@ -137,8 +137,6 @@ def _message():
 # ---------------------------------------------------------------------------
 # The options, from the engine's table
 
-_table = None
-
 
 class Option:
     """One entry of the engine's table of options."""
@@ -217,6 +215,16 @@ def _options_type():
     return _record_type
 
 
+def option_problem(name, value):
+    """What is wrong with `value` for the option `name`, in the engine's
+    words ("must be above 0, got -1"), or "" when nothing is."""
+    message = _message()
+    if engine().onset_detect_option_check(option_table()[name].index, value, message,
+                                          len(message)) == 0:
+        return ""
+    return f"{message.value.decode()}, got {value:g}"
+
+
 def options_record(options):
     """The engine's option record: its defaults, changed by `options` (None
     keeps an option's default). TypeError for an unknown name or a value of
@@ -235,9 +243,9 @@ def options_record(options):
             value = _checks.integer(value, name, -_checks.INT32_MAX - 1, _checks.UINT32_MAX)
         else:
             value = _checks.real(value, name)
-        message = _message()
-        if lib.onset_detect_option_check(info.index, value, message, len(message)) != 0:
-            raise ValueError(f"{name} {message.value.decode()}, got {value:g}")
+        problem = option_problem(name, value)
+        if problem:
+            raise ValueError(f"{name} {problem}")
         setattr(record, name, value)
     message = _message()
     if lib.onset_detect_check(ctypes.byref(record), message, len(message)) != 0:

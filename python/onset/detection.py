@@ -1,10 +1,9 @@
 """The multi-station detector over libonset-detect: traces or miniSEED in,
 events and their picks out."""
 
-import warnings as _warnings
-
 from . import traces as _traces
 from ._engine import OptionHelp, Reader, Run, options_record
+from .detector import Detector, conclude, say
 from .result import Detection
 
 #: Seconds of every channel read a slice at a time, as onset-detect reads
@@ -15,29 +14,6 @@ CHUNK = 600.0
 #: --fmin, kurtosis_window for --kurtosis-window ...), with their meaning,
 #: unit, range and default, from the engine's table.
 OPTIONS = OptionHelp()
-
-
-class DetectionWarning(UserWarning):
-    """A channel or file left out, or too few stations: the lines onset-detect
-    prints as warnings."""
-
-
-def say(lines, said):
-    """Warns each line as a DetectionWarning and keeps it in `said`."""
-    for line in lines:
-        _warnings.warn(line, DetectionWarning, stacklevel=3)
-        said.append(line)
-
-
-def conclude(usable_stations, min_stations, said):
-    """ValueError when no station is usable; a warning when too few are."""
-    if usable_stations == 0:
-        raise ValueError("no usable channel in the input" +
-                         "".join(f"\n  {line}" for line in said))
-    if usable_stations < min_stations:
-        say([f"{usable_stations} usable station{'' if usable_stations == 1 else 's'}, fewer "
-             f"than min_stations {min_stations}: no event can be found"], said)
-
 
 def station(trace_id):
     """NET.STA of NET.STA.LOC.CHA."""
@@ -71,32 +47,15 @@ def detect(traces, **options):
     >>> str(result.picks["time"][0])[:19]
     '2024-01-01T00:00:30'
     """
-    run = Run(options)
-    try:
-        by_id = {}
-        for piece in _traces.segments(traces):
-            by_id.setdefault(piece.id, []).append(piece)
-        numbers = {}
-        for trace_id in sorted(by_id):
-            group = sorted(by_id[trace_id], key=lambda p: p.start)
-            rate = group[0].rate
-            for piece in group[1:]:
-                if abs(1.0 - piece.rate / rate) >= 1e-4:
-                    raise ValueError(f"{piece.name}: sampling rate {piece.rate:g} Hz, but "
-                                     f"{group[0].name} of the same channel has {rate:g} Hz")
-            number = run.add_channel(trace_id, rate)
-            if number is not None:
-                numbers[trace_id] = number
-        for trace_id, number in numbers.items():
-            for piece in sorted(by_id[trace_id], key=lambda p: p.start):
-                run.feed(number, piece.start, piece.samples)
-        run.finish()
-        found, said = run.events(), []
-        say(run.warnings(), said)
-        conclude(run.usable_stations(), run.min_stations, said)
-        return Detection.from_engine(found, run.ids(), options, said)
-    finally:
-        run.close()
+    detector = Detector(**options)
+    by_id = {}
+    for piece in _traces.segments(traces):
+        by_id.setdefault(piece.id, []).append(piece)
+    # Channels in the order of their ids, each in time order, as a reader
+    # hands them over.
+    for trace_id in sorted(by_id):
+        detector._feed_segments(sorted(by_id[trace_id], key=lambda p: p.start))
+    return detector.flush()
 
 
 def read(source, start=None, end=None, channels=None, sds=None):

@@ -23,7 +23,8 @@ import numpy as np
 
 from . import _checks, traces as _traces
 from ._engine import INT64_MAX, INT64_MIN, Reader, options_record, reach
-from .detection import CHUNK, conclude, run_reader, say
+from .detection import CHUNK, run_reader
+from .detector import conclude, say
 from .result import Detection
 
 _DAY = 86_400_000_000
@@ -61,10 +62,12 @@ def block_length(block):
     return length
 
 
-def archive_span(root, channels=None):
+def archive_span(root, channels=None, start=None, end=None):
     """From the first day's midnight to the midnight after the last day that
-    holds a day file of the selected channels, in microseconds."""
-    reader = Reader(root, None, None, channels, True)
+    holds a day file of the selected channels, within [start, end) where
+    they are given, in microseconds. ValueError or OSError, in onset-detect's
+    words, for a root that is no folder or no day file in the span."""
+    reader = Reader(root, start, end, channels, True)
     try:
         return reader.span()
     finally:
@@ -167,9 +170,10 @@ def _when(microseconds):
     return t.isoformat(timespec="microseconds" if t.microsecond else "seconds") + "Z"
 
 
-def _outcomes(client, function, calls):
+def _outcomes(client, function, calls, done=None):
     """function(*call) for every call, on the client's cluster or here; each
-    outcome is the result or the exception it raised."""
+    outcome is the result or the exception it raised. done(outcome), if
+    given, hears of each as it comes."""
     if client is None:
         outcomes = []
         for call in calls:
@@ -177,16 +181,21 @@ def _outcomes(client, function, calls):
                 outcomes.append(function(*call))
             except Exception as error:  # a block's failure is reported, not raised
                 outcomes.append(error)
+            if done:
+                done(outcomes[-1])
         return outcomes
-    from distributed import wait
+    from distributed import as_completed
     futures = client.map(function, *zip(*calls), pure=False)
-    wait(futures)
-    return [future.exception() if future.status == "error" else future.result()
-            for future in futures]
+    outcomes = {}
+    for future in as_completed(futures):
+        outcomes[future.key] = future.exception() if future.status == "error" else future.result()
+        if done:
+            done(outcomes[future.key])
+    return [outcomes[future.key] for future in futures]
 
 
 def detect_archive(root, start=None, end=None, channels=None, client=None, block="1D",
-                   **options):
+                   progress=None, **options):
     """onset.detect_files over an SDS archive, cut into blocks of `block`
     (from `start`, or from the archive's first day) that run as tasks on a
     Dask cluster: the same events, bit for bit, as one process finds.
@@ -194,8 +203,12 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     `root`: the archive's root, at the same path on every worker. `start`,
     `end`, `channels`: as for onset.read. `client`: a distributed.Client
     (None: the blocks run in this process). `block`: "1D", "6H", "30min",
-    a timedelta or seconds. `options`: the detector's (onset.OPTIONS), and
-    `chunk` as for onset.detect_files. Each block's warnings come prefixed
+    a timedelta or seconds. `progress`: None, or called as progress(done,
+    blocks, events) as each block ends, with the events kept so far.
+    `options`: the detector's (onset.OPTIONS), and `chunk` as for
+    onset.detect_files. A root that is no folder, or without day files of
+    the channels in the span, is a ValueError before any block runs, in
+    onset-detect's words. Each block's warnings come prefixed
     with its span, as DetectionWarning. A block that fails (a day file that
     cannot be read, a worker lost) is left out with a warning naming its
     span and reason and is listed in the result's .failures as (start, end,
@@ -210,18 +223,25 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     last = None if end is None else _traces.microseconds(end, "end")
     if first is not None and last is not None and first >= last:
         raise ValueError("start must be before end")
-    if first is None or last is None:
-        (span,) = _outcomes(client, archive_span, [(root, channels)])
-        if isinstance(span, BaseException):
-            raise span
-        first = span[0] if first is None else first
-        last = span[1] if last is None else last
-        if first >= last:
-            raise ValueError("the archive holds no day between start and end")
+    # Where the workers see the archive: the client may not.
+    (span,) = _outcomes(client, archive_span, [(root, channels, start, end)])
+    if isinstance(span, BaseException):
+        raise span
+    first = span[0] if first is None else first
+    last = span[1] if last is None else last
     margin = round(overlap(**options) * 1e6)
     cut = blocks(first, last, length, margin, start is None, end is None)
+    tally = [0, 0]  # blocks done, events kept
+    if progress:
+        progress(0, len(cut), 0)
+
+    def done(outcome):
+        tally[0] += 1
+        tally[1] += 0 if isinstance(outcome, BaseException) else len(outcome[0])
+        progress(tally[0], len(cut), tally[1])
     outcomes = _outcomes(client, detect_block,
-                         [(root, channels, *block, options, chunk) for _, *block in cut])
+                         [(root, channels, *block, options, chunk) for _, *block in cut],
+                         done if progress else None)
     found, usable, said, failures = [], set(), [], []
     for (edges, *_), outcome in zip(cut, outcomes):
         name = f"block {_when(edges[0])} to {_when(edges[1])}"

@@ -3,6 +3,7 @@ on a cluster of two worker processes, with block edges inside events, with
 blocks that cannot read a day file, and from the command line."""
 
 import datetime as dt
+import io
 import os
 import subprocess
 import sys
@@ -11,8 +12,8 @@ import numpy as np
 import pytest
 
 import onset
-from conftest import PYTHON_DIR, without_run
-from onset import distributed as od
+from conftest import PROGRAM, PYTHON_DIR, without_run
+from onset import __main__ as command, _progress, distributed as od
 
 # Debian's Dask against its tornado: not ours to mend.
 pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
@@ -90,8 +91,12 @@ def test_block_edges_inside_events(two_days, start, end):
 
 def test_failing_blocks_are_reported_and_the_others_return(two_days, broken, client):
     span = {"start": "2024-01-01T18:00", "end": "2024-01-02T06:00"}
+    heard = []
     with pytest.warns(onset.DetectionWarning) as said:
-        found = od.detect_archive(broken, client=client, block="3H", **span)
+        found = od.detect_archive(broken, client=client, block="3H",
+                                  progress=lambda *state: heard.append(state), **span)
+    assert heard == [(0, 4, 0)] + [(n, 4, heard[n][2]) for n in range(1, 5)]
+    assert heard[-1][2] == len(found) and sorted(h[2] for h in heard) == [h[2] for h in heard]
     # Every block that reads into the first day fails (the last reads from
     # 02:55 on the second day).
     hours = [np.datetime64(f"2024-01-{t}", "us") for t in
@@ -123,16 +128,65 @@ def test_command_line(two_days, broken, client, command_line, tmp_path):
     span = ["--start", "2024-01-01T06:00", "--end", "2024-01-01T07:30", "--threshold", "4"]
     quakeml = tmp_path / "events.xml"
     done = _module(two_days, "--scheduler", client.scheduler.address, "--block", "20min",
-                   "--quakeml", quakeml, *span)
+                   "--quakeml", quakeml, "--progress", *span)
     expected_quakeml = tmp_path / "expected.xml"
     expected, _ = command_line("--csv", "--sds", two_days, "--quakeml", expected_quakeml, *span)
     assert done.returncode == 0 and done.stdout == expected, done.stderr
+    said = done.stderr.splitlines()
+    assert said[0] == f"onset detect-archive: dashboard {client.dashboard_link}"
+    assert said[1] == "onset detect-archive: 0/5 blocks  0 events"
+    events = {line.split(",")[0] for line in expected.splitlines()[1:]}
+    assert said[-1] == f"onset detect-archive: 5/5 blocks  {len(events)} events  0 s left"
     assert without_run(quakeml.read_text()) == without_run(expected_quakeml.read_text())
     # On a local cluster, a block that fails makes the exit status 1.
     done = _module(broken, "--block", "30min", "--start", "2024-01-01T23:58",
                    "--end", "2024-01-02T01:00")
     assert done.returncode == 1 and done.stdout.count("\n") > 50, done.stderr
     assert "warning: block 2024-01-01T23:58:00Z to 2024-01-02T00:28:00Z failed" in done.stderr
+
+
+@pytest.mark.parametrize("given, flags", [
+    (["ROOT/no-such"], ["--sds", "ROOT/no-such"]),
+    (["ROOT/2024"], ["--sds", "ROOT/2024"]),  # a folder without day files
+    (["ROOT", "--start", "2024-02-01"], ["--sds", "ROOT", "--start", "2024-02-01"]),
+    (["ROOT", "--end", "2024-01-32"], ["--sds", "ROOT", "--end", "2024-01-32"]),
+    (["ROOT", "--start", "2024-01-02", "--end", "2024-01-01T12:00"],
+     ["--sds", "ROOT", "--start", "2024-01-02", "--end", "2024-01-01T12:00"]),
+    (["ROOT", "--threshold", "0"], ["--sds", "ROOT", "--threshold", "0"]),
+    (["ROOT", "--fmin", "30"], ["--sds", "ROOT", "--fmin", "30"])])
+def test_bad_input_is_said_before_any_cluster(two_days, monkeypatch, capsys, given, flags):
+    distributed = pytest.importorskip("distributed")
+    for name in ("Client", "LocalCluster"):
+        monkeypatch.setattr(distributed, name, lambda *_, **__: pytest.fail("a cluster started"))
+    root = str(two_days)
+    assert command.main(["detect-archive", *[a.replace("ROOT", root) for a in given]]) == 2
+    ours = capsys.readouterr().err
+    theirs = subprocess.run([str(PROGRAM), *[a.replace("ROOT", root) for a in flags]],
+                            capture_output=True, text=True).stderr
+    assert ours.startswith("onset detect-archive: ") and ours.count("\n") == 1
+    assert ours[len("onset detect-archive: "):] == theirs[len("onset-detect: "):].replace("--sds: ", "")
+
+
+def test_help_is_whole(capsys):
+    with pytest.raises(SystemExit):
+        command.main(["--help"])
+    assert " ".join(command.__doc__.split()) in " ".join(capsys.readouterr().out.split())
+
+
+def test_progress_line():
+    clock = iter([0.0, 0.1, 0.5, 2.0, 2.1, 9.0]).__next__
+    out = io.StringIO()
+    shown = _progress.Progress(True, out, clock)
+    for state in [(0, 4, 0), (1, 4, 7), (2, 4, 9), (3, 4, 9), (4, 4, 12)]:
+        shown(*state)
+    # Not a terminal: a line per update, at most one a second, and the last.
+    assert out.getvalue().splitlines() == [
+        "onset detect-archive: 0/4 blocks  0 events",
+        "onset detect-archive: 2/4 blocks  9 events  2 s left",
+        "onset detect-archive: 4/4 blocks  12 events  0 s left"]
+    quiet = io.StringIO()
+    _progress.Progress(None, quiet)(1, 2, 3)  # only on a terminal unless asked
+    assert quiet.getvalue() == ""
 
 
 @pytest.mark.parametrize("block, seconds", [("1D", 86400), ("6H", 21600), ("2.5min", 150),

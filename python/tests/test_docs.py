@@ -10,10 +10,10 @@ import pytest
 
 import onset
 from conftest import PYTHON_DIR
-from onset import characteristic, detection, filterbank, grouping
+from onset import characteristic, detection, detector, filterbank, grouping
 
 
-@pytest.mark.parametrize("module", [onset, characteristic, detection, filterbank, grouping])
+@pytest.mark.parametrize("module", [onset, characteristic, detection, detector, filterbank, grouping])
 def test_docstring_examples(module):
     result = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
     assert result.attempted > 0 and result.failed == 0
@@ -25,7 +25,7 @@ def test_help_lists_the_interface():
         assert name in text
     for function in (onset.kurtosis, onset.kurtosis_batch, onset.max_jump, onset.max_jump_batch,
                      onset.cdotx, onset.captures, onset.FilterBank, onset.FilterBank.decompose,
-                     onset.detect):
+                     onset.detect, onset.Detector):
         assert ">>>" in function.__doc__
 
 
