@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <limits>
 
 #include "number_text.h"
 
@@ -43,16 +44,22 @@ Reader::Reader(const std::string &root, const std::string &channels, Microsecond
 void Reader::load(Microseconds until, detect::Detector *detector)
 {
     // A day's files are indexed together, and its new channels declared
-    // before the next day's, however far `until` reaches.
-    while (next_day_ < days_.size() && days_[next_day_].day < until) {
+    // before the next day's, however far `until` reaches. They are indexed
+    // a day ahead: records filed in the next day's file are queued before
+    // their time is read.
+    const Microseconds ahead = until > std::numeric_limits<Microseconds>::max() - day_length
+                                   ? std::numeric_limits<Microseconds>::max()
+                                   : until + day_length;
+    while (next_day_ < days_.size() && days_[next_day_].day < ahead) {
         const Microseconds day = days_[next_day_].day;
         std::vector<std::string> paths;
         for (; next_day_ < days_.size() && days_[next_day_].day == day; ++next_day_)
             paths.push_back(days_[next_day_].path);
-        source_.add_files(paths, selection_);
+        source_.add_files(paths, selection_, day);
         if (detector) declare(*detector);
     }
     if (detector) declare(*detector);
+    source_.set_read_until(until);
 }
 
 void Reader::declare(detect::Detector &detector)
@@ -80,6 +87,12 @@ uint64_t Reader::feed(detect::Detector &detector, Microseconds until)
         throw detect::Failure{ONSET_DETECT_INVALID, "a reader feeds one detector only"};
     detector_ = &detector;
     load(until, &detector);
+    // Slices that hold no record (a long gap, or one record far off in time)
+    // cost no team of threads.
+    if (std::none_of(declared_.begin(), declared_.end(), [&](const auto &declared) {
+            return !declared.first->records.empty() && declared.first->records.front().start < until;
+        }))
+        return 0;
     std::atomic<uint64_t> fed{0};
     const auto count = static_cast<int64_t>(declared_.size());
     std::vector<std::exception_ptr> failures(declared_.size());
