@@ -76,6 +76,7 @@ onset_reader *onset_reader_open(const char *const *paths, size_t path_count, con
                                 int64_t end, char *message, size_t message_size)
 {
     return open_reader(start, end, message, message_size, [&] {
+        if (!paths && path_count > 0) throw std::invalid_argument("no paths given");
         std::vector<std::string> named;
         for (size_t i = 0; i < path_count; ++i) {
             if (!paths[i]) throw std::invalid_argument("path " + std::to_string(i) + " is NULL");
@@ -100,12 +101,14 @@ const char *onset_reader_message(const onset_reader *reader) { return reader ? r
 
 void onset_reader_span(const onset_reader *reader, int64_t *begin, int64_t *end)
 {
-    if (begin) *begin = reader->reader->begin();
-    if (end) *end = reader->reader->end();
+    if (begin) *begin = reader ? reader->reader->begin() : 0;
+    if (end) *end = reader ? reader->reader->end() : 0;
 }
 
 int onset_reader_feed(onset_reader *reader, onset_detector *detector, int64_t until, uint64_t *fed)
 {
+    if (fed) *fed = 0;
+    if (!reader) return ONSET_DETECT_INVALID;
     if (!detector) {
         reader->message = "no detector given";
         return ONSET_DETECT_INVALID;
@@ -118,6 +121,11 @@ int onset_reader_feed(onset_reader *reader, onset_detector *detector, int64_t un
 
 int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *chunk)
 {
+    if (!reader) return ONSET_DETECT_INVALID;
+    if (!chunk) {
+        reader->message = "no chunk given";
+        return ONSET_DETECT_INVALID;
+    }
     reading::Chunk next{};
     bool found = false;
     const int status = guarded(reader, [&] { found = reader->reader->next_chunk(until, next); });
@@ -129,6 +137,8 @@ int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *ch
 
 int onset_reader_finish(onset_reader *reader, const onset_detector *detector, int32_t *usable_stations)
 {
+    if (usable_stations) *usable_stations = 0;
+    if (!reader) return ONSET_DETECT_INVALID;
     int32_t usable = 0;
     const int status = guarded(reader, [&] { usable = reader->reader->finish(detector ? &detector->detector : nullptr); });
     if (usable_stations) *usable_stations = usable;
@@ -137,19 +147,26 @@ int onset_reader_finish(onset_reader *reader, const onset_detector *detector, in
 
 const char *onset_reader_channel_id(const onset_reader *reader, int32_t channel)
 {
+    if (!reader) return nullptr;
     const std::string *id = reader->reader->channel_id(channel);
     return id ? id->c_str() : nullptr;
 }
 
 const char *onset_reader_next_warning(onset_reader *reader)
 {
+    if (!reader) return nullptr;
     return reader->reader->warnings().take(reader->warning) ? reader->warning.c_str() : nullptr;
 }
 
 onset_writer *onset_writer_open(const char *path, const char *id, double rate, char *message, size_t message_size)
 {
+    if (!path || !id || !(rate > 0.0 && rate <= 1e6)) {
+        copy_message(!path ? "no path given" : !id ? "no channel id given" : "the rate must be above 0 and at most 1 MHz",
+                     message, message_size);
+        return nullptr;
+    }
     try {
-        return new onset_writer{reading::RecordWriter(path ? path : "", id ? id : "", rate), 0, {}};
+        return new onset_writer{reading::RecordWriter(path, id, rate), 0, {}};
     } catch (const std::bad_alloc &) {
         copy_message("out of memory", message, message_size);
     } catch (const std::exception &error) {
@@ -160,6 +177,7 @@ onset_writer *onset_writer_open(const char *path, const char *id, double rate, c
 
 int onset_writer_write(onset_writer *writer, int64_t start, const int32_t *counts, size_t count)
 {
+    if (!writer || (!counts && count > 0)) return ONSET_DETECT_INVALID;
     if (writer->failure != 0) return writer->failure;
     try {
         writer->writer.write(start, counts, count);
