@@ -6,6 +6,7 @@ if(ONSET_BUILD_TOOLS)
     detect/test_engine.cpp
     detect/test_stages.cpp
     detect/test_reading.cpp
+    detect/test_bad_input.cpp
     detect/test_command_line.cpp
     detect/mseed_writer.cpp)
   target_link_libraries(test_detect PRIVATE onset_detect_internal onset_detect_tool)

@@ -122,7 +122,7 @@ int parse_header(char *bytes, size_t size, MSRecord *&record, std::string &probl
         }
     }
     problem = record_problem(*record);
-    if (said) said->insert(said->end(), lines.begin(), lines.end());
+    if (said && problem.empty()) said->insert(said->end(), lines.begin(), lines.end());
     return MS_NOERROR;
 }
 
@@ -219,6 +219,10 @@ FileIndex index_stream(std::FILE *file, std::vector<std::string> &lines)
             position += static_cast<uint64_t>(record->reclen);
             continue;
         }
+        // A bad header at a record boundary, and whatever follows a damaged
+        // record whose length is known, is told on its own.
+        if (status == MS_NOERROR || (damaged_length > 0 && position >= damage_start + damaged_length))
+            end_damage(position, damaged_length);
         if (damage.empty()) {
             damage_start = position;
             damage = problem;

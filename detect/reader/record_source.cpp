@@ -199,58 +199,69 @@ void RecordSource::compare_overlap(ChannelRecords &channel, uint32_t file, Micro
                                    const std::vector<double> &samples)
 {
     const double step = 1e6 / channel.rate;
-    // Sample k of the record and sample j of the recent ones, counted on
-    // the recent ones' grid.
     const auto time_of = [&](Microseconds origin, int64_t k) {
         return origin + std::llround(static_cast<double>(k) * step);
     };
-    const auto recent_index = [&](Microseconds time) {
-        return std::llround(static_cast<double>(time - channel.recent_start) / step);
-    };
+    // Sample k of the record is recent sample shift + k.
     const auto recent_count = static_cast<int64_t>(channel.recent.size());
-    const int64_t shift = recent_index(start);
-    const bool on_grid = std::llabs(time_of(channel.recent_start, shift) - start) < std::llround(0.5 * step);
+    const int64_t shift = std::llround(static_cast<double>(start - channel.recent_start) / step);
+    const bool on_grid = recent_count > 0 &&
+                         std::llabs(time_of(channel.recent_start, shift) - start) < std::llround(0.5 * step);
     const auto count = static_cast<int64_t>(samples.size());
     int64_t first_difference = -1, last_difference = -1;
-    if (on_grid && recent_count > 0)
-        for (int64_t k = std::max<int64_t>(0, -shift); k < count && shift + k < recent_count; ++k) {
-            const double before = channel.recent[static_cast<size_t>(shift + k)], now = samples[static_cast<size_t>(k)];
-            if (before == now || (std::isnan(before) && std::isnan(now))) continue;
-            if (first_difference < 0) first_difference = k;
-            last_difference = k;
-        }
-    if (first_difference >= 0) {
-        const Microseconds from = time_of(start, first_difference), to = time_of(start, last_difference);
-        if (!channel.conflict.empty() && channel.conflict.front().file != file) say_conflict(channel);
-        if (channel.conflict.empty()) channel.conflict.push_back({file, from, to});
-        channel.conflict.front().to = std::max(channel.conflict.front().to, to);
-    } else {
+    std::set<uint32_t> files{file};
+    for (int64_t k = std::max<int64_t>(0, -shift); on_grid && k < count && shift + k < recent_count; ++k) {
+        const auto j = static_cast<size_t>(shift + k);
+        const double before = channel.recent[j], now = samples[static_cast<size_t>(k)];
+        if (before == now || (std::isnan(before) && std::isnan(now))) continue;
+        if (first_difference < 0) first_difference = k;
+        last_difference = k;
+        files.insert(channel.recent_files[j]);
+    }
+    ChannelRecords::Conflict &conflict = channel.conflict;
+    if (first_difference < 0) {
         say_conflict(channel);
+    } else {
+        if (conflict.files.empty()) conflict.from = time_of(start, first_difference);
+        conflict.to = std::max<Microseconds>(conflict.to, time_of(start, last_difference));
+        conflict.files.insert(files.begin(), files.end());
     }
 
     // The engine keeps the samples it was given first: the recent ones are
     // extended past their end only, or begin anew after a gap or off grid.
-    if (!on_grid || recent_count == 0 || shift > recent_count || shift + count <= 0) {
+    if (!on_grid || shift > recent_count || shift + count <= 0) {
         channel.recent = samples;
+        channel.recent_files.assign(samples.size(), file);
         channel.recent_start = start;
     } else if (shift + count > recent_count) {
-        channel.recent.insert(channel.recent.end(), samples.end() - (shift + count - recent_count), samples.end());
+        const int64_t added = shift + count - recent_count;
+        channel.recent.insert(channel.recent.end(), samples.end() - added, samples.end());
+        channel.recent_files.insert(channel.recent_files.end(), static_cast<size_t>(added), file);
     }
     const auto keep = static_cast<size_t>(channel.longest_record);
     if (channel.recent.size() > 4 * keep) {
-        const size_t dropped = channel.recent.size() - keep;
-        channel.recent.erase(channel.recent.begin(), channel.recent.begin() + static_cast<std::ptrdiff_t>(dropped));
-        channel.recent_start = time_of(channel.recent_start, static_cast<int64_t>(dropped));
+        const auto dropped = static_cast<std::ptrdiff_t>(channel.recent.size() - keep);
+        channel.recent.erase(channel.recent.begin(), channel.recent.begin() + dropped);
+        channel.recent_files.erase(channel.recent_files.begin(), channel.recent_files.begin() + dropped);
+        channel.recent_start = time_of(channel.recent_start, dropped);
     }
 }
 
 void RecordSource::say_conflict(ChannelRecords &channel)
 {
-    if (channel.conflict.empty()) return;
-    const ChannelRecords::Conflict &c = channel.conflict.front();
-    warnings_.add(channel.id + " in '" + files_[c.file].path + "': samples from " + time_text(c.from) + " to " +
-                  time_text(c.to) + " differ from those read before for the same times; the first read are kept");
-    channel.conflict.clear();
+    ChannelRecords::Conflict &conflict = channel.conflict;
+    if (conflict.files.empty()) return;
+    std::string between;
+    size_t named = 0;
+    for (uint32_t file : conflict.files) {
+        if (named > 0) between += named + 1 == conflict.files.size() ? " and " : ", ";
+        between += "'" + files_[file].path + "'";
+        ++named;
+    }
+    warnings_.add(channel.id + ": samples from " + time_text(conflict.from) + " to " + time_text(conflict.to) +
+                  (conflict.files.size() > 1 ? " differ between " : " differ within ") + between +
+                  "; the first read are kept");
+    conflict = {};
 }
 
 Microseconds RecordSource::first_start() const

@@ -52,14 +52,15 @@ struct ChannelRecords {
     // next may overlap (records come by start time), so that overlaps with
     // other samples are told.
     std::vector<double> recent;
+    std::vector<uint32_t> recent_files;  // the file of each
     Microseconds recent_start = 0;
     int64_t longest_record = 0;  // samples
-    // Overlapping samples that differ, being gathered into one warning.
+    // Overlapping samples that differ, gathered into one warning while
+    // records go on differing.
     struct Conflict {
-        uint32_t file;
-        Microseconds from, to;
-    };
-    std::vector<Conflict> conflict;  // none or one
+        Microseconds from = 0, to = 0;
+        std::set<uint32_t> files;  // empty: none
+    } conflict;
 };
 
 class RecordSource {
