@@ -1,6 +1,7 @@
 // The C entries of the reader and the writer: thin wrappers that turn
 // failures into codes and messages.
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -8,6 +9,7 @@
 #include "handle.h"
 #include "miniseed.h"
 #include "onset_detect.h"
+#include "readable_text.h"
 #include "reader.h"
 
 struct onset_reader {
@@ -24,9 +26,17 @@ struct onset_writer {
 
 namespace {
 
+// Messages name files, whose names need not be UTF-8; one cut short ends
+// before a character, not inside one.
 void copy_message(const std::string &text, char *message, size_t size)
 {
-    if (message && size > 0) std::snprintf(message, size, "%s", text.c_str());
+    if (!message || size == 0) return;
+    const std::string readable = reading::readable_text(text);
+    size_t length = std::min(readable.size(), size - 1);
+    while (length > 0 && length < readable.size() && (static_cast<unsigned char>(readable[length]) & 0xC0) == 0x80)
+        --length;
+    std::memcpy(message, readable.data(), length);
+    message[length] = '\0';
 }
 
 // Runs `call`; a failure becomes its code and the reader's message.
@@ -43,7 +53,7 @@ int guarded(onset_reader *handle, Call call)
         handle->message = "out of memory";
         return ONSET_DETECT_NO_MEMORY;
     } catch (const std::exception &error) {
-        handle->message = error.what();
+        handle->message = reading::readable_text(error.what());
         return ONSET_DETECT_IO;
     }
 }

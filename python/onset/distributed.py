@@ -17,6 +17,7 @@ import datetime as _dt
 import fnmatch
 import os
 import re
+import time
 from pathlib import Path
 
 import numpy as np
@@ -183,9 +184,11 @@ def _when(microseconds):
     return t.isoformat(timespec="microseconds" if t.microsecond else "seconds") + "Z"
 
 
-def _outcomes(client, function, calls):
+def _outcomes(client, function, calls, alone=60.0):
     """function(*call) for every call, on the client's cluster or here; each
-    outcome is the result or the exception it raised."""
+    outcome is the result or the exception it raised. Calls still waiting
+    when the cluster has had no worker for `alone` seconds fail with
+    RuntimeError: a scheduler without workers waits for them forever."""
     if client is None:
         outcomes = []
         for call in calls:
@@ -194,15 +197,24 @@ def _outcomes(client, function, calls):
             except Exception as error:  # a block's failure is reported, not raised
                 outcomes.append(error)
         return outcomes
-    from distributed import wait
     futures = client.map(function, *zip(*calls), pure=False)
-    wait(futures)
-    return [future.exception() if future.status == "error" else future.result()
-            for future in futures]
+    without_workers = None
+    while not all(future.done() for future in futures):
+        if client.scheduler_info().get("workers"):
+            without_workers = None
+        elif without_workers is None:
+            without_workers = time.monotonic()
+        elif time.monotonic() - without_workers >= alone:
+            client.cancel([future for future in futures if not future.done()])
+            break
+        time.sleep(0.1)
+    lost = RuntimeError(f"no worker was left to run it for {alone:g} s")
+    return [future.exception() if future.status == "error" else
+            future.result() if future.status == "finished" else lost for future in futures]
 
 
 def detect_archive(root, start=None, end=None, channels=None, client=None, block="1D",
-                   **options):
+                   lost_after=60.0, **options):
     """onset.detect_files over an SDS archive, cut into blocks of `block`
     (from `start`, or from the archive's first day) that run as tasks on a
     Dask cluster: the same events, bit for bit, as one process finds.
@@ -215,7 +227,8 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     with its span, as DetectionWarning. A block that fails (a day file that
     cannot be read, a worker lost) is left out with a warning naming its
     span and reason and is listed in the result's .failures as (start, end,
-    reason); the other blocks' events come back. RuntimeError when every
+    reason); the other blocks' events come back, also when the cluster has
+    had no worker left for `lost_after` seconds. RuntimeError when every
     block fails.
     """
     chunk = chunk_microseconds(options.pop("chunk", 3600.0))
@@ -237,7 +250,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     margin = round(overlap(**options) * 1e6)
     cut = blocks(first, last, length, margin, start is None, end is None)
     outcomes = _outcomes(client, detect_block,
-                         [(root, channels, *block, options, chunk) for _, *block in cut])
+                         [(root, channels, *block, options, chunk) for _, *block in cut], lost_after)
     found, usable, said, failures = [], set(), [], []
     for (edges, *_), outcome in zip(cut, outcomes):
         name = f"block {_when(edges[0])} to {_when(edges[1])}"
