@@ -231,6 +231,12 @@ ONSET_DETECT_API const char *onset_reader_message(const onset_reader *reader);
  * input holds nothing. */
 ONSET_DETECT_API void onset_reader_span(const onset_reader *reader, int64_t *begin, int64_t *end);
 
+/* The earliest time at which the reader may still feed or hand out a
+ * sample (the first record not yet read, or a day before the next day file
+ * not yet indexed), microseconds since 1970; INT64_MAX when none is left,
+ * and for NULL. A host may skip the slices before it: nothing lies there. */
+ONSET_DETECT_API int64_t onset_reader_next_time(const onset_reader *reader);
+
 /* Declares on the detector every channel met so far that holds samples
  * (in the order of their ids, a day of an archive at a time; a channel the
  * detector refuses, say for its rate, is left out with a warning), then

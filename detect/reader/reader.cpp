@@ -62,6 +62,13 @@ void Reader::load(Microseconds until, detect::Detector *detector)
     source_.set_read_until(until);
 }
 
+Microseconds Reader::next_time() const
+{
+    Microseconds next = source_.first_start();
+    if (next_day_ < days_.size()) next = std::min(next, days_[next_day_].day - day_length);
+    return next;
+}
+
 void Reader::declare(detect::Detector &detector)
 {
     for (ChannelRecords *channel : source_.channels()) {
@@ -98,7 +105,9 @@ uint64_t Reader::feed(detect::Detector &detector, Microseconds until)
     std::vector<std::exception_ptr> failures(declared_.size());
 #pragma omp parallel for schedule(dynamic, 1)
     for (int64_t c = 0; c < count; ++c) {
-        const auto [channel, number] = declared_[static_cast<size_t>(c)];
+        // Not a structured binding: lambdas capture those only from C++20.
+        ChannelRecords *const channel = declared_[static_cast<size_t>(c)].first;
+        const int32_t number = declared_[static_cast<size_t>(c)].second;
         try {
             // Records that follow on one another are fed as one stretch, so
             // that the engine's batches hold many pieces (and its vector

@@ -38,6 +38,10 @@ public:
     // The times the input covers, within [start, end).
     Microseconds begin() const { return begin_; }
     Microseconds end() const { return end_; }
+    // The earliest time a sample may still be fed or handed out: the first
+    // queued record's start, or a day before the next day file to index
+    // (it may hold the day before its own); INT64_MAX when none is left.
+    Microseconds next_time() const;
 
     // Declares the channels met in the files of days before `until`, then
     // feeds every declared channel's records that start before it, channels

@@ -115,6 +115,11 @@ void onset_reader_span(const onset_reader *reader, int64_t *begin, int64_t *end)
     if (end) *end = reader ? reader->reader->end() : 0;
 }
 
+int64_t onset_reader_next_time(const onset_reader *reader)
+{
+    return reader ? reader->reader->next_time() : INT64_MAX;
+}
+
 int onset_reader_feed(onset_reader *reader, onset_detector *detector, int64_t until, uint64_t *fed)
 {
     if (fed) *fed = 0;

@@ -74,6 +74,7 @@ _SIGNATURES = {
     "onset_reader_close": (None, [_vp]),
     "onset_reader_message": (_cp, [_vp]),
     "onset_reader_span": (None, [_vp, ctypes.POINTER(_i64), ctypes.POINTER(_i64)]),
+    "onset_reader_next_time": (_i64, [_vp]),
     "onset_reader_feed": (ctypes.c_int, [_vp, _vp, _i64, ctypes.POINTER(ctypes.c_uint64)]),
     "onset_reader_next_chunk": (ctypes.c_int, [_vp, _i64, ctypes.POINTER(Chunk)]),
     "onset_reader_finish": (ctypes.c_int, [_vp, _vp, ctypes.POINTER(_i32)]),

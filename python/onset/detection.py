@@ -322,6 +322,10 @@ def run_reader(reader, record, chunk, say):
         t = begin
         while t < end:
             slice_until(min(end, t + chunk))
+            # Slices no record reaches are skipped, on the same grid.
+            following = reader.lib.onset_reader_next_time(reader.handle)
+            if following < end and following - t >= 2 * chunk:
+                t += (following - t) // chunk * chunk - chunk
             t = end if t > end - chunk else t + chunk
         slice_until(INT64_MAX)
         detector.check(detector.lib.onset_detector_flush(detector.handle))

@@ -216,6 +216,33 @@ TEST_F(DetectBadInput, PipesAndFoldersAreNamedAndNothingWaits)
     EXPECT_NE(r.err.find("XX.S01..HHZ.D.2024.002' left out: it is a folder, not a file"), std::string::npos) << r.err;
 }
 
+TEST_F(DetectBadInput, ARecordDecadesAheadIsTheNextTimeAndCostsNoSlices)
+{
+    const int64_t t0 = detect_test::time_of(0), later = t0 + 76LL * 365 * 86400 * 1000000;
+    const std::string file = folder_.file("ahead.mseed");
+    std::vector<double> x(3000);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = std::sin(0.3 * static_cast<double>(i)) * static_cast<double>(i % 7);
+    detect_test::write_segments(file, {{"XX", "A", "", "HHZ", t0, 100.0, x},
+                                       {"XX", "A", "", "HHZ", later, 100.0, std::vector<double>(x.begin(), x.begin() + 57)}});
+    const char *paths[] = {file.c_str()};
+    char message[256];
+    onset_reader *reader = onset_reader_open(paths, 1, nullptr, INT64_MIN, INT64_MAX, message, sizeof message);
+    ASSERT_NE(reader, nullptr) << message;
+    EXPECT_EQ(onset_reader_next_time(reader), t0);
+    onset_chunk chunk;
+    ASSERT_EQ(onset_reader_next_chunk(reader, t0 + 86400LL * 1000000, &chunk), 1);
+    EXPECT_EQ(onset_reader_next_chunk(reader, t0 + 86400LL * 1000000, &chunk), 0);
+    EXPECT_EQ(onset_reader_next_time(reader), later);
+    ASSERT_EQ(onset_reader_next_chunk(reader, INT64_MAX, &chunk), 1);
+    EXPECT_EQ(onset_reader_next_time(reader), INT64_MAX);
+    onset_reader_close(reader);
+    EXPECT_EQ(onset_reader_next_time(nullptr), INT64_MAX);
+    // The slices between are skipped on the same grid: the events are those
+    // of hour-long slices stepped through (here, of 76 years of them in a
+    // run that takes no longer than one over the first stretch).
+    EXPECT_EQ(run("--csv --min-stations 1 " + file).out, run("--csv --min-stations 1 --chunk 7 " + file).out);
+}
+
 TEST_F(DetectBadInput, NullHandlesAndOutputsAreRefused)
 {
     char message[128];

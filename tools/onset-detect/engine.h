@@ -56,6 +56,8 @@ public:
 
     Microseconds begin() const { return begin_; }
     Microseconds end() const { return end_; }
+    // The earliest time the reader may still feed a sample at.
+    Microseconds next_time() const { return onset_reader_next_time(reader_); }
 
     // Feeds the engine the records that start before `until`; the channels
     // the reader declares join the engine's ids. Returns the samples fed.
