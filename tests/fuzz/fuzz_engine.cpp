@@ -15,7 +15,7 @@ namespace {
 using namespace onset_fuzz;
 
 constexpr std::int64_t t0 = 1700000000000000LL;
-constexpr double rates[] = {20.0, 50.0, 100.0, 200.0};
+constexpr double rates[] = {50.0, 80.0, 100.0, 200.0};  // above twice the default fmax
 
 struct Channel {
     double rate;
