@@ -24,7 +24,7 @@ demo:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DONSET_BUILD_TESTS=OFF -DONSET_BUILD_BENCHMARKS=OFF >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target onset-detect
-	$(BUILD)/tools/onset-detect/onset-detect
+	$(BUILD)/tools/onset-detect/onset-detect --demo
 
 # Every suite: the C++ tests under several thread counts, the Python
 # binding, the sanitizer build and short fuzz runs.

@@ -1,162 +1,217 @@
 #!/usr/bin/env python3
-"""Scores onset-detect on real recordings with reference picks.
+"""Scores onset-detect on real recordings with reference picks, phase by phase.
 
 The folder holds the layout of shared/realdata: `picks/` (single-station
-recordings, one file per channel, truth.csv with trace_id,station,phase,
-time_utc) and `network/` (one file per station of a local network,
-truth.csv with event_id,station,phase,time_utc). Each set is scored by the
-rules of its README:
+recordings, one file per channel; truth.csv with trace_id,station,phase,
+time_utc) and `network/` (one file per station of a local network; truth.csv
+with event_id,station,phase,time_utc). The tool runs as users run it: its
+defaults and every channel (flags after -- are passed on).
 
-- single stations: each recording alone (its vertical channel, or all its
-  channels as one station), one station making an event. The detection
-  nearest the reference P within 2 s is the P pick (error = pick - reference);
-  none is a miss; detections within 2 s of the reference S are S picks; every
-  other detection is a false pick.
-- network: all stations in one run. A detection (its earliest pick) within 2 s
-  of an event's first_P_modelled is a hit, matched one to one; unmatched
-  detections inside an event's wave train (earliest P_modelled to latest
-  S_modelled + 2 s) are re-triggers, the rest extras. Per-station P accuracy
-  compares the event's pick on a station with the reference P there.
+Picks are judged by their phase label. A station gives one P and one S per
+event: of its picks of a phase in one detected event (one per channel, say)
+the nearest to the reference counts and the others are duplicates. A counted
+pick within 0.5 s of the reference finds it (residual = pick - reference),
+the nearest when several events have one; every other pick of that phase,
+duplicates included, is a false positive.
 
-usage: bench/real_data.py [--program PATH] [--folder DIR] [-- onset-detect flags]
+- picks/: each recording alone, one station making an event, with all its
+  channels and with the vertical alone. False picks are picks of either label
+  within 0.5 s of neither reference.
+- network/: all stations in one run. A detection (its earliest P pick) within
+  2 s of an event's first_P_modelled is a hit, matched one to one, nearest
+  first; unmatched detections inside an event's wave train (earliest
+  P_modelled to latest S_modelled + 2 s) are re-triggers, the rest extras.
+  The picks of a hit are judged against the P and S picks of its stations;
+  picks on stations with no reference pick of their phase are not judged.
+  Missed events' reference picks count as missed.
+
+usage: bench/real_data.py [--program PATH] [--folder DIR] [--json] [-- onset-detect flags]
 Skips with a message where the folder is absent.
 """
 
 import argparse
 import csv
 import datetime as dt
+import json
+import math
 import os
-import statistics
 import subprocess
 import sys
 import time
 from collections import defaultdict
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINDOW = 2.0  # s, the README's matching window
+PICK_WINDOW = 0.5  # s, a pick finds a reference this close
+EVENT_WINDOW = 2.0  # s, a detection hits an event this close
+CLOSE = 0.1  # s, the share of residuals within this is reported
+PHASES = ("P", "S")
 
 
 def seconds(text):
     """UTC ISO 8601 text to seconds since 1970."""
-    text = text.rstrip("Z")
-    return dt.datetime.fromisoformat(text).replace(tzinfo=dt.timezone.utc).timestamp()
+    return dt.datetime.fromisoformat(text.rstrip("Z")).replace(tzinfo=dt.timezone.utc).timestamp()
 
 
 def detect(program, files, flags):
-    """Runs onset-detect on the files; returns its events as lists of
-    (trace id, pick seconds, phase) in the order of the CSV."""
+    """Runs onset-detect on the files; returns its events, each a list of
+    (station NET.STA, pick seconds, phase) in the order of the CSV."""
     out = subprocess.run([program, "--quiet", "--csv", *flags, *files], capture_output=True, text=True)
     if out.returncode != 0:
         raise SystemExit(f"onset-detect failed ({out.returncode}): {out.stderr.strip()}")
     events = defaultdict(list)
     for row in csv.DictReader(out.stdout.splitlines()):
-        events[int(row["event"])].append((row["trace"], seconds(row["pick"]), row.get("phase", "P")))
+        station = ".".join(row["trace"].split(".")[:2])
+        events[int(row["event"])].append((station, seconds(row["pick"]), row["phase"]))
     return [events[k] for k in sorted(events)]
 
 
-def earliest(event):
-    """The event's earliest P pick (its earliest pick when none is labelled)."""
-    p = [pick for _, pick, phase in event if phase == "P"]
-    return min(p or [pick for _, pick, _ in event])
+class Tally:
+    """One phase's counts over a set: references, picks judged, residuals of
+    the references found, duplicates and other false positives."""
+
+    def __init__(self):
+        self.references = self.picks = self.duplicates = self.false = 0
+        self.residuals = []
+
+    def judge(self, groups, reference):
+        """One station's picks of the phase, one list per detected event,
+        against its reference time."""
+        self.references += 1
+        kept = []
+        for times in groups:
+            if times:
+                kept.append(min(times, key=lambda t: abs(t - reference)))
+                self.picks += len(times)
+                self.duplicates += len(times) - 1
+        near = [t for t in kept if abs(t - reference) <= PICK_WINDOW]
+        if near:
+            self.residuals.append(min(near, key=lambda t: abs(t - reference)) - reference)
+        self.false += len(kept) - bool(near)
+
+    def figures(self):
+        n = len(self.residuals)
+        precision = n / self.picks if self.picks else math.nan
+        recall = n / self.references if self.references else math.nan
+        f1 = 2 * precision * recall / (precision + recall) if precision + recall > 0 else math.nan
+        mean = sum(self.residuals) / n if n else math.nan
+        std = math.sqrt(sum((r - mean) ** 2 for r in self.residuals) / (n - 1)) if n > 1 else math.nan
+        close = sum(abs(r) <= CLOSE for r in self.residuals) / n if n else math.nan
+        return {"references": self.references, "picks": self.picks, "found": n,
+                "duplicates": self.duplicates, "false_positives": self.false + self.duplicates,
+                "precision": precision, "recall": recall, "f1": f1,
+                "mean": mean, "std": std, "within_0.1s": close}
 
 
-def score_picks(folder, program, flags, components):
-    truth = defaultdict(dict)
-    with open(os.path.join(folder, "truth.csv")) as f:
+def read_truth(path, key):
+    """truth.csv as {key column: {station: {phase: seconds}}}."""
+    truth = defaultdict(lambda: defaultdict(dict))
+    with open(path) as f:
         for row in csv.DictReader(f):
-            truth[row["trace_id"]][row["phase"]] = seconds(row["time_utc"])
+            truth[row[key]][row["station"]][row["phase"]] = seconds(row["time_utc"])
+    return truth
+
+
+def score_picks(folder, program, flags, vertical_only):
+    truth = read_truth(os.path.join(folder, "truth.csv"), "trace_id")
     mseed = os.path.join(folder, "mseed")
     names = sorted(os.listdir(mseed))
-    found, errors, s_picks, false_picks = 0, [], 0, 0
-    for trace_id, phases in sorted(truth.items()):
+    tallies = {phase: Tally() for phase in PHASES}
+    false_picks = 0
+    for trace_id, stations in sorted(truth.items()):
+        (station, references), = stations.items()
         files = [os.path.join(mseed, n) for n in names if n.startswith(trace_id + ".")]
-        if components == "Z":
+        if vertical_only:
             files = [f for f in files if f.endswith("Z.mseed")]
-        detections = [earliest(e) for e in detect(program, files, ["--min-stations", "1", *flags])]
-        p, s = phases["P"], phases.get("S")
-        near_p = [d for d in detections if abs(d - p) <= WINDOW]
-        best = min(near_p, key=lambda d: abs(d - p)) if near_p else None
-        if best is not None:
-            found += 1
-            errors.append(best - p)
-        for d in detections:
-            if d is best:
-                continue
-            if s is not None and abs(d - s) <= WINDOW:
-                s_picks += 1
-            else:
-                false_picks += 1
-    n = len(truth)
-    within = sum(abs(e) <= 0.1 for e in errors)
-    median = statistics.median(errors) if errors else float("nan")
-    print(f"picks/ ({'vertical' if components == 'Z' else 'all channels'}, {n} recordings): "
-          f"P found {found}/{n}; median P error {median:+.3f} s; {within}/{n} within 0.1 s "
-          f"({100.0 * within / max(found, 1):.0f}% of those found); "
-          f"S picks {s_picks}; false picks {false_picks} ({false_picks / n:.2f} per recording)")
+        events = detect(program, files, ["--min-stations", "1", *flags])
+        for phase in PHASES:
+            groups = [[t for s, t, p in event if p == phase] for event in events]
+            tallies[phase].judge(groups, references[phase])
+        false_picks += sum(all(abs(t - r) > PICK_WINDOW for r in references.values())
+                           for event in events for _, t, _ in event)
+    result = {phase: tallies[phase].figures() for phase in PHASES}
+    result.update(recordings=len(truth), false_picks=false_picks)
+    return result
 
 
 def score_network(folder, program, flags):
-    events = defaultdict(lambda: {"P_modelled": {}, "S_modelled": {}, "P": {}, "S": {}})
-    with open(os.path.join(folder, "truth.csv")) as f:
-        for row in csv.DictReader(f):
-            e, phase, t = events[row["event_id"]], row["phase"], seconds(row["time_utc"])
-            if row["station"] == "*":
-                e[phase] = t  # origin, first_P_modelled
-            else:
-                e[phase][row["station"]] = t
+    truth = read_truth(os.path.join(folder, "truth.csv"), "event_id")
     mseed = os.path.join(folder, "mseed")
-    files = [os.path.join(mseed, n) for n in sorted(os.listdir(mseed))]
-    detections = detect(program, files, ["--channels", "*.*.*.??Z", *flags])
-    # One-to-one matching, nearest pairs first.
-    pairs = sorted((abs(earliest(d) - e["first_P_modelled"]), i, k)
-                   for i, d in enumerate(detections) for k, e in events.items()
-                   if abs(earliest(d) - e["first_P_modelled"]) <= WINDOW)
+    detections = detect(program, [os.path.join(mseed, n) for n in sorted(os.listdir(mseed))], flags)
+    starts = [min([t for _, t, p in d if p == "P"] or [t for _, t, _ in d]) for d in detections]
+    first_p = {k: e["*"]["first_P_modelled"] for k, e in truth.items()}
+    pairs = sorted((abs(start - first_p[k]), i, k) for i, start in enumerate(starts)
+                   for k in truth if abs(start - first_p[k]) <= EVENT_WINDOW)
     matched, used = {}, set()
     for _, i, k in pairs:
         if i not in used and k not in matched:
             matched[k] = i
             used.add(i)
-    retriggers = extras = 0
-    for i, d in enumerate(detections):
-        if i in used:
-            continue
-        t = earliest(d)
-        inside = any(min(e["P_modelled"].values()) <= t <= max(e["S_modelled"].values()) + WINDOW
-                     for e in events.values())
-        retriggers += inside
-        extras += not inside
-    close = total = 0
-    for k, i in matched.items():
-        for trace, pick, phase in detections[i]:
-            station = trace.split(".")[1]
-            if phase != "P":
-                continue
-            if station in events[k]["P"]:
-                total += 1
-                close += abs(pick - events[k]["P"][station]) <= 0.1
-    print(f"network/ ({len(files)} stations, {len(events)} events): found {len(matched)}/{len(events)}; "
-          f"re-triggers {retriggers}; extras {extras}; "
-          f"station P picks within 0.1 s: {close}/{total} ({100.0 * close / max(total, 1):.0f}%)")
+    trains = [(min(s["P_modelled"] for s in e.values() if "P_modelled" in s),
+               max(s["S_modelled"] for s in e.values() if "S_modelled" in s) + EVENT_WINDOW)
+              for e in truth.values()]
+    retriggers = sum(any(a <= starts[i] <= b for a, b in trains) for i in range(len(detections)) if i not in used)
+    tallies = {phase: Tally() for phase in PHASES}
+    unjudged = 0
+    for k, event in truth.items():
+        picks = detections[matched[k]] if k in matched else []
+        for phase in PHASES:
+            for station, references in event.items():
+                if phase in references:
+                    tallies[phase].judge([[t for s, t, p in picks if s.endswith("." + station) and p == phase]],
+                                         references[phase])
+            unjudged += sum(p == phase and phase not in event.get(s.split(".")[1], {}) for s, _, p in picks)
+    result = {phase: tallies[phase].figures() for phase in PHASES}
+    result.update(events=len(truth), found=len(matched), retriggers=retriggers,
+                  extras=len(detections) - len(used) - retriggers, unjudged=unjudged)
+    return result
+
+
+def table(results):
+    lines = [f"{'set':<18}{'phase':<6}{'refs':>5}{'picks':>6}{'found':>6}{'dup':>5}{'FP':>5}"
+             f"{'prec':>6}{'recall':>7}{'F1':>6}{'mean s':>8}{'std s':>7}{'<=0.1s':>7}"]
+    for name, result in results.items():
+        for phase in PHASES:
+            f = result[phase]
+            lines.append(f"{name:<18}{phase:<6}{f['references']:>5}{f['picks']:>6}{f['found']:>6}"
+                         f"{f['duplicates']:>5}{f['false_positives']:>5}{f['precision']:>6.2f}{f['recall']:>7.2f}"
+                         f"{f['f1']:>6.2f}{f['mean']:>+8.3f}{f['std']:>7.3f}{100 * f['within_0.1s']:>6.0f}%")
+    for name, result in results.items():
+        if "false_picks" in result:
+            n = result["recordings"]
+            lines.append(f"{name}: {n} recordings, false picks (near neither reference) "
+                         f"{result['false_picks']} ({result['false_picks'] / n:.2f} per recording)")
+        else:
+            lines.append(f"{name}: events found {result['found']}/{result['events']}, re-triggers "
+                         f"{result['retriggers']}, extras {result['extras']}; picks on stations without "
+                         f"a reference of their phase (not judged) {result['unjudged']}")
+    return "\n".join(lines)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--program", default=os.path.join(HERE, "..", "build", "tools", "onset-detect", "onset-detect"))
     parser.add_argument("--folder", default=os.path.join(HERE, "..", "..", "shared", "realdata"))
+    parser.add_argument("--json", action="store_true", help="print the figures as JSON")
     parser.add_argument("flags", nargs="*", help="further onset-detect flags (after --)")
     args = parser.parse_args()
     if not os.path.isdir(args.folder):
         print(f"real data: {args.folder} is absent; skipped")
         return
     started = time.monotonic()
+    results = {}
     picks = os.path.join(args.folder, "picks")
     if os.path.isfile(os.path.join(picks, "truth.csv")):
-        score_picks(picks, args.program, args.flags, "Z")
-        score_picks(picks, args.program, args.flags, "all")
+        results["picks/ all"] = score_picks(picks, args.program, args.flags, vertical_only=False)
+        results["picks/ vertical"] = score_picks(picks, args.program, args.flags, vertical_only=True)
     network = os.path.join(args.folder, "network")
     if os.path.isfile(os.path.join(network, "truth.csv")):
-        score_network(network, args.program, args.flags)
-    print(f"({time.monotonic() - started:.1f} s)")
+        results["network/"] = score_network(network, args.program, args.flags)
+    if args.json:
+        # JSON has no NaN: a figure without data is null.
+        print(json.dumps(results, indent=1).replace("NaN", "null"))
+    else:
+        print(table(results))
+        print(f"({time.monotonic() - started:.1f} s)")
 
 
 if __name__ == "__main__":

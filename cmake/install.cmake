@@ -1,4 +1,4 @@
-# Installation rules: header, library, CMake package and pkg-config file.
+# Installation rules: header, library, CMake package and pkg-config files.
 #
 # Everything installed is relocatable: `cmake --install build --prefix P`
 # puts a working tree under any P, whatever the prefix at configure time.
@@ -34,3 +34,10 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/onset.pc.in
   ${PROJECT_BINARY_DIR}/onset.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/onset.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# The engine's, where it is built (it needs libmseed).
+if(TARGET onset_detect)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/onset-detect.pc.in
+    ${PROJECT_BINARY_DIR}/onset-detect.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/onset-detect.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

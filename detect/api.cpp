@@ -6,6 +6,8 @@
 #include "handle.h"
 #include "onset.h"
 #include "onset_detect.h"
+#include "option_table.h"
+#include "settings.h"
 
 namespace {
 
@@ -13,6 +15,7 @@ namespace {
 template <class Call>
 int guarded(onset_detector *handle, Call call)
 {
+    if (!handle) return ONSET_DETECT_INVALID;
     try {
         call();
         return 0;
@@ -38,17 +41,33 @@ void onset_detect_defaults(onset_detect_options *options)
 {
     if (!options) return;
     *options = {};
-    options->fmin = 2.0;
-    options->fmax = 20.0;
-    options->voices = 4;
-    options->kurtosis_window = 1.0;
-    options->jump_window = 0.0;
-    options->threshold = 3.0;
-    options->dead_time = 2.0;
-    options->tolerance = 2.0;
-    options->min_stations = 3;
-    options->min_snr = 2.0;
-    options->event_snr = 5.0;
+    for (size_t i = 0; i < detect::option_count; ++i)
+        detect::set_option(*options, detect::option_table[i], detect::option_table[i].default_value);
+}
+
+size_t onset_detect_option_count(void) { return detect::option_count; }
+
+const onset_option_info *onset_detect_option(size_t index)
+{
+    return index < detect::option_count ? &detect::option_table[index] : nullptr;
+}
+
+int onset_detect_option_check(size_t index, double value, char *message, size_t message_size)
+{
+    const std::string problem = index < detect::option_count
+                                    ? detect::value_problem(detect::option_table[index], value)
+                                    : "no option " + std::to_string(index);
+    if (problem.empty()) return 0;
+    copy_message(problem, message, message_size);
+    return ONSET_DETECT_INVALID;
+}
+
+int onset_detect_check(const onset_detect_options *options, char *message, size_t message_size)
+{
+    const std::string problem = options ? detect::options_problem(*options) : "no options given";
+    if (problem.empty()) return 0;
+    copy_message(problem, message, message_size);
+    return ONSET_DETECT_INVALID;
 }
 
 const char *onset_detect_version(void) { return ONSET_VERSION_STRING; }
@@ -101,19 +120,22 @@ int onset_detector_flush(onset_detector *detector)
 
 int onset_detector_next_event(onset_detector *detector, onset_event *event)
 {
+    // Without a record to fill, the event is not taken.
+    if (detector && !event) {
+        detector->detector.set_message("no event record given");
+        return ONSET_DETECT_INVALID;
+    }
     const detect::Event *next = nullptr;
     const int status = guarded(detector, [&] { next = detector->detector.next_event(); });
     if (status != 0) return status;
     if (!next) return 0;
-    event->earliest = next->earliest;
-    event->stations = next->stations;
-    event->pick_count = static_cast<int32_t>(next->picks.size());
-    event->picks = next->picks.data();
+    *event = public_event(*next);
     return 1;
 }
 
 int onset_detector_channel_report(const onset_detector *detector, int32_t channel, onset_channel_report *report)
 {
+    if (!detector || !report) return ONSET_DETECT_INVALID;
     try {
         *report = detector->detector.report(channel);
         return 0;

@@ -1,11 +1,8 @@
-// Streaming band-pass: gap bridging, edge holds and the correlation in blocks.
+// Streaming band-pass: gap bridging, edge holds and the correlation.
 #include "bandpass_stream.h"
-
-#include <omp.h>
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "onset.h"
 
@@ -13,72 +10,79 @@ namespace detect {
 
 namespace {
 
-// Outputs gathered before a call computes them, and the block of outputs one
-// thread correlates at a time.
+// Outputs gathered before a call computes them.
 constexpr int64_t minimum_batch = 4096;
-constexpr int64_t block_outputs = 1 << 16;
 
 }  // namespace
 
-BandPassStream::BandPassStream(const BandPass &filter, int64_t bridge)
-    : filter_(filter), bridge_(bridge), half_(filter.center)
+BandPassStream::BandPassStream(const BandPass &filter, int64_t bridge, LookbackStore &store)
+    : filter_(filter), bridge_(bridge), half_(filter.center), store_(store)
 {
 }
 
-void BandPassStream::take(int64_t index, double value, FilteredSink &sink)
+double *BandPassStream::input_at(int64_t first, double value, size_t count, FilteredSink &sink)
 {
-    if (open_ && index - last_index_ - 1 > bridge_) end_segment(sink);
+    if (open_ && first - last_index_ - 1 > bridge_) end_segment(sink);
     if (!open_) {
+        // Nothing of an earlier segment is needed any more.
         open_ = true;
-        prepared_.reset(index - half_);
-        prepared_.fill(value, static_cast<size_t>(half_));
-        next_output_ = index;
-    } else if (index > last_index_ + 1) {
-        const int64_t span = index - last_index_;
+        store_.reset(first - half_);
+        store_.extend_to(first);
+        std::fill_n(store_.at(Column::raw, first - half_), half_, value);
+        next_output_ = first;
+    } else if (first > last_index_ + 1) {
+        const int64_t span = first - last_index_;
+        store_.extend_to(first);
+        double *bridge = store_.at(Column::raw, last_index_);
         for (int64_t k = 1; k < span; ++k)
-            prepared_.push(last_value_ +
-                           (value - last_value_) * (static_cast<double>(k) / static_cast<double>(span)));
-        gaps_.push_back({last_index_ + 1, index});
+            bridge[k] = last_value_ + (value - last_value_) * (static_cast<double>(k) / static_cast<double>(span));
+        gaps_.push_back({last_index_ + 1, first});
     }
-    prepared_.push(value);
-    last_index_ = index;
+    store_.extend_to(first + static_cast<int64_t>(count));
+    last_index_ = first + static_cast<int64_t>(count) - 1;
+    input_end_ = last_index_ + 1;
+    return store_.at(Column::raw, first);
+}
+
+void BandPassStream::take(int64_t first, const double *values, size_t count, FilteredSink &sink)
+{
+    if (count == 0) return;
+    std::memcpy(input_at(first, values[0], count, sink), values, count * sizeof(double));
+    last_value_ = values[count - 1];
+}
+
+void BandPassStream::take_repeated(int64_t first, double value, size_t count, FilteredSink &sink)
+{
+    if (count == 0) return;
+    std::fill_n(input_at(first, value, count, sink), count, value);
     last_value_ = value;
+}
+
+void BandPassStream::correlate(const double *input, int64_t count, double *output) const
+{
+    // With the centre at 0, correlation output j is the kernel over input
+    // j ... j + length - 1; the last length - 1 outputs would wrap round and
+    // are scratch.
+    const auto kernel_length = static_cast<int64_t>(filter_.kernel.size());
+    cdotx_dd(output, input, static_cast<uint32_t>(count + kernel_length - 1), filter_.kernel.data(),
+             static_cast<uint32_t>(kernel_length), 0, 1);
 }
 
 void BandPassStream::compute(bool all, FilteredSink &sink)
 {
     if (!open_) return;
-    const int64_t kernel_length = static_cast<int64_t>(filter_.kernel.size());
     // Output i needs the input up to i + half_.
-    const int64_t count = prepared_.end() - half_ - next_output_;
+    const int64_t count = input_end_ - half_ - next_output_;
     if (count <= 0 || (!all && count < minimum_batch)) return;
+    store_.extend_to(next_output_ + count + static_cast<int64_t>(filter_.kernel.size()) - 1);
+    correlate(store_.at(Column::raw, next_output_ - half_), count, store_.at(Column::filtered, next_output_));
 
-    // Scratch of the calling thread, shared by the channels it serves.
-    thread_local std::vector<double> outputs;
-    outputs.resize(static_cast<size_t>(count));
-    const int64_t blocks = (count + block_outputs - 1) / block_outputs;
-    const double *input = prepared_.at(next_output_ - half_);
-#pragma omp parallel if (blocks > 1 && !omp_in_parallel())
-    {
-        std::vector<double> scratch;
-#pragma omp for schedule(dynamic, 1)
-        for (int64_t b = 0; b < blocks; ++b) {
-            // With the centre at 0, correlation output j of the block is the
-            // kernel over input j ... j + length - 1; the last length - 1
-            // outputs would wrap round and are not used.
-            const int64_t begin = b * block_outputs, end = std::min(count, begin + block_outputs);
-            const int64_t span = end - begin + kernel_length - 1;
-            scratch.resize(static_cast<size_t>(span));
-            cdotx_dd(scratch.data(), input + begin, static_cast<uint32_t>(span), filter_.kernel.data(),
-                     static_cast<uint32_t>(kernel_length), 0, 1);
-            std::memcpy(outputs.data() + begin, scratch.data(), static_cast<size_t>(end - begin) * sizeof(double));
-        }
-    }
     const int64_t end = next_output_ + count;
     while (!gaps_.empty() && gaps_.front().begin < end) {
         Gap &gap = gaps_.front();
-        for (int64_t i = gap.begin; i < std::min(gap.end, end); ++i)
-            outputs[static_cast<size_t>(i - next_output_)] = std::numeric_limits<double>::quiet_NaN();
+        const int64_t gap_end = std::min(gap.end, end);
+        std::fill_n(store_.at(Column::filtered, gap.begin), gap_end - gap.begin,
+                    std::numeric_limits<double>::quiet_NaN());
         if (gap.end > end) {
             gap.begin = end;
             break;
@@ -87,18 +91,18 @@ void BandPassStream::compute(bool all, FilteredSink &sink)
     }
     const int64_t first = next_output_;
     next_output_ = end;
-    prepared_.drop_before(next_output_ - half_);
-    sink.filtered(first, outputs.data(), static_cast<size_t>(count));
+    sink.filtered(first, static_cast<size_t>(count));
 }
 
 void BandPassStream::end_segment(FilteredSink &sink)
 {
     if (!open_) return;
-    prepared_.fill(last_value_, static_cast<size_t>(half_));
+    store_.extend_to(input_end_ + half_);
+    std::fill_n(store_.at(Column::raw, input_end_), half_, last_value_);
+    input_end_ += half_;
     compute(true, sink);
     open_ = false;
     gaps_.clear();
-    prepared_.reset(0);
     sink.segment_end();
 }
 

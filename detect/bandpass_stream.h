@@ -4,18 +4,19 @@
 
 #include <cstdint>
 #include <deque>
-#include <vector>
+#include <limits>
 
 #include "bandpass_design.h"
-#include "sample_buffer.h"
+#include "lookback_store.h"
 
 namespace detect {
 
-// Where the band-passed samples go: consecutive indices within a segment,
-// NaN over bridged gaps; segment_end() when a segment has been given whole.
+// Told when band-passed samples have been written to the store's filtered
+// column: consecutive indices within a segment, NaN over bridged gaps;
+// segment_end() when a segment has been given whole.
 class FilteredSink {
 public:
-    virtual void filtered(int64_t first, const double *values, size_t count) = 0;
+    virtual void filtered(int64_t first, size_t count) = 0;
     virtual void segment_end() = 0;
 
 protected:
@@ -28,20 +29,25 @@ protected:
 // the filter, and the outputs over the gap are NaN. Before its first sample
 // and after its last, a segment is held at its edge samples. Output i is
 // the kernel over the samples i - center ... i + center; every output has
-// the same value however the samples were cut into calls.
+// the same value however the samples were cut into calls. The filter's
+// input is the store's raw column, its output the filtered column.
 class BandPassStream {
 public:
-    BandPassStream(const BandPass &filter, int64_t bridge);
+    BandPassStream(const BandPass &filter, int64_t bridge, LookbackStore &store);
 
     bool open() const { return open_; }
     // Index of the last sample taken; valid when open.
     int64_t last_index() const { return last_index_; }
     // The first output not yet given, or INT64_MAX when none is pending.
-    int64_t pending_from() const { return open_ ? next_output_ : INT64_MAX; }
+    int64_t pending_from() const { return open_ ? next_output_ : std::numeric_limits<int64_t>::max(); }
+    // The first index of the raw column still to be read, or INT64_MAX.
+    int64_t needs_from() const { return open_ ? next_output_ - half_ : std::numeric_limits<int64_t>::max(); }
 
-    // Takes the finite sample `value` at `index`, above the last one taken.
-    // A gap longer than the bridge first ends the open segment.
-    void take(int64_t index, double value, FilteredSink &sink);
+    // Takes finite samples at consecutive indices from `first` on, above the
+    // last one taken: `count` values, or `count` times one value. A gap
+    // longer than the bridge first ends the open segment.
+    void take(int64_t first, const double *values, size_t count, FilteredSink &sink);
+    void take_repeated(int64_t first, double value, size_t count, FilteredSink &sink);
 
     // Gives the sink every output that the samples taken so far determine:
     // with `all` false only once a few thousand have gathered.
@@ -56,14 +62,23 @@ private:
         int64_t begin, end;
     };
 
+    // Room in the raw column for `count` samples from `first`, whose first
+    // value is `value`, after the segment's start or the bridge before them.
+    double *input_at(int64_t first, double value, size_t count, FilteredSink &sink);
+    // The `count` outputs from `input` on (input holds count + 2 * centre
+    // samples) into `output`, which has room for the kernel's length - 1
+    // more as scratch.
+    void correlate(const double *input, int64_t count, double *output) const;
+
     const BandPass &filter_;
     int64_t bridge_;
     int64_t half_;             // the kernel's centre
+    LookbackStore &store_;
     bool open_ = false;
     int64_t last_index_ = 0;   // last sample taken
     double last_value_ = 0.0;
+    int64_t input_end_ = 0;    // end of the filter's input in the raw column
     int64_t next_output_ = 0;  // first output not yet given
-    SampleBuffer prepared_;    // filter input from next_output_ - half_ on
     std::deque<Gap> gaps_;     // bridged gaps at or after next_output_
 };
 

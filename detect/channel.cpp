@@ -1,6 +1,8 @@
 // A channel's samples through band-pass, strength and picker.
 #include "channel.h"
 
+#include "failure.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -13,9 +15,7 @@ Channel::Channel(std::string id, int32_t number, const RateSettings &settings, c
       number_(number),
       settings_(settings),
       picker_(settings, options.threshold, options.min_snr, options.event_snr),
-      strength_(settings, picker_),
-      bandpass_(settings.filter, settings.bridge),
-      flat_lines_(settings.flat_run)
+      stages_(settings, picker_)
 {
     report_.needed_run = settings.needed_run();
 }
@@ -33,68 +33,48 @@ int64_t Channel::time_of(int64_t index) const
 void Channel::feed(int64_t start, const double *samples, size_t count)
 {
     if (count == 0) return;
+    // Samples already covered are dropped (the samples given first are
+    // kept); a new one before the watermark can no longer be used.
+    uint64_t covered = 0;
+    int64_t first = 0;
+    if (started_) {
+        first = index_of(start);
+        if (first < next_index_) covered = std::min<uint64_t>(count, static_cast<uint64_t>(next_index_ - first));
+        first += static_cast<int64_t>(covered);
+    }
+    if (covered < count && advanced_ != INT64_MIN) {
+        const int64_t time = started_ ? time_of(first) : start;
+        if (time < advanced_)
+            throw Failure{ONSET_DETECT_LATE, "channel " + id_ + ": samples from " + std::to_string(time) +
+                                                 " us fed after the detector was advanced to " +
+                                                 std::to_string(advanced_) + " us"};
+    }
     if (!started_) {
         started_ = true;
         first_time_ = start;
         first_index_ = std::llround(static_cast<double>(start) * settings_.rate * 1e-6);
-        next_index_ = first_index_;
+        next_index_ = first = first_index_;
     }
-    int64_t first = index_of(start);
-    if (first < next_index_) {
-        // Already covered: the samples given first are kept.
-        const uint64_t covered = std::min<uint64_t>(count, static_cast<uint64_t>(next_index_ - first));
-        report_.overlapped += covered;
-        samples += covered;
-        count -= covered;
-        first += static_cast<int64_t>(covered);
-        if (count == 0) return;
-    }
+    report_.overlapped += covered;
+    if (covered == count) return;
+    samples += covered;
+    count -= covered;
     if (first > next_index_) report_.missing += static_cast<uint64_t>(first - next_index_);
-    take_samples(first, samples, count);
+    stages_.take(first, samples, count);
     next_index_ = first + static_cast<int64_t>(count);
-    bandpass_.compute(false, strength_);
-}
-
-void Channel::take_samples(int64_t first, const double *samples, size_t count)
-{
-    const auto use = [this](int64_t index, double value) { this->use(index, value); };
-    for (size_t i = 0; i < count; ++i) {
-        if (!std::isfinite(samples[i])) {
-            flat_lines_.flush(use);
-            ++report_.missing;
-            continue;
-        }
-        report_.missing += static_cast<uint64_t>(flat_lines_.take(first + static_cast<int64_t>(i), samples[i], use));
-    }
-}
-
-void Channel::use(int64_t index, double value)
-{
-    ++report_.samples;
-    run_ = index == last_used_ + 1 ? run_ + 1 : 1;
-    last_used_ = index;
-    report_.longest_run = std::max(report_.longest_run, run_);
-    bandpass_.take(index, value, strength_);
 }
 
 void Channel::advance(int64_t time)
 {
     advanced_ = std::max(advanced_, time);
     if (!started_ || finished_) return;
-    // The run of equal samples held cannot go on past a gap.
-    if (index_of(advanced_) > flat_lines_.last() + 1)
-        flat_lines_.flush([this](int64_t index, double value) { use(index, value); });
-    // A gap that already spans more than the bridge ends the segment now.
-    if (bandpass_.open() && index_of(advanced_) - bandpass_.last_index() - 1 > settings_.bridge)
-        bandpass_.end_segment(strength_);
-    bandpass_.compute(true, strength_);
+    stages_.advance(index_of(advanced_));
 }
 
 void Channel::finish()
 {
     if (finished_) return;
-    flat_lines_.flush([this](int64_t index, double value) { use(index, value); });
-    bandpass_.end_segment(strength_);
+    stages_.finish();
     finished_ = true;
 }
 
@@ -113,7 +93,7 @@ int64_t Channel::horizon() const
     if (!started_) return advanced_;
     // Strength still to come lies at or after what the stages hold, or, past
     // those, at or after the next sample to come.
-    int64_t upcoming = std::min({flat_lines_.held_from(), bandpass_.pending_from(), strength_.pending_from()});
+    int64_t upcoming = stages_.pending_from();
     if (upcoming == std::numeric_limits<int64_t>::max())
         upcoming = std::max(next_index_, advanced_ == INT64_MIN ? next_index_ : index_of(advanced_));
     return time_of(picker_.horizon(upcoming));
@@ -122,6 +102,9 @@ int64_t Channel::horizon() const
 onset_channel_report Channel::report() const
 {
     onset_channel_report report = report_;
+    report.samples = stages_.used();
+    report.missing += stages_.missing();
+    report.longest_run = stages_.longest_run();
     report.onsets = picker_.onset_count();
     return report;
 }

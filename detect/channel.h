@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "bandpass_stream.h"
-#include "flat_lines.h"
 #include "onset_detect.h"
 #include "onset_picker.h"
 #include "settings.h"
-#include "strength_stream.h"
+#include "stage_chain.h"
 
 namespace detect {
 
@@ -36,7 +34,10 @@ public:
     const std::string &id() const { return id_; }
     // NET.STA: channels of one station count once towards an event.
     const std::string &station() const { return station_; }
+    double rate() const { return settings_.rate; }
 
+    // Throws a Failure, and takes nothing, when a sample not fed before lies
+    // before the time advanced to.
     void feed(int64_t start, const double *samples, size_t count);
     // No sample before `time` will come beyond those fed.
     void advance(int64_t time);
@@ -52,26 +53,18 @@ public:
 private:
     int64_t index_of(int64_t time) const;
     int64_t time_of(int64_t index) const;
-    void take_samples(int64_t first, const double *samples, size_t count);
-    // A sample that is no part of a flat line, to the band-pass.
-    void use(int64_t index, double value);
-
     std::string id_, station_;
     int32_t number_;
     const RateSettings &settings_;
     OnsetPicker picker_;
-    StrengthStream strength_;
-    BandPassStream bandpass_;
-    FlatLines flat_lines_;
+    StageChain stages_;
 
     bool started_ = false;
     bool finished_ = false;
     int64_t first_time_ = 0, first_index_ = 0;  // the first sample's time and index
     int64_t next_index_ = 0;                    // the sample after the last one fed
     int64_t advanced_ = INT64_MIN;              // no sample will come before this time
-    onset_channel_report report_{};
-    uint64_t run_ = 0;                          // samples used in a row so far
-    int64_t last_used_ = INT64_MIN;             // the last of them
+    onset_channel_report report_{};             // what the stages do not count
 };
 
 }  // namespace detect

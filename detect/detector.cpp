@@ -11,7 +11,7 @@
 namespace detect {
 
 Detector::Detector(const onset_detect_options &options)
-    : options_(options), grouping_(options.tolerance, options.min_stations, 31.0, options.event_snr)
+    : options_(options), grouping_(options.tolerance, options.min_stations, train_seconds, options.event_snr)
 {
 }
 
@@ -48,6 +48,12 @@ void Detector::feed(int32_t number, int64_t start, const double *samples, size_t
     if (finished_) throw Failure{ONSET_DETECT_FINISHED, "samples fed after the flush"};
     Channel &target = channel(number);
     if (count > 0 && !samples) throw Failure{ONSET_DETECT_INVALID, "no samples given"};
+    if (count == 0) return;
+    const double rate = target.rate();
+    for (const double time : {static_cast<double>(start), static_cast<double>(start) + static_cast<double>(count) * 1e6 / rate}) {
+        const std::string problem = time_problem(time, rate);
+        if (!problem.empty()) throw Failure{ONSET_DETECT_INVALID, "channel " + target.id() + ": " + problem};
+    }
     target.feed(start, samples, count);
 }
 
@@ -77,6 +83,8 @@ void for_each_channel(std::vector<std::unique_ptr<Channel>> &channels, Work work
 void Detector::advance(int64_t time)
 {
     if (finished_) return;
+    const std::string problem = time_problem(static_cast<double>(time));
+    if (!problem.empty()) throw Failure{ONSET_DETECT_INVALID, "advance: " + problem};
     advanced_ = std::max(advanced_, time);
     for_each_channel(channels_, [time](Channel &c) { c.advance(time); });
     group_final();

@@ -12,16 +12,11 @@
 
 #include "channel.h"
 #include "event_grouping.h"
+#include "failure.h"
 #include "onset_detect.h"
 #include "settings.h"
 
 namespace detect {
-
-// A failed call: its return code and the reason.
-struct Failure {
-    int code;
-    std::string reason;
-};
 
 class Detector {
 public:

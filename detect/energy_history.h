@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <utility>
+#include <vector>
 
 namespace detect {
 
@@ -40,12 +40,42 @@ private:
         double squares;
         int64_t count;
     };
+    // The blocks in order: appended at the back, dropped from the front by
+    // moving a head, the storage compacted once the dropped part outgrows
+    // the rest. A block comes every few samples, where a deque's bookkeeping
+    // costs more than the sums.
+    class Blocks {
+    public:
+        bool empty() const { return head_ == items_.size(); }
+        size_t size() const { return items_.size() - head_; }
+        const Block &front() const { return items_[head_]; }
+        Block &back() { return items_.back(); }
+        const Block &back() const { return items_.back(); }
+        const Block &operator[](size_t i) const { return items_[head_ + i]; }
+        void push_back(const Block &block) { items_.push_back(block); }
+        void pop_front()
+        {
+            if (++head_ >= 256 && head_ * 2 >= items_.size()) {
+                items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
+                head_ = 0;
+            }
+        }
+        void clear()
+        {
+            items_.clear();
+            head_ = 0;
+        }
+
+    private:
+        std::vector<Block> items_;
+        size_t head_ = 0;
+    };
     // Places in blocks_ of the blocks lying wholly within [from, to), but
     // for one still filling.
     std::pair<size_t, size_t> whole_blocks(int64_t from, int64_t to) const;
 
     int64_t block_;
-    std::deque<Block> blocks_;  // the last one may still be filling
+    Blocks blocks_;  // the last one may still be filling
 };
 
 }  // namespace detect

@@ -10,6 +10,7 @@
 
 #include "event_merging.h"
 #include "onset.h"
+#include "settings.h"
 
 namespace detect {
 
@@ -31,7 +32,7 @@ std::unique_ptr<T[], void (*)(void *)> zeroed(size_t count)
 EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double train_span, double event_snr)
     : tolerance_(tolerance),
       quiet_span_(std::llround(2.0 * tolerance * 1e6)),
-      dense_span_(std::llround(10.0 * tolerance * 1e6)),
+      dense_span_(std::llround(dense_tolerances * tolerance * 1e6)),
       train_span_(std::llround(train_span * 1e6)),
       min_stations_(min_stations),
       event_snr_(event_snr)
@@ -57,9 +58,11 @@ size_t EventGrouping::block_end(int64_t horizon) const
     const int64_t limit = start + dense_span_;
     size_t i = 0;
     for (; i < pending_.size() && pending_[i].time <= limit; ++i) {
-        // Onsets still to come lie at or after the horizon.
+        // Onsets still to come lie at or after the horizon, which may be
+        // INT64_MAX: the span is added to the onset's time, which cannot
+        // overflow, not taken from the horizon.
         const int64_t next = i + 1 < pending_.size() ? std::min(pending_[i + 1].time, horizon) : horizon;
-        if (next - pending_[i].time > quiet_span_) return i + 1;
+        if (next > pending_[i].time + quiet_span_) return i + 1;
     }
     if (horizon <= limit) return 0;
     // No quiet span: the largest gap in the second half of the dense span.

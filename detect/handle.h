@@ -5,6 +5,12 @@
 #include "detector.h"
 #include "onset_detect.h"
 
+// An event as the C interface hands it out; its picks stay the detector's.
+inline onset_event public_event(const detect::Event &event)
+{
+    return {event.earliest, event.stations, static_cast<int32_t>(event.picks.size()), event.picks.data()};
+}
+
 struct onset_detector {
     explicit onset_detector(const onset_detect_options &options) : detector(options) {}
     detect::Detector detector;

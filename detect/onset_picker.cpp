@@ -8,6 +8,28 @@
 
 namespace detect {
 
+namespace {
+
+// The first index in [from, end) whose value is at or above `threshold`, or
+// `end`. Most of the strength lies below it, so blocks are passed over by a
+// loop that the compiler vectorises.
+int64_t first_at_or_above(const ColumnView &values, int64_t from, int64_t end, double threshold)
+{
+    constexpr int64_t block = 32;
+    const double *x = values.at(from);
+    const int64_t count = end - from;
+    int64_t j = 0;
+    for (; j + block <= count; j += block) {
+        double found = 0.0;
+        for (int64_t k = j; k < j + block; ++k) found = x[k] >= threshold ? 1.0 : found;
+        if (found != 0.0) break;
+    }
+    while (j < count && !(x[j] >= threshold)) ++j;
+    return from + j;
+}
+
+}  // namespace
+
 OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr)
     : settings_(settings),
       threshold_(threshold),
@@ -20,37 +42,41 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
 {
 }
 
-void OnsetPicker::samples(int64_t first, const double *filtered, size_t count)
+void OnsetPicker::samples(const LookbackStore &store, int64_t first, size_t count)
 {
     if (!in_run_) {
         in_run_ = true;
         has_strength_ = false;
-        filtered_.reset(first);
+        filtered_from_ = filtered_end_ = first;
         energy_.reset();
         labels_.reset();
     }
-    filtered_.append(filtered, count);
-    energy_.add(first, filtered, count);
+    filtered_end_ = first + static_cast<int64_t>(count);
+    energy_.add(first, store.at(Column::filtered, first), count);
 }
 
-void OnsetPicker::strength(int64_t first, const double *strength, const double *kurtosis, size_t count)
+void OnsetPicker::strength(const LookbackStore &store, int64_t first, size_t count)
 {
     if (!has_strength_) {
         has_strength_ = true;
         run_begin_ = first;
         next_ = first;
-        strength_.reset(first);
-        kurtosis_.reset(first);
+        strength_from_ = strength_end_ = first;
     }
-    strength_.append(strength, count);
-    kurtosis_.append(kurtosis, count);
-    scan(false);
+    strength_end_ = first + static_cast<int64_t>(count);
+    scan(store, false);
 }
 
-void OnsetPicker::run_end()
+void OnsetPicker::run_end(const LookbackStore &store)
 {
-    if (in_run_ && has_strength_) scan(true);
+    if (in_run_ && has_strength_) scan(store, true);
     in_run_ = has_strength_ = false;
+}
+
+int64_t OnsetPicker::needs_from() const
+{
+    if (!in_run_) return std::numeric_limits<int64_t>::max();
+    return has_strength_ ? std::min(filtered_from_, strength_from_) : filtered_from_;
 }
 
 std::vector<Onset> OnsetPicker::take_onsets()
@@ -68,41 +94,48 @@ int64_t OnsetPicker::horizon(int64_t next_strength) const
     return base - reach_;
 }
 
-Onset OnsetPicker::refine(int64_t peak) const
+Onset OnsetPicker::refine(int64_t peak, const Views &views) const
 {
+    const ColumnView &kurtosis = views.kurtosis;
+    const ColumnView &filtered = views.filtered;
     const int64_t lo = std::max(run_begin_, peak - reach_);
-    const int64_t hi = std::min(peak + reach_, strength_.end() - 1);
+    const int64_t hi = std::min(peak + reach_, views.strength.end() - 1);
     int64_t low = lo, high = lo;
     for (int64_t i = lo + 1; i <= hi; ++i) {
-        if (kurtosis_[i] < kurtosis_[low]) low = i;
-        else if (kurtosis_[i] > kurtosis_[high]) high = i;
+        if (kurtosis[i] < kurtosis[low]) low = i;
+        else if (kurtosis[i] > kurtosis[high]) high = i;
     }
     int64_t steepest = peak;
     double rise = -std::numeric_limits<double>::infinity();
     for (int64_t i = low + 1; i <= high && low < high; ++i)
-        if (kurtosis_[i] - kurtosis_[i - 1] > rise) {
-            rise = kurtosis_[i] - kurtosis_[i - 1];
+        if (kurtosis[i] - kurtosis[i - 1] > rise) {
+            rise = kurtosis[i] - kurtosis[i - 1];
             steepest = i;
         }
     const int64_t rise_pick = steepest + (low < high ? lead_ : 0);
     // The arrival within half a kurtosis window of the rise.
-    const int64_t from = std::max(filtered_.begin(), rise_pick - lead_);
-    const int64_t to = std::min(filtered_.end(), rise_pick + lead_ + 1);
-    const AicOnset onset = aic_onset(filtered_.at(from), static_cast<size_t>(to - from), least_part_);
-    return {from + static_cast<int64_t>(onset.index), strength_[peak],
+    const int64_t from = std::max(filtered.begin(), rise_pick - lead_);
+    const int64_t to = std::min(filtered.end(), rise_pick + lead_ + 1);
+    const AicOnset onset = aic_onset(filtered.at(from), static_cast<size_t>(to - from), least_part_);
+    return {from + static_cast<int64_t>(onset.index), views.strength[peak],
             std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0, 0.0};
 }
 
-void OnsetPicker::scan(bool ended)
+void OnsetPicker::scan(const LookbackStore &store, bool ended)
 {
-    const int64_t end = strength_.end();
+    const Views views{ColumnView(store, Column::filtered, filtered_from_, filtered_end_),
+                      ColumnView(store, Column::strength, strength_from_, strength_end_),
+                      ColumnView(store, Column::kurtosis, strength_from_, strength_end_)};
+    const ColumnView &strength = views.strength;
+    const ColumnView &filtered = views.filtered;
+    const int64_t end = strength.end();
     // A peak can be placed once its whole max-jump window has come, and the
     // band-passed samples up to a kurtosis window beyond it. The pick is
     // then kept, so that a long excursion does not hold its samples.
     const auto place = [&] {
         if (!placed_ && (ended || (peak_ + reach_ < end &&
-                                   peak_ + reach_ + 2 * lead_ + settings_.signal_span < filtered_.end()))) {
-            candidate_ = refine(peak_);
+                                   peak_ + reach_ + 2 * lead_ + settings_.signal_span < filtered.end()))) {
+            candidate_ = refine(peak_, views);
             placed_ = true;
         }
         return placed_;
@@ -110,7 +143,7 @@ void OnsetPicker::scan(bool ended)
     while (true) {
         if (excursion_over_) {
             if (!place()) break;
-            candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered_, energy_);
+            candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
             if (candidate_.phase != 0) {
                 candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
                 candidate_.snr = candidate_.phase == 'P' ? labels_.last_snr() : 0.0;
@@ -120,6 +153,7 @@ void OnsetPicker::scan(bool ended)
             }
             in_excursion_ = excursion_over_ = false;
         }
+        if (!in_excursion_ && next_ < end) next_ = first_at_or_above(strength, next_, end, threshold_);
         if (next_ >= end) {
             if (ended && in_excursion_) {
                 excursion_over_ = true;
@@ -127,7 +161,7 @@ void OnsetPicker::scan(bool ended)
             }
             break;
         }
-        const double s = strength_[next_];
+        const double s = strength[next_];
         if (!in_excursion_) {
             if (s >= threshold_) {
                 in_excursion_ = true;
@@ -135,7 +169,7 @@ void OnsetPicker::scan(bool ended)
                 peak_ = next_;
             }
         } else if (s >= threshold_) {
-            if (s > strength_[peak_]) {
+            if (s > strength[peak_]) {
                 peak_ = next_;
                 placed_ = false;
             }
@@ -147,9 +181,8 @@ void OnsetPicker::scan(bool ended)
         ++next_;
     }
     const int64_t keep = in_excursion_ && !placed_ ? std::min(peak_, next_) - reach_ : next_ - reach_;
-    strength_.drop_before(keep);
-    kurtosis_.drop_before(keep);
-    filtered_.drop_before(keep - lead_);
+    strength_from_ = std::max(strength_from_, keep);
+    filtered_from_ = std::max(filtered_from_, keep - lead_);
     energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_.needs_from()));
 }
 

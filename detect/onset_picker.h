@@ -8,7 +8,7 @@
 
 #include "energy_history.h"
 #include "phase_labels.h"
-#include "sample_buffer.h"
+#include "lookback_store.h"
 #include "settings.h"
 #include "strength_stream.h"
 
@@ -38,9 +38,10 @@ class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
 
-    void samples(int64_t first, const double *filtered, size_t count) override;
-    void strength(int64_t first, const double *strength, const double *kurtosis, size_t count) override;
-    void run_end() override;
+    void samples(const LookbackStore &store, int64_t first, size_t count) override;
+    void strength(const LookbackStore &store, int64_t first, size_t count) override;
+    void run_end(const LookbackStore &store) override;
+    int64_t needs_from() const override;
 
     // Takes the onsets found since the last call, in time order.
     std::vector<Onset> take_onsets();
@@ -52,8 +53,13 @@ public:
     uint64_t onset_count() const { return onset_count_; }
 
 private:
-    void scan(bool ended);
-    Onset refine(int64_t peak) const;
+    // The columns this picker reads, over the indices it holds of them.
+    struct Views {
+        ColumnView filtered, strength, kurtosis;
+    };
+
+    void scan(const LookbackStore &store, bool ended);
+    Onset refine(int64_t peak, const Views &views) const;
 
     const RateSettings &settings_;
     double threshold_;
@@ -67,10 +73,10 @@ private:
     bool in_run_ = false;
     bool has_strength_ = false;
     int64_t run_begin_ = 0;     // of the strength
-    SampleBuffer filtered_;     // the run's band-passed samples
+    int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed samples held
     EnergyHistory energy_;      // and their block energies
     PhaseLabels labels_;
-    SampleBuffer strength_, kurtosis_;
+    int64_t strength_from_ = 0, strength_end_ = 0;  // its strength and kurtosis held
     int64_t next_ = 0;           // first sample not yet scanned
     bool in_excursion_ = false;  // scanning an excursion, or waiting to place its peak
     bool excursion_over_ = false;

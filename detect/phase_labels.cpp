@@ -22,7 +22,7 @@ int64_t PhaseLabels::needs_from() const
     return in_train_ ? next_window_ * settings_.energy_block : std::numeric_limits<int64_t>::max();
 }
 
-double PhaseLabels::mean_square_after(int64_t pick, const SampleBuffer &filtered) const
+double PhaseLabels::mean_square_after(int64_t pick, const ColumnView &filtered) const
 {
     const int64_t end = std::min(filtered.end(), pick + settings_.signal_span);
     double squares = 0.0;
@@ -49,7 +49,7 @@ bool PhaseLabels::train_goes_on(int64_t pick, const EnergyHistory &energy)
     return true;
 }
 
-char PhaseLabels::label(int64_t pick, bool may_begin, const SampleBuffer &filtered, const EnergyHistory &energy)
+char PhaseLabels::label(int64_t pick, bool may_begin, const ColumnView &filtered, const EnergyHistory &energy)
 {
     const double after = mean_square_after(pick, filtered);
     const bool overtakes = in_train_ && last_snr_ < event_snr_ && after >= event_snr_ * train_noise_;

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "energy_history.h"
-#include "sample_buffer.h"
+#include "lookback_store.h"
 #include "settings.h"
 
 namespace detect {
@@ -34,7 +34,7 @@ public:
     // samples must reach a second beyond it or the run's end. Outside a wave
     // train an onset that may not begin an event (within the dead time of
     // the last P) is dropped.
-    char label(int64_t pick, bool may_begin, const SampleBuffer &filtered, const EnergyHistory &energy);
+    char label(int64_t pick, bool may_begin, const ColumnView &filtered, const EnergyHistory &energy);
     // The P onset of the wave train under way (valid after an 'S').
     int64_t train_start() const { return train_start_; }
     // How far the last P labelled stood out of its noise (its mean square
@@ -44,7 +44,7 @@ public:
     int64_t needs_from() const;
 
 private:
-    double mean_square_after(int64_t pick, const SampleBuffer &filtered) const;
+    double mean_square_after(int64_t pick, const ColumnView &filtered) const;
     bool train_goes_on(int64_t pick, const EnergyHistory &energy);
 
     const RateSettings &settings_;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "number_text.h"
+#include "option_table.h"
 
 namespace detect {
 
@@ -32,31 +33,13 @@ int64_t power_of_two_at_least(int64_t value)
 
 std::string options_problem(const onset_detect_options &o)
 {
-    const struct {
-        const char *name;
-        double value;
-    } positives[] = {{"fmin", o.fmin},
-                     {"fmax", o.fmax},
-                     {"kurtosis_window", o.kurtosis_window},
-                     {"threshold", o.threshold},
-                     {"dead_time", o.dead_time},
-                     {"tolerance", o.tolerance},
-                     {"min_snr", o.min_snr},
-                     {"event_snr", o.event_snr}};
-    for (const auto &p : positives)
-        if (!positive(p.value)) return std::string(p.name) + " must be above 0, got " + number_text(p.value);
-    if (!(o.jump_window >= 0.0) || !std::isfinite(o.jump_window))
-        return "jump_window must be 0 or more, got " + number_text(o.jump_window);
-    if (o.voices < 1 || o.voices > 32) return "voices must be from 1 to 32, got " + std::to_string(o.voices);
-    if (o.min_stations < 1) return "min_stations must be 1 or more, got " + std::to_string(o.min_stations);
+    for (size_t i = 0; i < option_count; ++i) {
+        const double value = option_value(o, option_table[i]);
+        const std::string problem = value_problem(option_table[i], value);
+        if (!problem.empty()) return std::string(option_table[i].name) + " " + problem + ", got " + number_text(value);
+    }
     if (o.fmin >= o.fmax)
         return "fmin " + number_text(o.fmin) + " Hz must be below fmax " + number_text(o.fmax) + " Hz";
-    // Longer settings are typing errors; a channel's look-back grows with
-    // its windows.
-    if (o.kurtosis_window > 3600.0 || o.jump_window > 3600.0)
-        return "kurtosis_window and jump_window must be at most 3600 s";
-    if (o.dead_time > 86400.0 || o.tolerance > 86400.0)
-        return "dead_time and tolerance must be at most 86400 s";
     return "";
 }
 
@@ -74,6 +57,13 @@ std::string rate_problem(const onset_detect_options &options, double rate)
     return "";
 }
 
+std::string time_problem(double time, double rate)
+{
+    if (std::fabs(time) <= 1e17 && std::fabs(time * rate * 1e-6) <= 0x1p60) return "";
+    return "the time " + number_text(time) + " us is not within 10^17 us of 1970" +
+           (rate > 0.0 ? " with sample indices below 2^60" : "");
+}
+
 RateSettings::RateSettings(const onset_detect_options &options, double sampling_rate)
     : rate(sampling_rate),
       filter(make_bandpass(sampling_rate, options.fmin, options.fmax, options.voices))
@@ -86,10 +76,10 @@ RateSettings::RateSettings(const onset_detect_options &options, double sampling_
     // filled gaps and dead channels do.
     flat_run = std::max<int64_t>(20, std::llround(0.2 * rate));
     signal_span = std::max<int64_t>(1, std::llround(rate));
-    noise_span = std::max<int64_t>(10, std::llround(10.0 * rate));
-    noise_gap = std::llround(0.2 * rate);
+    noise_span = std::max<int64_t>(least_noise_samples, std::llround(noise_seconds * rate));
+    noise_gap = std::llround(noise_gap_seconds * rate);
     energy_block = std::max<int64_t>(1, std::llround(0.1 * rate));
-    piece = power_of_two_at_least(std::max<int64_t>(2048, 8 * int64_t{windows.kurtosis}));
+    piece = power_of_two_at_least(std::max<int64_t>(least_piece, piece_windows * int64_t{windows.kurtosis}));
 }
 
 }  // namespace detect

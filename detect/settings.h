@@ -10,11 +10,33 @@
 
 namespace detect {
 
+// An event waits this long after its earliest pick for the late stations
+// and S waves of its wave trains.
+constexpr double train_seconds = 31.0;
+// Captures are cut at pauses of twice the tolerance, after this many
+// tolerances at the latest.
+constexpr double dense_tolerances = 10.0;
+// An onset's noise: the 10 s before it (10 samples at least), up to 0.2 s
+// before it.
+constexpr double noise_seconds = 10.0;
+constexpr int64_t least_noise_samples = 10;
+constexpr double noise_gap_seconds = 0.2;
+// The strength is worked out in pieces of a power of two samples, at least
+// this many and this many kurtosis windows.
+constexpr int64_t least_piece = 2048;
+constexpr int64_t piece_windows = 8;
+
 // Why the options cannot make a detector, or "" when they can.
 std::string options_problem(const onset_detect_options &options);
 
 // Why a channel of this rate cannot be processed, or "".
 std::string rate_problem(const onset_detect_options &options, double rate);
+
+// Why the engine cannot take `time` (microseconds since 1970), at `rate`
+// when it is a sample's, or "". Times lie within 10^17 us (about 3,000
+// years) of 1970 and sample indices within 2^60, so that no difference or
+// sum of them overflows.
+std::string time_problem(double time, double rate = 0.0);
 
 // Window widths in samples, odd so that both windows centre on their sample.
 struct Windows {
@@ -35,9 +57,8 @@ struct RateSettings {
     int64_t bridge;
     // Identical consecutive samples this many or more are a gap.
     int64_t flat_run;
-    // An onset's signal: the samples of the second after it; its noise: the
-    // 10 s before it, up to 0.2 s before it, in blocks of a tenth of a
-    // second.
+    // An onset's signal: the samples of the second after it; its noise (in
+    // blocks of a tenth of a second): see noise_seconds.
     int64_t signal_span, noise_span, noise_gap, energy_block;
     // Length of the pieces the moving kurtosis and max-jump are computed in.
     // Pieces start at multiples of it counted from 1970, so that they do not

@@ -1,21 +1,19 @@
 // onset_detect_stages: one trace through the detector's band-pass and onset
-// strength, every value kept, for hosts that draw them. The samples take the
-// way Channel gives them to the stages.
+// strength, every value kept, for hosts that draw them. The samples go
+// through the same chain of stages as a channel's.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <new>
 
-#include "bandpass_stream.h"
-#include "flat_lines.h"
 #include "onset_detect.h"
 #include "settings.h"
-#include "strength_stream.h"
+#include "stage_chain.h"
 
 namespace {
 
-// Writes the values the stages give into the host's arrays, by index from
+// Copies the values the stages give into the host's arrays, by index from
 // the trace's first sample.
 class Recorder final : public detect::StrengthSink {
 public:
@@ -24,21 +22,26 @@ public:
     {
     }
 
-    void samples(int64_t first, const double *filtered, size_t count) override { keep(filtered_, first, filtered, count); }
-    void strength(int64_t first, const double *strength, const double *, size_t count) override
+    void samples(const detect::LookbackStore &store, int64_t first, size_t count) override
     {
-        keep(strength_, first, strength, count);
+        keep(filtered_, store, detect::Column::filtered, first, count);
     }
-    void run_end() override {}
+    void strength(const detect::LookbackStore &store, int64_t first, size_t count) override
+    {
+        keep(strength_, store, detect::Column::strength, first, count);
+    }
+    void run_end(const detect::LookbackStore &) override {}
+    int64_t needs_from() const override { return std::numeric_limits<int64_t>::max(); }
 
 private:
-    void keep(double *out, int64_t first, const double *values, size_t count) const
+    void keep(double *out, const detect::LookbackStore &store, detect::Column column, int64_t first,
+              size_t count) const
     {
         if (!out) return;
-        for (size_t i = 0; i < count; ++i) {
-            const int64_t at = first + static_cast<int64_t>(i) - first_;
-            if (at >= 0 && static_cast<size_t>(at) < count_) out[at] = values[i];
-        }
+        // Only the trace's own samples: the band-pass's edges lie outside.
+        const int64_t from = std::max(first, first_);
+        const int64_t to = std::min(first + static_cast<int64_t>(count), first_ + static_cast<int64_t>(count_));
+        if (from < to) std::copy(store.at(column, from), store.at(column, to), out + (from - first_));
     }
 
     int64_t first_;
@@ -71,6 +74,13 @@ extern "C" int onset_detect_stages(const onset_detect_options *options, double r
         copy_message(rate_issue, message, message_size);
         return rate > 0.0 ? ONSET_DETECT_RATE : ONSET_DETECT_INVALID;
     }
+    std::string time_issue = detect::time_problem(static_cast<double>(start), rate);
+    if (time_issue.empty())
+        time_issue = detect::time_problem(static_cast<double>(start) + static_cast<double>(count) * 1e6 / rate, rate);
+    if (!time_issue.empty()) {
+        copy_message(time_issue, message, message_size);
+        return ONSET_DETECT_INVALID;
+    }
     const double none = std::numeric_limits<double>::quiet_NaN();
     if (filtered) std::fill_n(filtered, count, none);
     if (strength) std::fill_n(strength, count, none);
@@ -80,22 +90,9 @@ extern "C" int onset_detect_stages(const onset_detect_options *options, double r
         // that the pieces of the strength fall where the detector's do.
         const int64_t first = std::llround(static_cast<double>(start) * rate * 1e-6);
         Recorder recorder(first, count, filtered, strength);
-        detect::StrengthStream stream(settings, recorder);
-        detect::BandPassStream bandpass(settings.filter, settings.bridge);
-        // The samples go the way a channel takes them: not finite, or in a
-        // flat line, they are gaps.
-        detect::FlatLines flat_lines(settings.flat_run);
-        const auto use = [&](int64_t index, double value) { bandpass.take(index, value, stream); };
-        const size_t step = 65536;
-        for (size_t from = 0; from < count; from += step) {
-            for (size_t i = from; i < std::min(count, from + step); ++i) {
-                if (std::isfinite(samples[i])) flat_lines.take(first + static_cast<int64_t>(i), samples[i], use);
-                else flat_lines.flush(use);
-            }
-            bandpass.compute(false, stream);
-        }
-        flat_lines.flush(use);
-        bandpass.end_segment(stream);
+        detect::StageChain stages(settings, recorder);
+        stages.take(first, samples, count);
+        stages.finish();
     } catch (const std::bad_alloc &) {
         copy_message("out of memory", message, message_size);
         return ONSET_DETECT_NO_MEMORY;

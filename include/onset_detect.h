@@ -37,35 +37,112 @@ extern "C" {
 #define ONSET_DETECT_NO_MEMORY (-2)
 #define ONSET_DETECT_RATE     (-3) /* the band does not fit the channel's rate */
 #define ONSET_DETECT_FINISHED (-4) /* samples or channels after the flush */
+#define ONSET_DETECT_LATE     (-6) /* samples for a time the detector was advanced past */
+
+/* Times are microseconds since 1970. The engine takes times within 10^17 us
+ * (about 3,000 years) of 1970 and refuses others with ONSET_DETECT_INVALID,
+ * so that none of its arithmetic on them can overflow. */
 
 /* ------------------------------------------------------------------------
  * Options
  * ------------------------------------------------------------------------ */
 
 /* Settings of a detector. Fill them with onset_detect_defaults, then change
- * what you need; onset_detector_create checks them. Times are seconds. */
+ * what you need; onset_detector_create checks them. Times are seconds. The
+ * table below gives each one's default, range, unit and meaning. */
 typedef struct onset_detect_options {
-    double fmin;            /* Hz, lower edge of the band (2) */
-    double fmax;            /* Hz, upper edge, below every Nyquist (20) */
-    uint32_t voices;        /* wavelet scales per octave, 1 to 32 (4) */
-    double kurtosis_window; /* moving-kurtosis window (1) */
+    double fmin;            /* Hz, lower edge of the band */
+    double fmax;            /* Hz, upper edge, below every Nyquist */
+    uint32_t voices;        /* wavelet scales per octave */
+    double kurtosis_window; /* moving-kurtosis window */
     double jump_window;     /* max-jump window over the kurtosis; 0: the
-                               kurtosis window (0) */
-    double threshold;       /* rise of the kurtosis that makes an onset (3) */
-    double dead_time;       /* at most one onset per channel per dead time (2) */
-    double tolerance;       /* half-width of an event's time window (2) */
-    int32_t min_stations;   /* distinct stations (NET.STA) of an event (3) */
-    double min_snr;         /* an onset counts when the mean square of the
-                               band-passed second after it is at least this
-                               many times the noise level before it (2) */
-    double event_snr;       /* an event needs a P pick that stands out that
-                               much (5): a single station must be sure */
+                               kurtosis window */
+    double threshold;       /* rise of the kurtosis that makes an onset */
+    double dead_time;       /* at most one onset per channel per dead time */
+    double tolerance;       /* half-width of an event's time window */
+    int32_t min_stations;   /* distinct stations (NET.STA) of an event */
+    double min_snr;         /* signal to noise of an onset */
+    double event_snr;       /* signal to noise of an event's best P pick */
 } onset_detect_options;
 
+/* Sets every option to its default. NULL is ignored. */
 ONSET_DETECT_API void onset_detect_defaults(onset_detect_options *options);
+
+/* The types of the options' fields. */
+#define ONSET_OPTION_REAL   1 /* double */
+#define ONSET_OPTION_INT32  2 /* int32_t */
+#define ONSET_OPTION_UINT32 3 /* uint32_t */
+
+/* One option, as hosts make flags, keywords and help from it. */
+typedef struct onset_option_info {
+    const char *name;       /* the field's name, e.g. "kurtosis_window"
+                               (onset-detect's flag --kurtosis-window) */
+    size_t offset;          /* of the field in onset_detect_options */
+    int32_t type;           /* ONSET_OPTION_REAL, _INT32 or _UINT32 */
+    double default_value;   /* what onset_detect_defaults sets */
+    double lowest;          /* the range: from lowest (included when
+                               lowest_included is 1, else excluded) */
+    double highest;         /* to highest (included); INFINITY: any finite
+                               value; integers are whole numbers */
+    int32_t lowest_included;
+    const char *unit;       /* "Hz", "s" or "" */
+    const char *help;       /* what it does: one paragraph, no line breaks */
+} onset_option_info;
+
+/* The number of options. */
+ONSET_DETECT_API size_t onset_detect_option_count(void);
+
+/* Option number `index` (0 .. count - 1, in the order of the fields), or
+ * NULL past the end. The record is the library's, valid while it is
+ * loaded. */
+ONSET_DETECT_API const onset_option_info *onset_detect_option(size_t index);
+
+/* Whether `value` lies in option `index`'s range: returns 0, or
+ * ONSET_DETECT_INVALID (also for an unknown index) and, if message is not
+ * NULL, writes up to message_size bytes of the reason (terminated), such as
+ * "must be above 0", without the option's name. */
+ONSET_DETECT_API int onset_detect_option_check(size_t index, double value, char *message,
+                                               size_t message_size);
+
+/* Whether options can make a detector: each in its range, fmin below fmax.
+ * Returns 0, or ONSET_DETECT_INVALID with the reason in message as above
+ * (naming the option). */
+ONSET_DETECT_API int onset_detect_check(const onset_detect_options *options, char *message,
+                                        size_t message_size);
 
 /* "MAJOR.MINOR.PATCH" of the engine. */
 ONSET_DETECT_API const char *onset_detect_version(void);
+
+/* ------------------------------------------------------------------------
+ * The reach of the stages in time
+ * ------------------------------------------------------------------------ */
+
+/* How far in time a detector's results depend on the samples, in seconds.
+ * A result (an onset, a pick, an event) depends on no sample more than
+ * look_back before it; an event is final once the samples up to wait after
+ * its earliest pick have come. Hosts that cut a recording into blocks and
+ * detect each apart read this much beyond the blocks' edges. */
+typedef struct onset_reach {
+    double strength;   /* the onset strength: the piece it is worked out in
+                          and its kurtosis and max-jump windows */
+    double bandpass;   /* the band-pass filter's kernel */
+    double noise;      /* the noise level before an onset */
+    double dead_time;  /* an onset suppresses the next ones this long */
+    double wave_train; /* an event's late stations and S waves; events a
+                          train apart trade picks */
+    double grouping;   /* captures are cut at pauses, after this at the
+                          latest */
+    double look_back;  /* the sum of the above */
+    double wait;       /* how long after its earliest pick an event waits */
+} onset_reach;
+
+/* Fills *reach for a detector made with `options`, for channels of `rate`
+ * samples per second, or, with rate 0, a bound for every rate the band
+ * allows. Returns 0, ONSET_DETECT_INVALID (bad options, NULL arguments),
+ * ONSET_DETECT_RATE or ONSET_DETECT_NO_MEMORY, with the reason in message
+ * as for onset_detector_create. */
+ONSET_DETECT_API int onset_detect_reach(const onset_detect_options *options, double rate,
+                                        onset_reach *reach, char *message, size_t message_size);
 
 /* ------------------------------------------------------------------------
  * Results
@@ -139,14 +216,18 @@ ONSET_DETECT_API int32_t onset_detector_add_channel(onset_detector *detector, co
  * are not finite are gaps. Short gaps (up to the band-pass filter's length)
  * are bridged for the filter; longer ones end the stretch the filter runs
  * over. The detector works on the samples when enough have come. Returns 0,
- * ONSET_DETECT_INVALID for an unknown channel, ONSET_DETECT_NO_MEMORY or
- * ONSET_DETECT_FINISHED. The samples are only read. */
+ * ONSET_DETECT_INVALID for an unknown channel or samples beyond the times it
+ * takes, ONSET_DETECT_LATE when a sample not fed before lies before the time
+ * of an onset_detector_advance already made (nothing of the chunk is taken),
+ * ONSET_DETECT_NO_MEMORY or ONSET_DETECT_FINISHED. The samples are only
+ * read. */
 ONSET_DETECT_API int onset_detector_feed(onset_detector *detector, int32_t channel, int64_t start,
                                          const double *samples, size_t count);
 
 /* Promises that no channel will get a sample before `time` beyond what it
  * was fed: data missing before it are gaps. The detector finishes what it
- * can, so that events up to about `time` become final. Returns 0 or
+ * can, so that events up to about `time` become final. Returns 0,
+ * ONSET_DETECT_INVALID for a time beyond those it takes, or
  * ONSET_DETECT_NO_MEMORY. */
 ONSET_DETECT_API int onset_detector_advance(onset_detector *detector, int64_t time);
 
@@ -176,10 +257,10 @@ ONSET_DETECT_API int onset_detector_channel_report(const onset_detector *detecto
  * of files taken in time order. What it meets on the way (a file that is
  * not miniSEED, a record that cannot be decoded, a channel left out) it says
  * in warning lines that the host takes with onset_reader_next_warning.
- * Every record is handed out once: to a detector or to the host.
+ * Every record is handed out once: to the host, or to a run (below) that
+ * feeds a detector with it.
  *
- * Threads: calls on one reader must not overlap; onset_reader_feed reads
- * the channels side by side on the OpenMP threads.
+ * Threads: calls on one reader must not overlap.
  *
  * A NULL reader, writer or required output is refused: the call returns
  * ONSET_DETECT_INVALID (or NULL, or sets its outputs to 0), never crashes.
@@ -231,26 +312,6 @@ ONSET_DETECT_API const char *onset_reader_message(const onset_reader *reader);
  * input holds nothing. */
 ONSET_DETECT_API void onset_reader_span(const onset_reader *reader, int64_t *begin, int64_t *end);
 
-/* The earliest time at which the reader may still feed or hand out a
- * sample (the first record not yet read, or a day before the next day file
- * not yet indexed), microseconds since 1970; INT64_MAX when none is left,
- * and for NULL. A host may skip the slices before it: nothing lies there. */
-ONSET_DETECT_API int64_t onset_reader_next_time(const onset_reader *reader);
-
-/* Declares on the detector every channel met so far that holds samples
- * (in the order of their ids, a day of an archive at a time; a channel the
- * detector refuses, say for its rate, is left out with a warning), then
- * feeds each declared channel the samples of its records that start before
- * `until`. The host then calls onset_detector_advance(detector, until) and
- * takes the events that became final; at the end it calls this with
- * INT64_MAX, flushes the detector and calls onset_reader_finish. A reader
- * feeds one detector only, on which the host declares no channel itself.
- * If fed is not NULL, *fed is set to the number of samples fed. Returns 0,
- * a detector's code (ONSET_DETECT_FINISHED after its flush,
- * ONSET_DETECT_NO_MEMORY) or ONSET_DETECT_INVALID for another detector. */
-ONSET_DETECT_API int onset_reader_feed(onset_reader *reader, onset_detector *detector, int64_t until,
-                                       uint64_t *fed);
-
 /* Hands out the next samples without a gap of one channel, from the records
  * that start before `until`: channel by channel in the order of their ids,
  * each in time order. Consecutive records are joined into one chunk where a
@@ -258,24 +319,110 @@ ONSET_DETECT_API int onset_reader_feed(onset_reader *reader, onset_detector *det
  * 0 when no record before `until` is left, or ONSET_DETECT_NO_MEMORY. */
 ONSET_DETECT_API int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *chunk);
 
-/* After the detector's flush: warns about every channel the reader declared
- * that proved unusable (all gaps, or no stretch as long as the windows need)
- * and about every text (log) channel, and sets *usable_stations (if not
- * NULL) to the number of stations (NET.STA) with a usable channel. detector
- * may be NULL for a reader that fed none: then only text channels are
- * warned about. Returns 0 or ONSET_DETECT_INVALID for a detector it did not
- * feed. */
-ONSET_DETECT_API int onset_reader_finish(onset_reader *reader, const onset_detector *detector,
-                                         int32_t *usable_stations);
-
-/* The id of the detector's channel number `channel` as the reader declared
- * it, or NULL. The text belongs to the reader. */
-ONSET_DETECT_API const char *onset_reader_channel_id(const onset_reader *reader, int32_t channel);
+/* The end of reading: warns about every text (log) channel. A run over the
+ * reader does this itself. NULL is ignored. */
+ONSET_DETECT_API void onset_reader_finish(onset_reader *reader);
 
 /* The oldest warning line not yet taken (without a newline), valid until the
  * next call on the reader, or NULL when there is none. Each line is said
  * once. */
 ONSET_DETECT_API const char *onset_reader_next_warning(onset_reader *reader);
+
+/* ------------------------------------------------------------------------
+ * Runs: the driving loop
+ *
+ * A run makes a detector and drives it: over a reader, slice by slice (the
+ * records of every channel that start before the slice's end are fed side
+ * by side, then the detector advances to it), or over channels the host
+ * adds and feeds. It declares the channels (one whose rate the options
+ * cannot use is left out with a warning), and at the end flushes the
+ * detector and judges every channel: one without a stretch as long as the
+ * windows need is left out with a warning. The warnings of the run and of
+ * its reader come, in order, from onset_run_next_warning. This is what
+ * onset-detect and the Python package run:
+ *
+ *   onset_run *run = onset_run_create(&options, reader, 3600.0, message, sizeof message);
+ *   int more;
+ *   do {
+ *       more = onset_run_step(run);          (1, 0 after the last slice, or a code)
+ *       while (onset_run_next_warning(run)) ...
+ *       while (onset_run_next_event(run, &event) == 1) ...
+ *   } while (more == 1);
+ *   onset_run_usable_stations(run); onset_run_destroy(run); onset_reader_close(reader);
+ *
+ * Threads: calls on one run must not overlap, except onset_run_feed for
+ * different channels; a step reads and feeds the channels side by side on
+ * the OpenMP threads.
+ * ------------------------------------------------------------------------ */
+
+typedef struct onset_run onset_run;
+
+/* A run of a detector made with `options` over what `reader` reads, chunk
+ * seconds of every channel a slice (the events do not depend on it), or,
+ * with reader NULL, over the channels the host adds (chunk is not read). NULL when the options
+ * are out of range, chunk is not above 0, the reader already has a run or
+ * memory is short; then the reason is in message as for
+ * onset_detector_create. The run borrows the reader: destroy the run
+ * first. */
+ONSET_DETECT_API onset_run *onset_run_create(const onset_detect_options *options, onset_reader *reader,
+                                             double chunk, char *message, size_t message_size);
+
+/* Frees the run, its detector and everything they handed out. NULL is
+ * ignored. */
+ONSET_DETECT_API void onset_run_destroy(onset_run *run);
+
+/* The reason for the last failed call ("" before any failure). */
+ONSET_DETECT_API const char *onset_run_message(const onset_run *run);
+
+/* Reads and feeds the next slice and lets the detector finish what it can;
+ * the last step also finishes the run (onset_run_finish). Returns 1 while
+ * slices remain, 0 after the last (and on later calls), ONSET_DETECT_IO
+ * when a file cannot be read, ONSET_DETECT_NO_MEMORY, or
+ * ONSET_DETECT_INVALID for a run without a reader or a NULL run. Take the
+ * events and warnings after each step. */
+ONSET_DETECT_API int onset_run_step(onset_run *run);
+
+/* For a run without a reader: declares a channel as
+ * onset_detector_add_channel does, except that a rate the options cannot
+ * use (ONSET_DETECT_RATE, or ONSET_DETECT_INVALID for one that is not a
+ * positive number) leaves the channel out with a warning. */
+ONSET_DETECT_API int32_t onset_run_add_channel(onset_run *run, const char *id, double rate);
+
+/* For a run without a reader: onset_detector_feed. */
+ONSET_DETECT_API int onset_run_feed(onset_run *run, int32_t channel, int64_t start, const double *samples,
+                                    size_t count);
+
+/* Ends the input: flushes the detector (every event becomes final), warns
+ * about every channel that proved unusable, in the order of their numbers,
+ * and then the reader about its text channels. Later calls do nothing.
+ * Returns 0, ONSET_DETECT_NO_MEMORY or ONSET_DETECT_INVALID (NULL run). */
+ONSET_DETECT_API int onset_run_finish(onset_run *run);
+
+/* onset_detector_next_event of the run's detector. */
+ONSET_DETECT_API int onset_run_next_event(onset_run *run, onset_event *event);
+
+/* The oldest warning line not yet taken (without a newline), valid until the
+ * next call on the run, or NULL when there is none. Each line is said
+ * once. */
+ONSET_DETECT_API const char *onset_run_next_warning(onset_run *run);
+
+/* The id of channel number `channel` (the picks' channel), or NULL. The
+ * text belongs to the run. */
+ONSET_DETECT_API const char *onset_run_channel_id(const onset_run *run, int32_t channel);
+
+/* Whether the channel's samples so far can be used: "" when they can, else
+ * the words of its warning after "ID left out: ". NULL for an unknown
+ * channel. Valid until the next call on the run. */
+ONSET_DETECT_API const char *onset_run_verdict(onset_run *run, int32_t channel);
+
+/* The number of stations (NET.STA) with a usable channel so far, or
+ * ONSET_DETECT_INVALID for a NULL run. */
+ONSET_DETECT_API int32_t onset_run_usable_stations(const onset_run *run);
+
+/* The end of the last slice read (INT64_MAX after the last; INT64_MIN
+ * before the first) and the samples fed so far; NULL outputs are skipped.
+ * Returns 0, or ONSET_DETECT_INVALID for a NULL run. */
+ONSET_DETECT_API int onset_run_progress(const onset_run *run, int64_t *reached, uint64_t *samples);
 
 /* ------------------------------------------------------------------------
  * Writing miniSEED: one channel's whole counts as Steim-2 records of 4096
@@ -313,8 +460,8 @@ ONSET_DETECT_API int onset_writer_close(onset_writer *writer, char *message, siz
  * onset strength to `strength` (count values each; either may be NULL):
  * the same values the detector computes from the same samples, NaN where
  * it computes none (gaps, and the edges of each stretch where the windows
- * do not fit). Returns 0, ONSET_DETECT_INVALID (bad options, with the
- * reason in message), ONSET_DETECT_RATE or ONSET_DETECT_NO_MEMORY. */
+ * do not fit). Returns 0, ONSET_DETECT_INVALID (bad options or times, with
+ * the reason in message), ONSET_DETECT_RATE or ONSET_DETECT_NO_MEMORY. */
 ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, double rate, int64_t start,
                                          const double *samples, size_t count, double *filtered,
                                          double *strength, char *message, size_t message_size);

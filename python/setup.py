@@ -1,9 +1,11 @@
 """The version comes from the library's header; pyproject.toml holds the rest.
 
 The installed package has no header to read, so the build writes the number
-into its copy of onset/_version.py. In a source checkout the build also
-compiles libonset and libonset-detect with CMake and puts them into the
-package, so that an installed `import onset` needs no setting; a copy of
+into its copy of onset/_version.py. In a source checkout the build also puts
+libonset and libonset-detect into the package, so that an installed `import
+onset` needs no setting: those of the checkout's build folder (build/, or
+$ONSET_BUILD_DIR) brought up to date with CMake when it is a plain Release
+build of this checkout, else built afresh in a temporary folder. A copy of
 python/ alone (no checkout around it) installs the Python files only, to
 find libraries installed with `cmake --install` under the same prefix.
 """
@@ -26,21 +28,59 @@ _spec.loader.exec_module(_module)
 VERSION = _module.__version__
 
 
+def _cache_entries(build):
+    """NAME: value of a CMake build folder's cache ({} without one)."""
+    entries = {}
+    cache = build / "CMakeCache.txt"
+    for line in cache.read_text().splitlines() if cache.is_file() else ():
+        name, typed, value = line.partition("=")
+        if typed and not name.startswith(("#", "//")):
+            entries[name.split(":")[0]] = value
+    return entries
+
+
+def _reusable_build():
+    """The checkout's build folder when its libraries can go into a package:
+    configured from this checkout, Release, without sanitizers."""
+    build = Path(os.environ.get("ONSET_BUILD_DIR") or CHECKOUT / "build").resolve()
+    cache = _cache_entries(build)
+    home = cache.get("CMAKE_HOME_DIRECTORY")
+    if home and Path(home).resolve() == CHECKOUT.resolve() and \
+            cache.get("CMAKE_BUILD_TYPE") == "Release" and not cache.get("ONSET_SANITIZERS"):
+        return build
+    return None
+
+
 def bundle_libraries(package):
-    """Builds both libraries from the checkout and copies them, under their
-    SONAMEs, into `package`; libonset-detect finds libonset beside it."""
+    """Copies both libraries, under their SONAMEs, into `package`, installed
+    as `cmake --install` installs them (libonset-detect finds libonset beside
+    it): from the checkout's build folder, brought up to date, or else from
+    a fresh build."""
     major = VERSION.split(".")[0]
     jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
     with tempfile.TemporaryDirectory() as work:
-        build, prefix = Path(work) / "build", Path(work) / "prefix"
-        for command in (["cmake", "-S", CHECKOUT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+        prefix = Path(work) / "prefix"
+        build = _reusable_build()
+        if build:
+            print(f"onset: the libraries of {build}, brought up to date", flush=True)
+            commands = [["cmake", "--build", build, "--parallel", jobs, "--target", "onset", "onset_detect"]]
+            # Only the install rules of the libraries' own folders, not the
+            # tools' and tests' that this build may not have built.
+            commands += [["cmake", f"-DCMAKE_INSTALL_PREFIX={prefix}", "-DCMAKE_INSTALL_LOCAL_ONLY=ON",
+                          "-P", folder / "cmake_install.cmake"] for folder in (build, build / "detect")]
+        else:
+            build = Path(work) / "build"
+            print(f"onset: building the libraries in {build}", flush=True)
+            commands = [["cmake", "-S", CHECKOUT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
                          "-DONSET_BUILD_TESTS=OFF", "-DONSET_BUILD_BENCHMARKS=OFF",
-                         "-DONSET_BUILD_TOOLS=OFF", "-DCMAKE_INSTALL_LIBDIR=lib"],
+                         "-DONSET_BUILD_TOOLS=OFF"],
                         ["cmake", "--build", build, "--parallel", jobs],
-                        ["cmake", "--install", build, "--prefix", prefix]):
+                        ["cmake", "--install", build, "--prefix", prefix]]
+        for command in commands:
             subprocess.run([str(part) for part in command], check=True)
         for stem in ("libonset", "libonset-detect"):
-            shutil.copy2(prefix / "lib" / f"{stem}.so.{major}", package / f"{stem}.so.{major}")
+            [library] = prefix.glob(f"**/{stem}.so.{major}")
+            shutil.copy2(library, package / f"{stem}.so.{major}")
 
 
 class BuildPy(build_py):

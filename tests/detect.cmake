@@ -4,10 +4,14 @@
 if(ONSET_BUILD_TOOLS)
   onset_add_test(test_detect SOURCES
     detect/test_engine.cpp
+    detect/test_options.cpp
+    detect/test_run.cpp
     detect/test_stages.cpp
+    detect/test_intake.cpp
     detect/test_reading.cpp
     detect/test_bad_input.cpp
     detect/test_command_line.cpp
+    detect/test_outputs.cpp
     detect/mseed_writer.cpp)
   target_link_libraries(test_detect PRIVATE onset_detect_internal onset_detect_tool)
   target_compile_definitions(test_detect PRIVATE
@@ -24,3 +28,11 @@ add_test(NAME detect.exports
   COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:onset_detect>
           -DEXPECTED=${CMAKE_CURRENT_SOURCE_DIR}/detect/exports.txt
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_exports.cmake)
+
+# The SeedLink client against a test server in Python on the loopback. It
+# runs no OpenMP, so once.
+add_executable(test_seedlink detect/test_seedlink.cpp detect/mseed_writer.cpp)
+target_link_libraries(test_seedlink PRIVATE onset_detect_internal GTest::gtest_main)
+target_compile_definitions(test_seedlink PRIVATE
+  ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py")
+add_test(NAME detect.seedlink COMMAND test_seedlink)

@@ -1,5 +1,6 @@
 # Installation into a temporary prefix, used by C hosts through CMake and
-# pkg-config; and onset built inside a host's project. A sanitized library
+# pkg-config; the Python package installed as the README says; and onset
+# built inside a host's project. A sanitized library
 # cannot serve an uninstrumented host, so the checks run on plain builds only.
 if(NOT ONSET_SANITIZERS)
   add_test(NAME install.c_hosts
@@ -18,4 +19,8 @@ if(NOT ONSET_SANITIZERS)
                       -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
       --test-command host)
   set_tests_properties(install.subdirectory_host PROPERTIES PASS_REGULAR_EXPRESSION "host ok")
+  # The README's install commands, the Python package from this build.
+  add_test(NAME install.python_package
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install/python.sh ${PROJECT_BINARY_DIR}
+            ${CMAKE_CURRENT_BINARY_DIR}/python-install-test)
 endif()

@@ -1,17 +1,14 @@
 // The reader behind onset_reader: miniSEED files, folders or an SDS archive,
-// chosen by channel patterns and a time span, handed to a detector or to the
-// host a time slice at a time.
+// chosen by channel patterns and a time span, read a time slice at a time.
 #ifndef ONSET_DETECT_READER_READER_H
 #define ONSET_DETECT_READER_READER_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "detector.h"
 #include "inputs.h"
 #include "record_source.h"
 
@@ -43,31 +40,32 @@ public:
     // (it may hold the day before its own); INT64_MAX when none is left.
     Microseconds next_time() const;
 
-    // Declares the channels met in the files of days before `until`, then
-    // feeds every declared channel's records that start before it, channels
-    // side by side. Returns the samples fed. Throws detect::Failure.
-    uint64_t feed(detect::Detector &detector, Microseconds until);
+    // Adds the day files of the days before `until`, a day at a time, and
+    // calls day_loaded after each day's (every file, the first time, when
+    // there are no days), so that channels met on one day are taken up
+    // before the next day's.
+    void load(Microseconds until, const std::function<void()> &day_loaded = {});
+
+    // The channels met so far, in the order of their ids.
+    std::vector<ChannelRecords *> channels() { return source_.channels(); }
+
+    // Reads the channel's records that start before `until` and hands their
+    // samples to `take` (first sample's time, samples, count), records that
+    // follow on one another joined into one stretch. Calls for different
+    // channels may run at the same time.
+    void read_stretches(ChannelRecords &channel, Microseconds until, const RecordSource::Feed &take);
 
     // The next run of contiguous samples of one channel from the records
     // that start before `until`, by channel id, then time; false when
     // none is left.
     bool next_chunk(Microseconds until, Chunk &chunk);
 
-    // Warns about every declared channel that proved unusable and every
-    // text channel; returns the number of stations with a usable channel.
-    int32_t finish(const detect::Detector *detector);
-
-    // The id of a channel the reader declared, or nullptr.
-    const std::string *channel_id(int32_t number) const;
+    // Warns about every text channel: the end of reading.
+    void finish();
 
     Warnings &warnings() { return warnings_; }
 
 private:
-    // Adds the day files of the days before `until` and declares their new
-    // channels, a day at a time (every file, the first time, when there
-    // are no days).
-    void load(Microseconds until, detect::Detector *detector);
-    void declare(detect::Detector &detector);
     // Reads the channel's next record into the pending run; false when its
     // samples lie outside [start, end) or it cannot be read.
     bool read_pending(ChannelRecords &channel);
@@ -80,11 +78,6 @@ private:
     std::vector<std::string> files_;  // to add at the first load
     std::vector<DayFile> days_;
     size_t next_day_ = 0;
-
-    const detect::Detector *detector_ = nullptr;  // the one fed
-    std::set<std::string> seen_;
-    std::vector<std::pair<ChannelRecords *, int32_t>> declared_;
-    std::vector<std::string> ids_;  // by channel number
 
     // next_chunk: each channel's first sample handed out (its time grid),
     // the run being handed out and a record read that did not join it.

@@ -6,17 +6,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "handle.h"
 #include "miniseed.h"
 #include "onset_detect.h"
 #include "readable_text.h"
-#include "reader.h"
-
-struct onset_reader {
-    std::unique_ptr<reading::Reader> reader;
-    std::string message;
-    std::string warning;  // the line handed out last
-};
+#include "reader_handle.h"
 
 struct onset_writer {
     reading::RecordWriter writer;
@@ -46,9 +39,6 @@ int guarded(onset_reader *handle, Call call)
     try {
         call();
         return 0;
-    } catch (const detect::Failure &failure) {
-        handle->message = failure.reason;
-        return failure.code;
     } catch (const std::bad_alloc &) {
         handle->message = "out of memory";
         return ONSET_DETECT_NO_MEMORY;
@@ -115,25 +105,6 @@ void onset_reader_span(const onset_reader *reader, int64_t *begin, int64_t *end)
     if (end) *end = reader ? reader->reader->end() : 0;
 }
 
-int64_t onset_reader_next_time(const onset_reader *reader)
-{
-    return reader ? reader->reader->next_time() : INT64_MAX;
-}
-
-int onset_reader_feed(onset_reader *reader, onset_detector *detector, int64_t until, uint64_t *fed)
-{
-    if (fed) *fed = 0;
-    if (!reader) return ONSET_DETECT_INVALID;
-    if (!detector) {
-        reader->message = "no detector given";
-        return ONSET_DETECT_INVALID;
-    }
-    uint64_t count = 0;
-    const int status = guarded(reader, [&] { count = reader->reader->feed(detector->detector, until); });
-    if (fed) *fed = count;
-    return status;
-}
-
 int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *chunk)
 {
     if (!reader) return ONSET_DETECT_INVALID;
@@ -150,21 +121,9 @@ int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *ch
     return 1;
 }
 
-int onset_reader_finish(onset_reader *reader, const onset_detector *detector, int32_t *usable_stations)
+void onset_reader_finish(onset_reader *reader)
 {
-    if (usable_stations) *usable_stations = 0;
-    if (!reader) return ONSET_DETECT_INVALID;
-    int32_t usable = 0;
-    const int status = guarded(reader, [&] { usable = reader->reader->finish(detector ? &detector->detector : nullptr); });
-    if (usable_stations) *usable_stations = usable;
-    return status;
-}
-
-const char *onset_reader_channel_id(const onset_reader *reader, int32_t channel)
-{
-    if (!reader) return nullptr;
-    const std::string *id = reader->reader->channel_id(channel);
-    return id ? id->c_str() : nullptr;
+    if (reader) reader->reader->finish();
 }
 
 const char *onset_reader_next_warning(onset_reader *reader)

@@ -2,6 +2,7 @@
 #include "record_source.h"
 
 #include <fcntl.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,57 +63,67 @@ RecordSource::~RecordSource()
 void RecordSource::add_files(const std::vector<std::string> &paths, const ChannelSelection &selection,
                              Microseconds day)
 {
-    std::vector<FileIndex> indexes(paths.size());
-    std::vector<std::vector<std::string>> said(paths.size());
-    const auto count = static_cast<int64_t>(paths.size());
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int64_t i = 0; i < count; ++i) {
-        const auto n = static_cast<size_t>(i);
-        indexes[n] = index_file(paths[n], said[n]);
-    }
-
+    // Files are indexed a few at a time, as many as there are threads, and
+    // each index goes once its records are queued: a day of many channels
+    // would otherwise hold the headers of all its records at once, on top
+    // of what the engine holds by then.
+    const auto batch = static_cast<size_t>(std::max(1, omp_get_max_threads()));
     std::vector<ChannelRecords *> touched;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        const FileIndex &index = indexes[i];
-        const std::string &path = paths[i];
-        for (const std::string &line : said[i]) warnings_.add("'" + path + "': " + line);
-        if (!index.problem.empty()) {
-            warnings_.add("'" + path + "' left out: " + index.problem);
-            continue;
+    for (size_t from = 0; from < paths.size(); from += batch) {
+        const size_t count = std::min(batch, paths.size() - from);
+        std::vector<FileIndex> indexes(count);
+        std::vector<std::vector<std::string>> said(count);
+#pragma omp parallel for schedule(dynamic, 1)
+        for (int64_t i = 0; i < static_cast<int64_t>(count); ++i) {
+            const auto n = static_cast<size_t>(i);
+            indexes[n] = index_file(paths[from + n], said[n]);
         }
-        for (const std::string &line : index.left_out) warnings_.add("'" + path + "': " + line);
-        const auto number = static_cast<uint32_t>(files_.size());
-        files_.emplace_back();
-        files_.back().path = path;
-        Spans misfiled, late;
-        for (const RecordHeader &record : index.records) {
-            if (record.repaired_id)
-                warnings_.add("'" + path + "': the codes of " + record.id +
-                              " hold control characters or bytes that are not UTF-8 text, read as U+FFFD");
-            const Microseconds end = end_of(record);
-            if (day != no_day && (end < day - day_margin || record.start >= day + day_length + day_margin))
-                widen(misfiled, record.id, record.start, end);
-            if (!queue(number, record, selection)) widen(late, record.id, record.start, end);
-            if (ChannelRecords *channel = find(record.id)) touched.push_back(channel);
-        }
-        for (const auto &[id, span] : misfiled)
-            warnings_.add(id + " in '" + path + "': records from " + time_text(span.first) + " to " +
-                          time_text(span.second) + " lie outside the file's day " + time_text(day).substr(0, 10) +
-                          "; they are read in their place");
-        for (const auto &[id, span] : late)
-            warnings_.add(id + " in '" + path + "': records from " + time_text(span.first) + " to " +
-                          time_text(span.second) + " come after their time was read; they are left out");
-        File &file = files_.back();
-        if (file.unread > 0) {
-            file.descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            if (file.descriptor < 0) warnings_.add("cannot open '" + path + "' again; its records are left out");
-        }
+        for (size_t n = 0; n < count; ++n)
+            queue_file(paths[from + n], indexes[n], said[n], selection, day, touched);
     }
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     for (ChannelRecords *channel : touched)
         std::stable_sort(channel->records.begin(), channel->records.end(),
                          [](const ChannelRecords::Ref &a, const ChannelRecords::Ref &b) { return a.start < b.start; });
+}
+
+void RecordSource::queue_file(const std::string &path, const FileIndex &index, const std::vector<std::string> &said,
+                              const ChannelSelection &selection, Microseconds day,
+                              std::vector<ChannelRecords *> &touched)
+{
+    for (const std::string &line : said) warnings_.add("'" + path + "': " + line);
+    if (!index.problem.empty()) {
+        warnings_.add("'" + path + "' left out: " + index.problem);
+        return;
+    }
+    for (const std::string &line : index.left_out) warnings_.add("'" + path + "': " + line);
+    const auto number = static_cast<uint32_t>(files_.size());
+    files_.emplace_back();
+    files_.back().path = path;
+    Spans misfiled, late;
+    for (const RecordHeader &record : index.records) {
+        if (record.repaired_id)
+            warnings_.add("'" + path + "': the codes of " + record.id +
+                          " hold control characters or bytes that are not UTF-8 text, read as U+FFFD");
+        const Microseconds end = end_of(record);
+        if (day != no_day && (end < day - day_margin || record.start >= day + day_length + day_margin))
+            widen(misfiled, record.id, record.start, end);
+        if (!queue(number, record, selection)) widen(late, record.id, record.start, end);
+        if (ChannelRecords *channel = find(record.id)) touched.push_back(channel);
+    }
+    for (const auto &[id, span] : misfiled)
+        warnings_.add(id + " in '" + path + "': records from " + time_text(span.first) + " to " +
+                      time_text(span.second) + " lie outside the file's day " + time_text(day).substr(0, 10) +
+                      "; they are read in their place");
+    for (const auto &[id, span] : late)
+        warnings_.add(id + " in '" + path + "': records from " + time_text(span.first) + " to " +
+                      time_text(span.second) + " come after their time was read; they are left out");
+    File &file = files_.back();
+    if (file.unread > 0) {
+        file.descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (file.descriptor < 0) warnings_.add("cannot open '" + path + "' again; its records are left out");
+    }
 }
 
 bool RecordSource::queue(uint32_t file, const RecordHeader &record, const ChannelSelection &selection)

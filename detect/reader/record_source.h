@@ -109,6 +109,10 @@ private:
         int descriptor = -1;
         std::atomic<int64_t> unread{0};  // records queued; the file closes at 0
     };
+    // Queues the records of one indexed file (of an archive's `day`, or
+    // no_day); notes the channels it adds to.
+    void queue_file(const std::string &path, const FileIndex &index, const std::vector<std::string> &said,
+                    const ChannelSelection &selection, Microseconds day, std::vector<ChannelRecords *> &touched);
     // Queues a record; false when it comes too late.
     bool queue(uint32_t file, const RecordHeader &record, const ChannelSelection &selection);
     // Warns about samples that differ from the recent ones for the same

@@ -8,15 +8,16 @@ import os
 import sys
 import warnings
 
-from .detection import OPTIONS, DetectionWarning, read
+from ._engine import option_table
+from .detection import DetectionWarning, read
 from .result import Detection
 
 
 def _detection_flags(parser):
-    for name, meaning in OPTIONS.items():
-        parser.add_argument("--" + name.replace("_", "-"), dest=name, metavar="X",
-                            type=int if name in ("voices", "min_stations") else float,
-                            help=meaning)
+    for name, option in option_table().items():
+        value = {"Hz": "HZ", "s": "S"}.get(option.unit, "N" if option.kind is int else "X")
+        parser.add_argument("--" + name.replace("_", "-"), dest=name, metavar=value,
+                            type=option.kind, help=option.describe())
 
 
 def _parser():
@@ -65,7 +66,7 @@ def _parser():
 
 
 def _options(args):
-    return {name: getattr(args, name) for name in OPTIONS if getattr(args, name) is not None}
+    return {name: getattr(args, name) for name in option_table() if getattr(args, name) is not None}
 
 
 def _plot(args):

@@ -1,9 +1,16 @@
-"""The detection engine, libonset-detect: its records and signatures as
-onset_detect.h lays them out, loaded on first use so that the rest of the
-package works without it."""
+"""The detection engine, libonset-detect, loaded on first use so that the
+rest of the package works without it: its records and signatures as
+onset_detect.h lays them out, the options from its table, and the handles
+(reader, run) that raise instead of returning codes."""
 
 import ctypes
+import os
+from collections.abc import Mapping
+from pathlib import Path
 
+import numpy as np
+
+from . import _checks, traces as _traces
 from ._library import check_layout, load
 
 _vp = ctypes.c_void_p
@@ -13,14 +20,21 @@ _i64 = ctypes.c_int64
 _f64 = ctypes.c_double
 _size = ctypes.c_size_t
 
+INT64_MIN, INT64_MAX = -2**63, 2**63 - 1
+INVALID, NO_MEMORY, RATE = -1, -2, -3
+_REAL, _INT32, _UINT32 = 1, 2, 3
+_FIELD_TYPES = {_REAL: _f64, _INT32: _i32, _UINT32: ctypes.c_uint32}
 
-class Options(ctypes.Structure):
-    # A newer engine may add options at the end of its record: the spare
-    # bytes keep them (at the engine's defaults) without writing past ours.
-    _fields_ = [("fmin", _f64), ("fmax", _f64), ("voices", ctypes.c_uint32),
-                ("kurtosis_window", _f64), ("jump_window", _f64), ("threshold", _f64),
-                ("dead_time", _f64), ("tolerance", _f64), ("min_stations", _i32),
-                ("min_snr", _f64), ("event_snr", _f64), ("spare", ctypes.c_ubyte * 512)]
+
+class OptionInfo(ctypes.Structure):
+    _fields_ = [("name", _cp), ("offset", _size), ("type", _i32), ("default_value", _f64),
+                ("lowest", _f64), ("highest", _f64), ("lowest_included", _i32), ("unit", _cp),
+                ("help", _cp)]
+
+
+class Reach(ctypes.Structure):
+    _fields_ = [(name, _f64) for name in ("strength", "bandpass", "noise", "dead_time",
+                                          "wave_train", "grouping", "look_back", "wait")]
 
 
 class Pick(ctypes.Structure):
@@ -33,55 +47,53 @@ class Event(ctypes.Structure):
                 ("picks", ctypes.POINTER(Pick))]
 
 
-class ChannelReport(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_uint64) for name in
-                ("samples", "missing", "overlapped", "longest_run", "needed_run", "onsets")]
-
-
 class Chunk(ctypes.Structure):
     _fields_ = [("id", _cp), ("rate", _f64), ("start", _i64),
                 ("samples", ctypes.POINTER(_f64)), ("count", _size)]
 
 
 LAYOUTS = {
-    Options: (88 + 512, {"fmin": 0, "fmax": 8, "voices": 16, "kurtosis_window": 24,
-                         "jump_window": 32, "threshold": 40, "dead_time": 48, "tolerance": 56,
-                         "min_stations": 64, "min_snr": 72, "event_snr": 80}),
+    OptionInfo: (72, {"name": 0, "offset": 8, "type": 16, "default_value": 24, "lowest": 32,
+                      "highest": 40, "lowest_included": 48, "unit": 56, "help": 64}),
+    Reach: (64, {"look_back": 48, "wait": 56}),
     Pick: (32, {"channel": 0, "phase": 4, "time": 8, "strength": 16, "uncertainty": 24}),
     Event: (24, {"earliest": 0, "stations": 8, "pick_count": 12, "picks": 16}),
-    ChannelReport: (48, {"samples": 0, "longest_run": 24, "onsets": 40}),
     Chunk: (40, {"id": 0, "rate": 8, "start": 16, "samples": 24, "count": 32}),
 }
 for _record, (_size_, _offsets) in LAYOUTS.items():
     check_layout(_record, _size_, _offsets)
 
-NO_MEMORY = -2
-
+_options = ctypes.c_void_p  # the option record, whose layout comes from the engine's table
 _SIGNATURES = {
-    "onset_detect_defaults": (None, [ctypes.POINTER(Options)]),
+    "onset_detect_defaults": (None, [_options]),
     "onset_detect_version": (_cp, []),
-    "onset_detector_create": (_vp, [ctypes.POINTER(Options), _cp, _size]),
-    "onset_detector_destroy": (None, [_vp]),
-    "onset_detector_message": (_cp, [_vp]),
-    "onset_detector_add_channel": (_i32, [_vp, _cp, _f64]),
-    "onset_detector_feed": (ctypes.c_int, [_vp, _i32, _i64, _vp, _size]),
-    "onset_detector_advance": (ctypes.c_int, [_vp, _i64]),
-    "onset_detector_flush": (ctypes.c_int, [_vp]),
-    "onset_detector_next_event": (ctypes.c_int, [_vp, ctypes.POINTER(Event)]),
-    "onset_detector_channel_report": (ctypes.c_int, [_vp, _i32, ctypes.POINTER(ChannelReport)]),
+    "onset_detect_option_count": (_size, []),
+    "onset_detect_option": (ctypes.POINTER(OptionInfo), [_size]),
+    "onset_detect_option_check": (ctypes.c_int, [_size, _f64, _cp, _size]),
+    "onset_detect_check": (ctypes.c_int, [_options, _cp, _size]),
+    "onset_detect_reach": (ctypes.c_int, [_options, _f64, ctypes.POINTER(Reach), _cp, _size]),
     "onset_reader_open": (_vp, [ctypes.POINTER(_cp), _size, _cp, _i64, _i64, _cp, _size]),
     "onset_reader_open_sds": (_vp, [_cp, _cp, _i64, _i64, _cp, _size]),
     "onset_reader_close": (None, [_vp]),
     "onset_reader_message": (_cp, [_vp]),
     "onset_reader_span": (None, [_vp, ctypes.POINTER(_i64), ctypes.POINTER(_i64)]),
-    "onset_reader_next_time": (_i64, [_vp]),
-    "onset_reader_feed": (ctypes.c_int, [_vp, _vp, _i64, ctypes.POINTER(ctypes.c_uint64)]),
     "onset_reader_next_chunk": (ctypes.c_int, [_vp, _i64, ctypes.POINTER(Chunk)]),
-    "onset_reader_finish": (ctypes.c_int, [_vp, _vp, ctypes.POINTER(_i32)]),
-    "onset_reader_channel_id": (_cp, [_vp, _i32]),
+    "onset_reader_finish": (None, [_vp]),
     "onset_reader_next_warning": (_cp, [_vp]),
-    "onset_detect_stages": (ctypes.c_int, [ctypes.POINTER(Options), _f64, _i64, _vp, _size, _vp,
-                                           _vp, _cp, _size]),
+    "onset_run_create": (_vp, [_options, _vp, _f64, _cp, _size]),
+    "onset_run_destroy": (None, [_vp]),
+    "onset_run_message": (_cp, [_vp]),
+    "onset_run_step": (ctypes.c_int, [_vp]),
+    "onset_run_add_channel": (_i32, [_vp, _cp, _f64]),
+    "onset_run_feed": (ctypes.c_int, [_vp, _i32, _i64, _vp, _size]),
+    "onset_run_finish": (ctypes.c_int, [_vp]),
+    "onset_run_next_event": (ctypes.c_int, [_vp, ctypes.POINTER(Event)]),
+    "onset_run_next_warning": (_cp, [_vp]),
+    "onset_run_channel_id": (_cp, [_vp, _i32]),
+    "onset_run_verdict": (_cp, [_vp, _i32]),
+    "onset_run_usable_stations": (_i32, [_vp]),
+    "onset_detect_stages": (ctypes.c_int, [_options, _f64, _i64, _vp, _size, _vp, _vp, _cp,
+                                           _size]),
 }
 
 _loaded = None
@@ -103,3 +115,308 @@ def engine_path():
     """The file libonset-detect was loaded from."""
     engine()
     return _loaded[1]
+
+
+def _message():
+    return ctypes.create_string_buffer(1024)
+
+
+# ---------------------------------------------------------------------------
+# The options, from the engine's table
+
+_table = None
+
+
+class Option:
+    """One entry of the engine's table of options."""
+
+    def __init__(self, index, info):
+        self.index = index
+        self.name, self.unit, self.help = (info.name.decode(), info.unit.decode(),
+                                           info.help.decode())
+        self.offset, self.type = info.offset, info.type
+        self.kind = float if info.type == _REAL else int
+        self.default, self.lowest, self.highest = info.default_value, info.lowest, info.highest
+
+    def describe(self):
+        """Its meaning, unit, range and default in one line."""
+        notes = [self.unit] if self.unit else []
+        if np.isfinite(self.highest):
+            notes.append(f"{self.lowest:g} to {self.highest:g}" if self.kind is int
+                         else f"at most {self.highest:g}")
+        notes.append(f"default {self.default:g}")
+        return f"{self.help} ({', '.join(notes)})"
+
+
+_table = None
+
+
+def option_table():
+    """The engine's options by name (Option), in the order of their fields."""
+    global _table
+    if _table is None:
+        lib = engine()
+        options = [Option(i, lib.onset_detect_option(i).contents)
+                   for i in range(lib.onset_detect_option_count())]
+        _table = {option.name: option for option in options}
+    return _table
+
+
+class OptionHelp(Mapping):
+    """The detector's options, as onset-detect's flags name them (fmin for
+    --fmin, kurtosis_window for --kurtosis-window ...), each with its
+    meaning, unit, range and default; read from the engine when first
+    looked at."""
+
+    def __getitem__(self, name):
+        return option_table()[name].describe()
+
+    def __iter__(self):
+        return iter(option_table())
+
+    def __len__(self):
+        return len(option_table())
+
+    def __repr__(self):
+        return repr(dict(self))
+
+
+_record_type = None
+
+
+def _options_type():
+    """onset_detect_options as a ctypes record laid out from the table."""
+    global _record_type
+    if _record_type is None:
+        fields, at = [], 0
+        for name, info in sorted(option_table().items(), key=lambda item: item[1].offset):
+            field = _FIELD_TYPES[info.type]
+            if info.offset > at:
+                fields.append((f"_pad{at}", ctypes.c_ubyte * (info.offset - at)))
+            fields.append((name, field))
+            at = info.offset + ctypes.sizeof(field)
+        _record_type = type("Options", (ctypes.Structure,), {"_fields_": fields})
+        # The C record is padded to its widest field.
+        size = -(-ctypes.sizeof(_record_type) // 8) * 8
+        if size > ctypes.sizeof(_record_type):
+            fields.append(("_tail", ctypes.c_ubyte * (size - ctypes.sizeof(_record_type))))
+            _record_type = type("Options", (ctypes.Structure,), {"_fields_": fields})
+    return _record_type
+
+
+def options_record(options):
+    """The engine's option record: its defaults, changed by `options` (None
+    keeps an option's default). TypeError for an unknown name or a value of
+    the wrong type, ValueError for one out of range."""
+    table = option_table()
+    lib = engine()
+    record = _options_type()()
+    lib.onset_detect_defaults(ctypes.byref(record))
+    for name, value in options.items():
+        if name not in table:
+            raise TypeError(f"unknown option {name!r}; the options are {', '.join(table)}")
+        if value is None:
+            continue
+        info = table[name]
+        if info.kind is int:
+            value = _checks.integer(value, name, -_checks.INT32_MAX - 1, _checks.UINT32_MAX)
+        else:
+            value = _checks.real(value, name)
+        message = _message()
+        if lib.onset_detect_option_check(info.index, value, message, len(message)) != 0:
+            raise ValueError(f"{name} {message.value.decode()}, got {value:g}")
+        setattr(record, name, value)
+    message = _message()
+    if lib.onset_detect_check(ctypes.byref(record), message, len(message)) != 0:
+        raise ValueError(message.value.decode())
+    return record
+
+
+def reach(options, rate=0.0):
+    """The engine's Reach for these options at `rate` (0: any rate)."""
+    result, message = Reach(), _message()
+    status = engine().onset_detect_reach(ctypes.byref(options_record(options)), rate,
+                                         ctypes.byref(result), message, len(message))
+    if status == NO_MEMORY:
+        raise MemoryError("out of memory")
+    if status < 0:
+        raise ValueError(message.value.decode())
+    return result
+
+
+def stages(segment, options):
+    """The band-passed samples and the onset strength of one Segment, as the
+    detector computes them (NaN where it computes none)."""
+    record = options_record(options)
+    filtered = np.empty_like(segment.samples)
+    strength = np.empty_like(segment.samples)
+    message = _message()
+    status = engine().onset_detect_stages(ctypes.byref(record), segment.rate, segment.start,
+                                          segment.samples.ctypes.data, segment.samples.size,
+                                          filtered.ctypes.data, strength.ctypes.data,
+                                          message, len(message))
+    if status == NO_MEMORY:
+        raise MemoryError("out of memory")
+    if status < 0:
+        raise ValueError(f"{segment.name}: {message.value.decode()}")
+    return filtered, strength
+
+
+# ---------------------------------------------------------------------------
+# The handles
+
+def looks_like_sds(path):
+    """A folder with a year folder (four digits) in it."""
+    folder = Path(path)
+    return folder.is_dir() and any(child.is_dir() and child.name.isdigit() and len(child.name) == 4
+                                   for child in folder.iterdir())
+
+
+class Reader:
+    """An onset_reader handle over files and folders or an SDS archive."""
+
+    def __init__(self, source, start, end, channels, sds):
+        self.lib = engine()
+        self.handle = None
+        paths = [os.fspath(source)] if isinstance(source, (str, os.PathLike)) else \
+            [os.fspath(p) for p in source]
+        if not paths:
+            raise ValueError("source: no file, folder or archive given")
+        if sds is None:
+            sds = len(paths) == 1 and looks_like_sds(paths[0])
+        first = INT64_MIN if start is None else _traces.microseconds(start, "start")
+        last = INT64_MAX if end is None else _traces.microseconds(end, "end")
+        if first >= last:
+            raise ValueError("start must be before end")
+        pattern = None if channels is None else \
+            (channels if isinstance(channels, str) else ",".join(channels)).encode()
+        message = _message()
+        if sds:
+            if len(paths) != 1:
+                raise ValueError("source: an SDS archive is one folder")
+            self.handle = self.lib.onset_reader_open_sds(os.fsencode(paths[0]), pattern, first, last,
+                                                        message, len(message))
+        else:
+            # File names are bytes on disk: fsencode gives back any that are not UTF-8.
+            names = (ctypes.c_char_p * len(paths))(*[os.fsencode(p) for p in paths])
+            self.handle = self.lib.onset_reader_open(names, len(paths), pattern, first, last,
+                                                    message, len(message))
+        if not self.handle:
+            text = message.value.decode()
+            raise (FileNotFoundError if text.startswith("cannot") else ValueError)(text)
+
+    def close(self):
+        if self.handle:
+            self.lib.onset_reader_close(self.handle)
+            self.handle = None
+
+    def check(self, status):
+        if status == NO_MEMORY:
+            raise MemoryError("the reader is out of memory")
+        if status < 0:
+            raise RuntimeError(self.lib.onset_reader_message(self.handle).decode())
+        return status
+
+    def span(self):
+        begin, end = ctypes.c_int64(), ctypes.c_int64()
+        self.lib.onset_reader_span(self.handle, ctypes.byref(begin), ctypes.byref(end))
+        return begin.value, end.value
+
+    def chunks(self):
+        """Every run of contiguous samples, as onset.Trace, by channel id, then
+        time; then the reader's end."""
+        found, chunk = [], Chunk()
+        while self.check(self.lib.onset_reader_next_chunk(self.handle, INT64_MAX,
+                                                          ctypes.byref(chunk))) == 1:
+            samples = np.ctypeslib.as_array(chunk.samples, shape=(chunk.count,)).copy()
+            found.append(_traces.Trace(chunk.id.decode(), np.datetime64(chunk.start, "us"),
+                                       chunk.rate, samples))
+        self.lib.onset_reader_finish(self.handle)
+        return found
+
+    def warnings(self):
+        """The warning lines not taken yet."""
+        lines = []
+        while (line := self.lib.onset_reader_next_warning(self.handle)) is not None:
+            lines.append(line.decode())
+        return lines
+
+
+class Run:
+    """An onset_run handle: a detector driven over a Reader, chunk seconds
+    of every channel at a time, or over the channels the host adds."""
+
+    def __init__(self, options, reader=None, chunk=None):
+        self.lib = engine()
+        self.handle = None
+        record = options_record(options)
+        self.min_stations = record.min_stations
+        chunk = _checks.real(chunk, "chunk", positive=True) if reader else 0.0
+        message = _message()
+        self.handle = self.lib.onset_run_create(ctypes.byref(record),
+                                                reader.handle if reader else None, chunk,
+                                                message, len(message))
+        if not self.handle:
+            raise ValueError(message.value.decode())
+        self.reader = reader
+
+    def close(self):
+        if self.handle:
+            self.lib.onset_run_destroy(self.handle)
+            self.handle = None
+
+    def check(self, status):
+        if status == NO_MEMORY:
+            raise MemoryError("the detector is out of memory")
+        if status < 0:
+            error = OSError if status == -5 else RuntimeError
+            raise error(self.lib.onset_run_message(self.handle).decode())
+        return status
+
+    def step(self):
+        """Reads and detects the next slice; False after the last."""
+        return self.check(self.lib.onset_run_step(self.handle)) == 1
+
+    def add_channel(self, trace_id, rate):
+        """The channel's number, or None when the run left it out (it warns)."""
+        number = self.lib.onset_run_add_channel(self.handle, trace_id.encode(), rate)
+        return None if number == RATE else self.check(number)
+
+    def feed(self, number, start, samples):
+        self.check(self.lib.onset_run_feed(self.handle, number, start, samples.ctypes.data,
+                                           samples.size))
+
+    def finish(self):
+        self.check(self.lib.onset_run_finish(self.handle))
+
+    def events(self):
+        """The events that became final, as (earliest, stations, [(channel,
+        phase, time, strength, uncertainty), ...])."""
+        found, event = [], Event()
+        while self.check(self.lib.onset_run_next_event(self.handle, ctypes.byref(event))) == 1:
+            picks = [(p.channel, chr(p.phase), p.time, p.strength, p.uncertainty)
+                     for p in event.picks[:event.pick_count]]
+            found.append((event.earliest, event.stations, picks))
+        return found
+
+    def warnings(self):
+        """The warning lines of the run and its reader not taken yet."""
+        lines = []
+        while (line := self.lib.onset_run_next_warning(self.handle)) is not None:
+            lines.append(line.decode())
+        return lines
+
+    def ids(self):
+        """The channels' ids, by number."""
+        found = []
+        while (name := self.lib.onset_run_channel_id(self.handle, len(found))) is not None:
+            found.append(name.decode())
+        return found
+
+    def usable(self):
+        """The ids of the channels whose samples could be used."""
+        return [trace_id for number, trace_id in enumerate(self.ids())
+                if self.lib.onset_run_verdict(self.handle, number) == b""]
+
+    def usable_stations(self):
+        return self.check(self.lib.onset_run_usable_stations(self.handle))

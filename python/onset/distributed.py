@@ -23,8 +23,8 @@ from pathlib import Path
 import numpy as np
 
 from . import _checks, traces as _traces
-from .detection import (INT64_MAX, INT64_MIN, _conclude, _Reader, _say, chunk_microseconds,
-                        options_record, run_reader)
+from ._engine import INT64_MAX, INT64_MIN, Reader, options_record, reach
+from .detection import CHUNK, conclude, run_reader, say
 from .result import Detection
 
 _DAY = 86_400_000_000
@@ -33,29 +33,13 @@ _SECONDS = {"W": 604800, "D": 86400, "H": 3600, "h": 3600, "min": 60, "T": 60, "
 
 def overlap(**options):
     """Seconds a block reads before and after its edges, for these detector
-    options (see onset.OPTIONS): about 5 minutes with the defaults."""
-    record = options_record(options)
-    jump = record.jump_window if record.jump_window > 0.0 else record.kurtosis_window
-    # What a pick's value depends on before it: the onset strength is worked
-    # out in pieces of 2048 samples (or 8 kurtosis windows, rounded up to a
-    # power of two), counted from 1970, so a pick may need its piece from the
-    # start; a rate above 2 fmax makes 2048 samples at most 1024 / fmax s.
-    # Before the piece come the kurtosis and max-jump windows, the band-pass
-    # kernel (shorter than 8 / fmin s), the 10 s of noise level and a dead
-    # time.
-    piece = max(1024.0 / record.fmax, 16.0 * record.kurtosis_window)
-    look_back = piece + record.kurtosis_window + jump + 8.0 / record.fmin + 10.0 + \
-        record.dead_time
-    # What an event depends on around its earliest pick: its late stations
-    # and S waves come within a wave train (an event is held 31 s for them),
-    # events a train apart trade picks, and the grouping into captures
-    # cuts its blocks at pauses of twice the tolerance (after 10 tolerances
-    # at the latest), so that a block's grouping falls in step with one
-    # process's at the first pause.
-    reach = 31.0 + 31.0 + 10.0 * record.tolerance
-    # Twice the sum, so that a look-back the engine may take in a way this
-    # count misses still ends well inside the overlap.
-    return 2.0 * (look_back + reach)
+    options (see onset.OPTIONS): 5 minutes with the defaults."""
+    # The engine's reach for any rate: a result depends on no sample more
+    # than its look-back before it, and an event waits its wait for later
+    # samples. Twice their sum, so that a look-back the engine may take in a
+    # way the count misses still ends well inside the overlap.
+    extent = reach(options)
+    return 2.0 * (extent.look_back + extent.wait)
 
 
 def block_length(block):
@@ -81,7 +65,7 @@ def block_length(block):
 def archive_span(root, channels=None):
     """From the first day's midnight to the midnight after the last day that
     holds a day file of the selected channels, in microseconds."""
-    reader = _Reader(root, None, None, channels, True)
+    reader = Reader(root, None, None, channels, True)
     try:
         return reader.span()
     finally:
@@ -152,8 +136,8 @@ def detect_block(root, channels, keep, read, days, options, chunk):
     _large_buffers_on_the_heap()
     said = []
     bound = [None if t in (INT64_MIN, INT64_MAX) else np.datetime64(t, "us") for t in read]
-    found, ids, usable = run_reader(_Reader(root, *bound, channels, True), options_record(options),
-                                    chunk, said.extend)
+    found, ids, usable = run_reader(Reader(root, *bound, channels, True), options, chunk,
+                                    said.extend)
     events = [(earliest, stations, [(ids[c], phase, t, strength, uncertainty)
                                     for c, phase, t, strength, uncertainty in picks])
               for earliest, stations, picks in found if keep[0] <= earliest < keep[1]]
@@ -231,7 +215,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     had no worker left for `lost_after` seconds. RuntimeError when every
     block fails.
     """
-    chunk = chunk_microseconds(options.pop("chunk", 3600.0))
+    chunk = _checks.real(options.pop("chunk", CHUNK), "chunk", positive=True)
     record = options_record(options)
     length = block_length(block)
     root = os.path.abspath(os.fspath(root))
@@ -257,15 +241,15 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
         if isinstance(outcome, BaseException):
             failures.append((np.datetime64(edges[0], "us"), np.datetime64(edges[1], "us"),
                              str(outcome) or type(outcome).__name__))
-            _say([f"{name} failed: {failures[-1][2]}"], said)
+            say([f"{name} failed: {failures[-1][2]}"], said)
             continue
         events, stations, lines = outcome
         found += events
         usable |= stations
-        _say([f"{name}: {line}" for line in lines], said)
+        say([f"{name}: {line}" for line in lines], said)
     if len(failures) == len(cut):
         raise RuntimeError("every block failed:" + "".join(f"\n  {line}" for line in said))
-    _conclude(len(usable), record.min_stations, said)
+    conclude(len(usable), record.min_stations, said)
     ids = sorted({pick[0] for _, _, picks in found for pick in picks})
     number = {trace_id: n for n, trace_id in enumerate(ids)}
     detection = Detection.from_engine(

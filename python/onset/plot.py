@@ -7,7 +7,7 @@ picture is asked for.
 import numpy as np
 
 from . import traces as _traces
-from .detection import options_record, stages
+from ._engine import options_record, stages
 
 # Per pixel column of a long trace, its lowest and highest sample: the
 # envelope looks as the whole trace would, at a fraction of the points.

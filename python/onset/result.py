@@ -6,6 +6,8 @@ import datetime as _dt
 import io
 import math
 import os
+import tempfile
+import uuid
 
 import numpy as np
 
@@ -29,9 +31,53 @@ def iso_microseconds(microseconds):
     return t.strftime("%Y-%m-%dT%H:%M:%S.") + f"{t.microsecond:06d}Z"
 
 
+def _csv_field(text):
+    """RFC 4180: quoted, quotes doubled, when it holds a comma, a quote or a line break."""
+    if not any(c in text for c in ',"\r\n'):
+        return text
+    return '"' + text.replace('"', '""') + '"'
+
+
+_XML_ESCAPES = {"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "\t": "&#9;",
+                "\n": "&#10;", "\r": "&#13;"}
+
+
 def _xml(text):
-    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;") \
-        .replace('"', "&quot;")
+    """XML 1.0 character data: markup as entities, tab and line breaks as
+    references (attribute normalisation keeps them), what XML 1.0 cannot hold
+    (other control characters, U+FFFE, U+FFFF, lone surrogates) as U+FFFD."""
+    out = []
+    for c in text:
+        code = ord(c)
+        if c in _XML_ESCAPES:
+            out.append(_XML_ESCAPES[c])
+        elif code < 0x20 or code in (0xFFFE, 0xFFFF) or 0xD800 <= code <= 0xDFFF:
+            out.append("\ufffd")
+        else:
+            out.append(c)
+    return "".join(out)
+
+
+def _nlloc_field(text):
+    """A whitespace-separated NonLinLoc field: "?" when empty, whitespace and
+    control characters as "?"."""
+    return "".join("?" if c == " " or ord(c) < 0x20 or ord(c) == 0x7F else c
+                   for c in text) or "?"
+
+
+def _padded(text, width):
+    """Padded to `width` bytes of UTF-8, as C's %-6s pads."""
+    return text + " " * max(0, width - len(text.encode()))
+
+
+def _onset(uncertainty):
+    """'impulsive' or 'emergent' where the uncertainty makes it clear (a few
+    hundredths of a second, or tenths), else None."""
+    if uncertainty <= 0.05:
+        return "impulsive"
+    if uncertainty >= 0.2:
+        return "emergent"
+    return None
 
 
 def _codes(trace_id):
@@ -39,10 +85,35 @@ def _codes(trace_id):
 
 
 def _written(text, path):
+    """Returns the text, or writes it to `path` complete or not at all: under
+    a temporary name beside it, renamed onto it once written (a device or a
+    pipe, which cannot be renamed onto, is written in place)."""
     if path is None:
         return text
-    with open(os.fspath(path), "w", newline="") as out:
-        out.write(text)
+    target = os.path.realpath(os.fspath(path))
+    if os.path.exists(target) and not os.path.isfile(target):
+        with open(target, "w", newline="") as out:
+            out.write(text)
+        return None
+    folder, name = os.path.split(target)
+    if os.path.exists(target):
+        mode = os.stat(target).st_mode & 0o7777
+    else:
+        mask = os.umask(0)
+        os.umask(mask)
+        mode = 0o666 & ~mask
+    descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", dir=folder)
+    try:
+        with os.fdopen(descriptor, "w", newline="") as out:
+            out.write(text)
+            out.flush()
+            os.fsync(out.fileno())
+        os.chmod(temporary, mode)
+        os.replace(temporary, target)
+    except BaseException:
+        if os.path.exists(temporary):
+            os.remove(temporary)
+        raise
     return None
 
 
@@ -60,6 +131,12 @@ class Detection:
     .options: the options given to the detector.
     .failures: the blocks of onset.distributed.detect_archive that failed,
         as (start, end, reason), their events missing; empty otherwise.
+    .resource_id: the QuakeML id of the catalogue, smi:local/onset/ and a
+        random UUID, under which its events and picks are named, so that
+        catalogues of several runs merge; set your own (smi:AUTHORITY/...)
+        before writing if you like.
+    .creation_time: when it was made (UTC, datetime64[us]), as QuakeML's
+        creationInfo says.
     """
 
     def __init__(self, events, picks, options=None, warnings=()):
@@ -67,6 +144,9 @@ class Detection:
         self.options = dict(options or {})
         self.warnings = list(warnings)
         self.failures = []
+        self.resource_id = f"smi:local/onset/{uuid.uuid4()}"
+        now = _dt.datetime.now(_dt.timezone.utc).replace(tzinfo=None)
+        self.creation_time = np.datetime64(now, "us")
 
     @classmethod
     def from_engine(cls, found, ids, options, warnings):
@@ -121,7 +201,7 @@ class Detection:
         for event, picks in self._grouped():
             earliest = iso_milliseconds(int(event["earliest"].astype(np.int64)))
             for p in picks:
-                out.write(f"{event['event']},{earliest},{event['stations']},{p['trace']},"
+                out.write(f"{event['event']},{earliest},{event['stations']},{_csv_field(str(p['trace']))},"
                           f"{iso_milliseconds(int(p['time'].astype(np.int64)))},"
                           f"{'%.3f' % p['strength']},{p['phase']},{'%.3f' % p['uncertainty']}\n")
         return _written(out.getvalue(), path)
@@ -129,17 +209,27 @@ class Detection:
     def to_quakeml(self, path=None):
         """QuakeML 1.2 (BED), as onset-detect's --quakeml writes it: one
         event per detection with its picks (time and uncertainty, waveform
-        id, phase hint, evaluation mode automatic, the strength in a
-        comment) and no origin, since none is located."""
+        id, onset where it is clear, phase hint, evaluation mode automatic,
+        the strength in a comment) and no origin, since none is located;
+        every resource named under .resource_id with its creationInfo."""
         from ._engine import engine
         version = engine().onset_detect_version().decode()
+        created = iso_microseconds(np.datetime64(self.creation_time, "us").astype(np.int64))
+
+        def creation_info(indent):
+            return (f'{indent}<creationInfo>\n'
+                    f'{indent}  <author>onset</author>\n'
+                    f'{indent}  <creationTime>{created}</creationTime>\n'
+                    f'{indent}  <version>{version}</version>\n'
+                    f'{indent}</creationInfo>\n')
+
         out = io.StringIO()
         out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
                   '<q:quakeml xmlns:q="http://quakeml.org/xmlns/quakeml/1.2" '
                   'xmlns="http://quakeml.org/xmlns/bed/1.2">\n'
-                  '  <eventParameters publicID="smi:local/onset/catalog">\n')
+                  f'  <eventParameters publicID="{_xml(self.resource_id)}">\n')
         for event, picks in self._grouped():
-            public = f"smi:local/onset/event/{event['event']}"
+            public = _xml(self._event_id(event))
             stations = int(event["stations"])
             out.write(f'    <event publicID="{public}">\n'
                       f'      <comment>\n'
@@ -148,6 +238,7 @@ class Detection:
                       f'      </comment>\n')
             for k, p in enumerate(picks, start=1):
                 net, sta, loc, cha = (_xml(c) for c in _codes(str(p["trace"])))
+                onset = _onset(p["uncertainty"])
                 out.write(f'      <pick publicID="{public}/pick/{k}">\n'
                           f'        <time>\n'
                           f'          <value>{iso_microseconds(p["time"].astype(np.int64))}</value>\n'
@@ -156,41 +247,56 @@ class Detection:
                           f'        <waveformID networkCode="{net}" stationCode="{sta}" '
                           f'locationCode="{loc}" channelCode="{cha}"/>\n'
                           f'        <methodID>smi:local/onset/kurtosis-rise</methodID>\n'
+                          + (f'        <onset>{onset}</onset>\n' if onset else '') +
                           f'        <phaseHint>{p["phase"]}</phaseHint>\n'
                           f'        <evaluationMode>automatic</evaluationMode>\n'
                           f'        <comment>\n'
                           f'          <text>strength {"%.3f" % p["strength"]}</text>\n'
-                          f'        </comment>\n'
-                          f'      </pick>\n')
-            out.write(f'      <creationInfo>\n'
-                      f'        <author>onset {version}</author>\n'
-                      f'      </creationInfo>\n'
-                      f'    </event>\n')
-        out.write("  </eventParameters>\n</q:quakeml>\n")
+                          f'        </comment>\n')
+                out.write(creation_info("        ") + '      </pick>\n')
+            out.write(creation_info("      ") + '    </event>\n')
+        # After the events, where QuakeML's order of elements puts it.
+        out.write(creation_info("    ") + "  </eventParameters>\n</q:quakeml>\n")
         return _written(out.getvalue(), path)
+
+    def _event_id(self, event):
+        return f"{self.resource_id}/event/{event['event']}"
 
     def to_nlloc(self, path=None):
         """NonLinLoc's phase format (NLLOC_OBS), as onset-detect's --nlloc
-        writes it: one line per pick, events apart by an empty line, the
-        uncertainty as the Gaussian error."""
+        writes it: per event a PUBLIC_ID line with its QuakeML id, one line
+        per pick (the station as NET_STA, or NET_STA_LOC with a location
+        code; the onset I or E where it is clear; the uncertainty as the
+        Gaussian error) and the empty line that ends the event."""
         lines = []
         for event, picks in self._grouped():
-            if lines:
-                lines.append("\n")
+            lines.append(f"PUBLIC_ID {_nlloc_field(self._event_id(event))}\n")
             for p in picks:
-                channel = _codes(str(p["trace"]))[3]
-                instrument = channel[:-1] if len(channel) > 1 else "?"
-                component = channel[-1:] or "?"
+                net, sta, loc, channel = _codes(str(p["trace"]))
+                label = _nlloc_field(f"{net}_{sta}" + (f"_{loc}" if loc else ""))
+                instrument = _nlloc_field(channel[:-1] if len(channel) > 1 else "")
+                component = _nlloc_field(channel[-1:])
+                onset = {"impulsive": "I", "emergent": "E"}.get(_onset(p["uncertainty"]), "?")
                 # Tenths of milliseconds, the format's resolution.
                 tenths = (int(p["time"].astype(np.int64)) + 50) // 100
                 t = _parts(tenths * 100)
                 seconds = t.second + t.microsecond * 1e-6
-                lines.append("%-6s %-4s %-4s ? %-6s ? %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e "
-                             "%9.2e %9.2e\n" % (_codes(str(p["trace"]))[1], instrument, component,
-                                                p["phase"], t.year, t.month, t.day, t.hour,
-                                                t.minute, seconds, p["uncertainty"], -1.0, -1.0,
-                                                -1.0))
+                lines.append("%s %s %s %s %-6s ? %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e "
+                             "%9.2e %9.2e\n" % (_padded(label, 6), _padded(instrument, 4),
+                                                _padded(component, 4), onset, p["phase"],
+                                                t.year, t.month, t.day, t.hour, t.minute, seconds,
+                                                p["uncertainty"], -1.0, -1.0, -1.0))
+            lines.append("\n")
         return _written("".join(lines), path)
+
+    def to_obspy(self):
+        """The events as an ObsPy Catalog, read from to_quakeml() (ObsPy must
+        be installed)."""
+        try:
+            import obspy
+        except ImportError:
+            raise ImportError("to_obspy needs ObsPy (pip install obspy)") from None
+        return obspy.read_events(io.BytesIO(self.to_quakeml().encode()), format="QUAKEML")
 
     def to_pandas(self):
         """The picks as a pandas DataFrame, with each event's earliest pick

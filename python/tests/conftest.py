@@ -2,6 +2,7 @@
 command line of the same build and the synthetic network it writes."""
 
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -43,3 +44,11 @@ def synthetic_archive(command_line, tmp_path_factory):
     root = tmp_path_factory.mktemp("synthetic") / "sds"
     command_line("--write-synthetic", root)
     return root
+
+
+def without_run(text):
+    """QuakeML or NonLinLoc text with what differs from run to run (the
+    resource id prefix, the creation time) masked, to compare two runs."""
+    text = re.sub(r"smi:local/onset/[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}",
+                  "smi:local/onset/RUN", text)
+    return re.sub(r"<creationTime>[0-9T:.-]{26}Z</creationTime>", "<creationTime>TIME</creationTime>", text)

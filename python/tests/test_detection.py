@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 import onset
+from conftest import without_run
 
 REAL_NETWORK = Path(__file__).resolve().parents[3] / "shared" / "realdata" / \
     "network" / "mseed"
@@ -25,11 +26,11 @@ def network(synthetic_archive):
 def cli_outputs(command_line, tmp_path, *arguments):
     quakeml, nlloc = tmp_path / "events.xml", tmp_path / "events.obs"
     csv, _ = command_line("--csv", "--quakeml", quakeml, "--nlloc", nlloc, *arguments)
-    return csv, quakeml.read_text(), nlloc.read_text()
+    return csv, without_run(quakeml.read_text()), without_run(nlloc.read_text())
 
 
 def outputs(detection):
-    return detection.to_csv(), detection.to_quakeml(), detection.to_nlloc()
+    return detection.to_csv(), without_run(detection.to_quakeml()), without_run(detection.to_nlloc())
 
 
 def test_same_results_as_the_command_line(command_line, synthetic_archive, network, tmp_path):
@@ -158,6 +159,10 @@ def test_unusable_channels_are_warned_about_and_bad_input_refused(network):
         (dict(traces=network, thresold=5), TypeError, "unknown option 'thresold'"),
         (dict(traces=network, fmin=30), ValueError, "fmin 30 Hz must be below fmax 20 Hz"),
         (dict(traces=network, voices=2.5), TypeError, "voices must be an integer"),
+        (dict(traces=network, voices=0), ValueError, "voices must be a whole number from 1 to 32, got 0"),
+        (dict(traces=network, dead_time=np.inf), ValueError, "dead_time must be finite"),
+        (dict(traces=network, kurtosis_window=4000), ValueError,
+         "kurtosis_window must be above 0 and at most 3600 s, got 4000"),
         (dict(traces=[network[0], 42]), TypeError, r"traces\[1\] must be a Trace-like"),
         (dict(traces=[("A.B..Z", t0, 0.0, [1.0])]), ValueError, r"traces\[0\] \(A.B..Z\): the sampling rate must be positive"),
         (dict(traces=[("A.B..Z", t0, 100.0, [1.0]), ("A.B..Z", t0, 50.0, [1.0])]), ValueError,
@@ -200,13 +205,15 @@ def test_picks_events_and_their_formats(network, tmp_path):
     assert first.find(f"{bed}time/{bed}value").text == str(found.picks["time"][0]) + "Z"
 
     lines = found.to_nlloc().split("\n")
-    assert len(lines) == len(found.picks) + 4 + 1 and lines[-1] == ""
-    assert lines[found.events["picks"][0]] == "" and "" not in lines[:found.events["picks"][0]]
-    station, instrument, component, _, phase, _, day, hour_minute, seconds, kind, error = \
-        lines[0].split()[:11]
+    assert len(lines) == len(found.picks) + 2 * 5 + 1 and lines[-2:] == ["", ""]
+    first_count = found.events["picks"][0]
+    assert lines[0] == f"PUBLIC_ID {found.resource_id}/event/1" and lines[first_count + 1] == ""
+    assert "" not in lines[:first_count + 1]
+    station, instrument, component, onset_kind, phase, _, day, hour_minute, seconds, kind, error = \
+        lines[1].split()[:11]
     time = found.picks["time"][0].astype(dt.datetime)
-    assert (station, instrument, component, phase, kind, float(error)) == \
-        ("S01", "HH", "Z", found.picks["phase"][0], "GAU", found.picks["uncertainty"][0])
+    assert (station, instrument, component, onset_kind, phase, kind, float(error)) == \
+        ("XX_S01", "HH", "Z", "I", found.picks["phase"][0], "GAU", found.picks["uncertainty"][0])
     assert (day, hour_minute) == (time.strftime("%Y%m%d"), time.strftime("%H%M"))
     assert abs(float(seconds) - (time.second + time.microsecond * 1e-6)) < 1e-4
     assert found.to_csv(tmp_path / "e.csv") is None
@@ -221,3 +228,11 @@ def test_file_names_that_are_not_utf8_are_read(synthetic_archive, tmp_path):
     assert trace.id == "XX.S01..HHZ" and len(trace.data) == 30000
     with pytest.raises(FileNotFoundError, match="gone\ufffd.mseed"):
         onset.read(tmp_path / os.fsdecode(b"gone\xff.mseed"))
+
+
+def test_options_are_the_engines():
+    assert list(onset.OPTIONS) == ["fmin", "fmax", "voices", "kurtosis_window", "jump_window",
+                                   "threshold", "dead_time", "tolerance", "min_stations",
+                                   "min_snr", "event_snr"]
+    assert onset.OPTIONS["voices"] == "wavelet scales per octave (1 to 32, default 4)"
+    assert onset.OPTIONS["fmin"].endswith("(Hz, default 2)")

@@ -189,3 +189,26 @@ def test_pip_install_from_a_checkout_bundles_both_libraries(tmp_path, synthetic_
     assert package.name == "onset" and venv in package.parents
     assert Path(engine) == package / "libonset-detect.so.1"
     assert csv == command_line("--csv", "--sds", synthetic_archive)[0]
+
+
+def test_modules_import_no_cycle_and_no_private_names():
+    """Imports inside functions count too."""
+    import ast
+    package = PYTHON_DIR / "onset"
+    imports = {}
+    for path in package.glob("*.py"):
+        found = imports[path.stem] = set()
+        for node in ast.walk(ast.parse(path.read_text())):
+            if isinstance(node, ast.ImportFrom) and node.level == 1:
+                found |= {node.module} if node.module else {a.name for a in node.names}
+                if node.module:
+                    assert not [a.name for a in node.names if a.name.startswith("_")
+                                and a.name != "__version__"], (path.name, node.module)
+
+    def reaches(start, target, seen):
+        for module in imports.get(start, ()):
+            if module == target or \
+                    (module not in seen and reaches(module, target, seen | {module})):
+                return True
+        return False
+    assert [m for m in imports if reaches(m, m, {m})] == []

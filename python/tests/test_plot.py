@@ -40,7 +40,7 @@ def test_picture_of_the_synthetic_network(network, tmp_path):
     traces = {t.id: t for t in network}
     for pick in found.picks[:8]:
         trace = traces[str(pick["trace"])]
-        _, strength = onset.detection.stages(onset.traces.segments(trace)[0], found.options)
+        _, strength = onset._engine.stages(onset.traces.segments(trace)[0], found.options)
         at = int((pick["time"] - trace.stats.starttime) / np.timedelta64(10, "ms"))
         assert np.nanmax(strength[at - 100:at + 100]) >= 7
     # A window shows what lies in it.

@@ -36,13 +36,17 @@ static void make_trace(int c, double *trace)
     }
 }
 
-/* The one event of the detector, checked; returns its earliest pick or -1. */
-static long long one_event(onset_detector *detector, long long start)
+static int detector_event(void *detector, onset_event *event) { return onset_detector_next_event(detector, event); }
+static int run_event(void *run, onset_event *event) { return onset_run_next_event(run, event); }
+
+/* The one event a source hands out, checked; returns its earliest pick or
+ * -1. */
+static long long one_event(int (*next_event)(void *, onset_event *), void *source, long long start)
 {
     onset_event event;
     int events = 0, status;
     long long earliest = -1;
-    while ((status = onset_detector_next_event(detector, &event)) == 1) {
+    while ((status = next_event(source, &event)) == 1) {
         ++events;
         earliest = event.earliest;
         printf("event at %lld us, %d stations\n", (long long)(event.earliest - start), event.stations);
@@ -52,8 +56,8 @@ static long long one_event(onset_detector *detector, long long start)
     return status == 0 && events == 1 ? earliest : -1;
 }
 
-/* The three channels written as miniSEED, a file each, read back into a new
- * detector; returns its event's earliest pick or -1. */
+/* The three channels written as miniSEED, a file each, read back by a run
+ * in slices of 7.5 s; returns its event's earliest pick or -1. */
 static long long through_files(const onset_detect_options *options, const char *const ids[3], long long start)
 {
     static double trace[SAMPLES];
@@ -71,14 +75,13 @@ static long long through_files(const onset_detect_options *options, const char *
             return -1;
     }
     onset_reader *reader = onset_reader_open(names, 3, "XX.*", INT64_MIN, INT64_MAX, message, sizeof message);
-    onset_detector *detector = onset_detector_create(options, message, sizeof message);
+    onset_run *run = reader ? onset_run_create(options, reader, 7.5, message, sizeof message) : NULL;
     long long earliest = -1;
-    int32_t usable = 0;
-    if (reader && detector && onset_reader_feed(reader, detector, INT64_MAX, NULL) == 0 &&
-        onset_detector_flush(detector) == 0 && onset_reader_finish(reader, detector, &usable) == 0 && usable == 3 &&
-        onset_reader_next_warning(reader) == NULL)
-        earliest = one_event(detector, start);
-    onset_detector_destroy(detector);
+    int more = run ? 1 : -1;
+    while (more == 1) more = onset_run_step(run);
+    if (more == 0 && onset_run_usable_stations(run) == 3 && onset_run_next_warning(run) == NULL)
+        earliest = one_event(run_event, run, start);
+    onset_run_destroy(run);
     onset_reader_close(reader);
     for (int c = 0; c < 3; ++c) remove(files[c]);
     return earliest;
@@ -105,7 +108,7 @@ int main(void)
             if (onset_detector_feed(detector, c, start + i * 10000LL, trace + i, 100) != 0) return 1;
     }
     if (onset_detector_flush(detector) != 0) return 1;
-    const long long earliest = one_event(detector, start);
+    const long long earliest = one_event(detector_event, detector, start);
     onset_detector_destroy(detector);
     if (earliest < 0 || through_files(&options, ids, start) != earliest) return 1;
 

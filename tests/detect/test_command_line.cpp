@@ -1,5 +1,5 @@
-// The program as a user runs it: the default demo, its output formats, the
-// chunk size that must not matter, --help, and refused flags.
+// The program as a user runs it: the demo, its output formats, the chunk
+// size that must not matter, --help, and refused flags.
 #include <gtest/gtest.h>
 
 #include "command_fixture.h"
@@ -8,9 +8,9 @@ namespace {
 
 using DetectCommandLine = detect_test::CommandLine;
 
-TEST_F(DetectCommandLine, DefaultRunFindsTheSyntheticEvents)
+TEST_F(DetectCommandLine, DemoFindsTheSyntheticEvents)
 {
-    const auto r = run("");
+    const auto r = run("--demo");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("recall 5/5 (100%), false detections 0, glitches that became events 0 of 3"),
               std::string::npos) << r.out;
@@ -19,7 +19,7 @@ TEST_F(DetectCommandLine, DefaultRunFindsTheSyntheticEvents)
     EXPECT_EQ(r.out.find("Z  8 stations  XX.S01..HHZ=2024-01-01T00:00:24."), 23u) << r.out;
     EXPECT_EQ(r.err, "");
 
-    const auto csv = run("--csv");
+    const auto csv = run("--demo --csv");
     ASSERT_EQ(csv.status, 0) << csv.err;
     EXPECT_EQ(csv.out.rfind("event,earliest,stations,trace,pick,strength,phase,uncertainty\n", 0), 0u);
     EXPECT_EQ(detect_test::count_p_rows(csv.out), 5u * 8);
@@ -31,9 +31,9 @@ TEST_F(DetectCommandLine, DefaultRunFindsTheSyntheticEvents)
 TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
 {
     const std::string quakeml = folder_.file("events.xml"), nlloc = folder_.file("events.obs");
-    const auto r = run("--csv --quakeml " + quakeml + " --nlloc " + nlloc);
+    const auto r = run("--demo --csv --quakeml " + quakeml + " --nlloc " + nlloc);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, run("--csv").out);
+    EXPECT_EQ(r.out, run("--demo --csv").out);
     const auto count = [](const std::string &text, const std::string &what) {
         size_t n = 0;
         for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -63,22 +63,42 @@ TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
               std::string::npos);
     const std::string end = "  </eventParameters>\n</q:quakeml>\n";
     EXPECT_EQ(xml.substr(xml.size() - end.size()), end);
-    // One line per pick, an empty line between events.
-    const std::string line = "S01    HH   Z    ? " + row[6] + "      ? 20240101 0000   " + row[4].substr(17, 6) +
+    // Every resource under the run's own prefix, which the next run does not share.
+    const size_t prefix_at = xml.find("<eventParameters publicID=\"") + 27;
+    const std::string prefix = xml.substr(prefix_at, xml.find('"', prefix_at) - prefix_at);
+    EXPECT_EQ(prefix.rfind("smi:local/onset/", 0), 0u) << prefix;
+    EXPECT_EQ(count(xml, "publicID=\"" + prefix), 1 + events + picks);
+    EXPECT_NE(xml.find("<event publicID=\"" + prefix + "/event/" + std::to_string(events) + "\">"), std::string::npos);
+    EXPECT_EQ(count(xml, "<creationInfo>"), 1 + events + picks);
+    EXPECT_EQ(count(xml, "<evaluationMode>automatic</evaluationMode>"), picks);
+    const std::string next = folder_.file("next.xml");
+    ASSERT_EQ(run("--quakeml " + next).status, 0);
+    EXPECT_EQ(detect_test::slurp(next).find(prefix), std::string::npos);
+    // Sharp picks are impulsive: those the CSV gives a few hundredths of a second.
+    size_t sharp = 0;
+    std::istringstream rows(r.out.substr(r.out.find('\n') + 1));
+    for (std::string pick_row; std::getline(rows, pick_row);)
+        sharp += std::stod(pick_row.substr(pick_row.rfind(',') + 1)) <= 0.05;
+    EXPECT_EQ(count(xml, "<onset>impulsive</onset>"), sharp);
+    EXPECT_GT(sharp, picks / 2);
+    // Per event its QuakeML id, one line per pick and the empty line that ends it.
+    EXPECT_EQ(obs.rfind("PUBLIC_ID " + prefix + "/event/1\n", 0), 0u) << obs;
+    const std::string line = "XX_S01 HH   Z    I " + row[6] + "      ? 20240101 0000   " + row[4].substr(17, 6) +
                              "0 GAU";
-    EXPECT_EQ(obs.rfind(line, 0), 0u) << line << "\n" << obs;
-    EXPECT_EQ(detect_test::count_lines(obs), picks + events - 1);
-    EXPECT_EQ(count(obs, "\n\n"), events - 1);
-    expect_refused("--quakeml " + folder_.file("no/such/folder.xml"), "--quakeml: cannot write");
+    EXPECT_EQ(obs.find(line), obs.find('\n') + 1) << line << "\n" << obs;
+    EXPECT_EQ(detect_test::count_lines(obs), picks + 2 * events);
+    EXPECT_EQ(count(obs, "\n\n"), events);
+    EXPECT_EQ(obs.substr(obs.size() - 2), "\n\n");
+    expect_refused("--demo --quakeml " + folder_.file("no/such/folder.xml"), "--quakeml: cannot write");
 }
 
 TEST_F(DetectCommandLine, OutputDoesNotDependOnTheChunk)
 {
-    const auto standard = run("--csv --synthetic-duration 700");
+    const auto standard = run("--demo --csv --synthetic-duration 700");
     ASSERT_EQ(standard.status, 0) << standard.err;
     // Chunks shorter than the windows, odd ones, and one longer than the data.
     for (const char *chunk : {"0.3", "7", "61.5", "5000"}) {
-        const auto cut = run(std::string("--csv --synthetic-duration 700 --chunk ") + chunk);
+        const auto cut = run(std::string("--demo --csv --synthetic-duration 700 --chunk ") + chunk);
         EXPECT_EQ(cut.out, standard.out) << "--chunk " << chunk;
         EXPECT_EQ(cut.err, standard.err) << "--chunk " << chunk;
     }
@@ -89,8 +109,8 @@ TEST_F(DetectCommandLine, HelpExplainsEveryFlag)
     const auto r = run("--help");
     ASSERT_EQ(r.status, 0);
     for (const char *flag : {"--fmin HZ", "--fmax HZ", "--kurtosis-window S", "--threshold X", "--tolerance S",
-                             "--min-stations K", "--csv", "--voices", "--jump-window", "--dead-time", "--quiet",
-                             "--synthetic-stations", "--write-synthetic", "--sds ROOT", "--start TIME", "--end TIME",
+                             "--min-stations N", "--csv", "--voices", "--jump-window", "--dead-time", "--quiet",
+                             "--synthetic-stations", "--write-synthetic", "--demo", "--sds ROOT", "--start TIME", "--end TIME",
                              "--channels PATTERNS", "--chunk S", "--version", "--quakeml FILE", "--nlloc FILE",
                              "exit status: 0"})
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
@@ -100,8 +120,12 @@ TEST_F(DetectCommandLine, HelpExplainsEveryFlag)
 
 TEST_F(DetectCommandLine, BadFlagsAreRefusedWithStatus2)
 {
-    expect_refused("--fmax 60", "fmax 60 Hz is not below");
-    expect_refused("--fmin 20 --fmax 10", "--fmin");
+    expect_refused("", "--demo");
+    expect_refused("--csv --fmin 1", "--demo");
+    expect_refused("--demo --fmax 60", "fmax 60 Hz is not below");
+    expect_refused("--fmin 20 --fmax 10", "fmin 20 Hz must be below fmax 10 Hz");
+    expect_refused("--voices 33", "--voices: must be a whole number from 1 to 32");
+    expect_refused("--demo " + folder_.file("x.mseed"), "--demo");
     expect_refused("--threshold x", "--threshold");
     expect_refused("--tolerance -1", "--tolerance");
     expect_refused("--min-stations 2.5", "--min-stations");

@@ -171,4 +171,69 @@ TEST(DetectEngine, RefusesWhatItCannotDoAndReportsChannels)
     onset_detector_destroy(d);
 }
 
+// Samples for a time the detector was advanced past are refused whole, and
+// so are times whose arithmetic could overflow.
+TEST(DetectEngine, RefusesLateSamplesAndTimesOutOfRange)
+{
+    const onset_detect_options options = default_options();
+    onset_detector *d = onset_detector_create(&options, nullptr, 0);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(onset_detector_add_channel(d, "XX.A..HHZ", 100.0), 0);
+    ASSERT_EQ(onset_detector_add_channel(d, "XX.B..HHZ", 100.0), 1);
+    const std::vector<double> x = detect_test::default_network().samples(0, 0, 3000);
+    ASSERT_EQ(onset_detector_feed(d, 0, time_of(0), x.data(), 1000), 0);
+    ASSERT_EQ(onset_detector_advance(d, time_of(2000)), 0);
+    // Channel A's samples from 1000 on come late, whether or not they
+    // begin with samples it already has; channel B never had any.
+    EXPECT_EQ(onset_detector_feed(d, 0, time_of(1000), x.data() + 1000, 2000), ONSET_DETECT_LATE);
+    EXPECT_NE(std::string(onset_detector_message(d)).find("XX.A..HHZ"), std::string::npos);
+    EXPECT_EQ(onset_detector_feed(d, 0, time_of(500), x.data() + 500, 2500), ONSET_DETECT_LATE);
+    EXPECT_EQ(onset_detector_feed(d, 1, time_of(1999), x.data(), 10), ONSET_DETECT_LATE);
+    // Samples it already has, or from the watermark on, are welcome.
+    EXPECT_EQ(onset_detector_feed(d, 0, time_of(0), x.data(), 1000), 0);
+    EXPECT_EQ(onset_detector_feed(d, 0, time_of(2000), x.data() + 2000, 1000), 0);
+    EXPECT_EQ(onset_detector_feed(d, 1, time_of(2000), x.data(), 10), 0);
+
+    const int64_t max = std::numeric_limits<int64_t>::max(), min = std::numeric_limits<int64_t>::min();
+    EXPECT_EQ(onset_detector_advance(d, max), ONSET_DETECT_INVALID);
+    EXPECT_EQ(onset_detector_advance(d, min), ONSET_DETECT_INVALID);
+    EXPECT_EQ(onset_detector_feed(d, 1, max - 5, x.data(), 10), ONSET_DETECT_INVALID);
+    EXPECT_EQ(onset_detector_feed(d, 1, min, x.data(), 10), ONSET_DETECT_INVALID);
+    EXPECT_NE(std::string(onset_detector_message(d)).find("1970"), std::string::npos);
+    double filtered[10];
+    EXPECT_EQ(onset_detect_stages(&options, 100.0, max - 5, x.data(), 10, filtered, nullptr, nullptr, 0),
+              ONSET_DETECT_INVALID);
+    EXPECT_EQ(onset_detector_flush(d), 0);
+    onset_channel_report report;
+    ASSERT_EQ(onset_detector_channel_report(d, 0, &report), 0);
+    EXPECT_EQ(report.samples, 2000u);
+    EXPECT_EQ(report.missing, 1000u);
+    EXPECT_EQ(report.overlapped, 1000u);
+    onset_detector_destroy(d);
+}
+
+// Shifted back before 1970 by a whole number of strength pieces, the
+// network gives the same events, shifted.
+TEST(DetectEngine, DataBefore1970GiveTheSameEvents)
+{
+    const auto &network = default_network();
+    const auto events = detect_test::detect_whole(network, default_options());
+    ASSERT_FALSE(events.empty());
+    const int64_t shift = 2048 * 10000 * (tool::SyntheticNetwork::start / (2048 * 10000) + 100);
+    const auto shifted = detect_test::detect(network, default_options(),
+                                             [&](onset_detector *d, size_t s, const std::vector<double> &x) {
+                                                 ASSERT_EQ(onset_detector_feed(d, static_cast<int32_t>(s),
+                                                                               time_of(0) - shift, x.data(), x.size()),
+                                                           0);
+                                             });
+    ASSERT_EQ(shifted.size(), events.size());
+    for (size_t e = 0; e < events.size(); ++e) {
+        FoundEvent moved = shifted[e];
+        moved.earliest += shift;
+        for (onset_pick &pick : moved.picks) pick.time += shift;
+        EXPECT_LT(shifted[e].earliest, 0);
+        EXPECT_TRUE(moved == events[e]) << "event " << e;
+    }
+}
+
 }  // namespace

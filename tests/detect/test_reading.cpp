@@ -31,7 +31,7 @@ protected:
     // The events part of the default run's output.
     std::string default_events() const
     {
-        const auto r = run("");
+        const auto r = run("--demo");
         return r.out.substr(0, r.out.find("\n\n") + 1);
     }
     std::string sds_file(const std::string &station, int day) const
@@ -218,6 +218,15 @@ TEST_F(DetectReading, ChunksJoinRecordsUntilAGapByChannel)
     EXPECT_EQ(onset_reader_next_chunk(reader, t0 + 1000 * 10000, &chunk), 0);
     ASSERT_EQ(onset_reader_next_chunk(reader, INT64_MAX, &chunk), 1);
     EXPECT_EQ(chunk.start, t0 + 1000 * 10000);
+    // A run over a reader needs a chunk, and a reader serves one run.
+    onset_detect_options options;
+    onset_detect_defaults(&options);
+    EXPECT_EQ(onset_run_create(&options, reader, 0.0, message, sizeof message), nullptr);
+    onset_run *run = onset_run_create(&options, reader, 60.0, message, sizeof message);
+    ASSERT_NE(run, nullptr) << message;
+    EXPECT_EQ(onset_run_create(&options, reader, 60.0, message, sizeof message), nullptr);
+    EXPECT_EQ(onset_run_add_channel(run, "XX.C..HHZ", 100.0), ONSET_DETECT_INVALID);
+    onset_run_destroy(run);
     onset_reader_close(reader);
     EXPECT_EQ(onset_reader_open(paths, 1, nullptr, t0, t0, message, sizeof message), nullptr);
     EXPECT_NE(std::string(message).find("empty"), std::string::npos) << message;

@@ -23,23 +23,35 @@ namespace {
 
 const double nan = std::numeric_limits<double>::quiet_NaN();
 
-// Collects what a stage gives, NaN-padded by index from 0.
+using detect::Column;
+
+// Collects what a stage writes to the store, NaN-padded by index from 0.
 struct Collected final : detect::FilteredSink, detect::StrengthSink {
+    explicit Collected(const detect::LookbackStore &from) : store(from) {}
+    const detect::LookbackStore &store;
     std::vector<double> values, kurtosis;
     int ends = 0;
-    void put(int64_t first, const double *v, const double *k, size_t n)
+    void put(Column column, int64_t first, size_t n, bool with_kurtosis)
     {
         const size_t end = static_cast<size_t>(first) + n;
         if (values.size() < end) values.resize(end, nan), kurtosis.resize(end, nan);
-        std::copy(v, v + n, values.begin() + first);
-        if (k) std::copy(k, k + n, kurtosis.begin() + first);
+        std::copy_n(store.at(column, first), n, values.begin() + first);
+        if (with_kurtosis) std::copy_n(store.at(Column::kurtosis, first), n, kurtosis.begin() + first);
     }
-    void filtered(int64_t first, const double *v, size_t n) override { put(first, v, nullptr, n); }
+    void filtered(int64_t first, size_t n) override { put(Column::filtered, first, n, false); }
     void segment_end() override { ++ends; }
-    void samples(int64_t, const double *, size_t) override {}
-    void strength(int64_t first, const double *s, const double *k, size_t n) override { put(first, s, k, n); }
-    void run_end() override { ++ends; }
+    void samples(const detect::LookbackStore &, int64_t, size_t) override {}
+    void strength(const detect::LookbackStore &, int64_t first, size_t n) override { put(Column::strength, first, n, true); }
+    void run_end(const detect::LookbackStore &) override { ++ends; }
+    int64_t needs_from() const override { return std::numeric_limits<int64_t>::max(); }
 };
+
+// Writes values to a column of the store, which is extended to hold them.
+void write(detect::LookbackStore &store, Column column, int64_t first, const double *values, size_t n)
+{
+    store.extend_to(first + static_cast<int64_t>(n));
+    std::copy_n(values, n, store.at(column, first));
+}
 
 onset_detect_options defaults()
 {
@@ -57,12 +69,24 @@ TEST(DetectBandPass, MatchesDirectCorrelationWithBridgesEdgesAndBreaks)
     const int64_t n = 150001, short_begin = 70000, short_end = 70040, long_begin = 100000;
     const int64_t long_end = long_begin + settings.bridge + 1;
     std::vector<double> x = onset_test::normal_noise(static_cast<size_t>(n), 7);
-    Collected out;
-    detect::BandPassStream stream(filter, settings.bridge);
-    for (int64_t i = 0; i < n; ++i) {
-        if ((i >= short_begin && i < short_end) || (i >= long_begin && i < long_end)) continue;
-        stream.take(i, x[static_cast<size_t>(i)], out);
-        if (i % 9973 == 0) stream.compute(false, out);
+    detect::LookbackStore store(detect::channel_columns, 1024);
+    Collected out(store);
+    detect::BandPassStream stream(filter, settings.bridge, store);
+    // Stretches of odd lengths, cut at the gaps; some given as a repeated
+    // value.
+    x[20000] = x[20001] = x[20002] = 0.25;
+    std::mt19937 random(7);
+    for (int64_t i = 0; i < n;) {
+        if (i == short_begin) i = short_end;
+        if (i == long_begin) i = long_end;
+        int64_t end = std::min<int64_t>(n, i + 1 + static_cast<int64_t>(random() % 3000));
+        if (i < 20000) end = std::min<int64_t>(end, 20000);
+        if (i < short_begin) end = std::min(end, short_begin);
+        else if (i < long_begin) end = std::min(end, long_begin);
+        if (i == 20000) stream.take_repeated(i, 0.25, 3, out), end = 20003;
+        else stream.take(i, x.data() + i, static_cast<size_t>(end - i), out);
+        if (random() % 4 == 0) stream.compute(false, out);
+        i = end;
     }
     stream.end_segment(out);
     EXPECT_EQ(out.ends, 2);
@@ -122,11 +146,14 @@ TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
     const int64_t first = 5 * settings.piece - 777, n = 3 * settings.piece + 1234;
     std::vector<double> x = onset_test::normal_noise(static_cast<size_t>(n), 11);
     for (int64_t i = n / 2; i < n / 2 + 100; ++i) x[static_cast<size_t>(i)] *= 30.0;
-    Collected out;
-    detect::StrengthStream stream(settings, out);
+    detect::LookbackStore store(detect::channel_columns, 1024);
+    Collected out(store);
+    detect::StrengthStream stream(settings, store, out);
+    store.reset(first);
     for (int64_t i = 0; i < n;) {
         const int64_t take = std::min<int64_t>(n - i, 1 + (i * 7919) % 5000);
-        stream.filtered(first + i, x.data() + i, static_cast<size_t>(take));
+        write(store, Column::filtered, first + i, x.data() + i, static_cast<size_t>(take));
+        stream.filtered(first + i, static_cast<size_t>(take));
         i += take;
     }
     stream.segment_end();
@@ -152,10 +179,13 @@ TEST(DetectStrength, PiecesMatchOneCallAndADirectScan)
     EXPECT_TRUE(std::isnan(out.values[static_cast<size_t>(first + h - 1)]));
 
     // A run shorter than both windows gives no strength, only its end.
-    Collected none;
-    detect::StrengthStream short_run(settings, none);
-    short_run.filtered(0, x.data(), settings.needed_run() - 1);
-    short_run.filtered(static_cast<int64_t>(settings.needed_run()) - 1, &nan, 1);
+    detect::LookbackStore short_store(detect::channel_columns, 1024);
+    Collected none(short_store);
+    detect::StrengthStream short_run(settings, short_store, none);
+    short_store.reset(0);
+    write(short_store, Column::filtered, 0, x.data(), settings.needed_run() - 1);
+    write(short_store, Column::filtered, static_cast<int64_t>(settings.needed_run()) - 1, &nan, 1);
+    short_run.filtered(0, settings.needed_run());
     EXPECT_TRUE(none.values.empty());
     EXPECT_EQ(none.ends, 1);
 }
@@ -209,12 +239,19 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
     for (size_t i = 900; i < 950; ++i) strength[i] = 9.0;
     for (const size_t step : {size_t{1}, size_t{13}, size_t{2000}}) {
         detect::OnsetPicker picker(settings, 8.0, 3.0, 5.0);
+        detect::LookbackStore store(detect::channel_columns, 1024);
+        store.reset(0);
         for (size_t i = 0; i < strength.size(); i += step) {
             const size_t n = std::min(step, strength.size() - i);
-            picker.samples(static_cast<int64_t>(i), filtered.data() + i, n);
-            picker.strength(static_cast<int64_t>(i), strength.data() + i, kurtosis.data() + i, n);
+            const auto at = static_cast<int64_t>(i);
+            write(store, Column::filtered, at, filtered.data() + i, n);
+            write(store, Column::strength, at, strength.data() + i, n);
+            write(store, Column::kurtosis, at, kurtosis.data() + i, n);
+            picker.samples(store, at, n);
+            picker.strength(store, at, n);
+            store.trim_before(picker.needs_from());
         }
-        picker.run_end();
+        picker.run_end(store);
         const auto onsets = picker.take_onsets();
         ASSERT_EQ(onsets.size(), 2u) << step;
         EXPECT_EQ(onsets[0].index, 341);

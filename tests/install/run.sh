@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the built library into a fresh prefix and builds and runs a small
-# C host against it twice: found with CMake's find_package, and with
-# pkg-config. Each host must load the installed library, not the build's.
+# Installs the built libraries into a fresh prefix and builds and runs small
+# C hosts of the library and of the detection engine against them: found
+# with CMake's find_package, and with pkg-config. Each host must load the
+# installed libraries, not the build's.
 #   run.sh BUILD_DIR WORK_DIR C_COMPILER
 set -euo pipefail
 
@@ -33,11 +34,15 @@ real=$(readlink -f "$libdir/libonset.so")
 grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/onset/onsetConfigVersion.cmake" \
   || fail "the CMake package does not say version $version"
 
-# The host must resolve libonset from the prefix (through its run path).
+# The host must resolve libonset (and libonset-detect) from the prefix,
+# through its run path.
 check_loads_installed() {
-  local exe=$1 found
-  found=$(env -u LD_LIBRARY_PATH ldd "$exe" | awk '/libonset/ {print $3}')
-  [[ "$(readlink -f "$found")" == "$real" ]] || fail "$exe loads '$found', not $real"
+  local exe=$1 library found
+  for library in libonset.so libonset-detect.so; do
+    found=$(env -u LD_LIBRARY_PATH ldd "$exe" | awk -v name="$library.${version%%.*}" '$1 == name {print $3}')
+    [[ -z "$found" || "$(readlink -f "$found")" == "$(readlink -f "$libdir/$library")" ]] \
+      || fail "$exe loads '$found', not the installed $library"
+  done
   [[ "$(env -u LD_LIBRARY_PATH "$exe")" == "onset $version: host ok" ]] \
     || fail "$exe did not report onset $version"
 }
@@ -47,6 +52,7 @@ cmake -S "$here/host" -B "$work/cmake-host" -DCMAKE_C_COMPILER="$cc" \
   -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/cmake-host" >/dev/null
 check_loads_installed "$work/cmake-host/host"
+check_loads_installed "$work/cmake-host/detect_host"
 
 # 2. pkg-config.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
@@ -55,11 +61,17 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 "$cc" -std=c99 -Wall -Werror "$here/host/host.c" -o "$work/pkg-config-host" \
   $(pkg-config --cflags --libs onset) -Wl,-rpath,"$(pkg-config --variable=libdir onset)"
 check_loads_installed "$work/pkg-config-host"
+# The engine's module, with the run path as the README gives it.
+[[ "$(pkg-config --modversion onset-detect)" == "$version" ]] || fail "pkg-config version of onset-detect"
+# shellcheck disable=SC2046
+"$cc" -std=c99 -Wall -Werror "$here/host/detect_host.c" -o "$work/pkg-config-detect-host" \
+  $(pkg-config --cflags --libs onset-detect) -Wl,-rpath,"$(pkg-config --variable=libdir onset-detect)"
+check_loads_installed "$work/pkg-config-detect-host"
 
 # 3. The detection engine and its command line.
 [[ -f "$prefix/include/onset_detect.h" && -L "$libdir/libonset-detect.so.1" ]] || fail "engine not installed"
 [[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --version)" == "onset-detect 1."* ]] \
   || fail "the installed onset-detect does not run"
-env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --quiet | grep -q "recall 5/5" \
+env -u LD_LIBRARY_PATH "$prefix/bin/onset-detect" --demo --quiet | grep -q "recall 5/5" \
   || fail "the installed onset-detect does not find the synthetic events"
 echo "install test passed"

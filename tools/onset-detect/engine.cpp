@@ -53,68 +53,90 @@ std::vector<Event> Engine::take()
     return events;
 }
 
-onset_channel_report Engine::report(int32_t channel) const
+Run::Run(const onset_detect_options &options, double chunk, const std::vector<std::string> &paths,
+         const std::string &channels, Microseconds start, Microseconds end)
 {
-    onset_channel_report report{};
-    check(onset_detector_channel_report(detector_, channel, &report));
-    return report;
-}
-
-Reader::Reader(const std::vector<std::string> &paths, const std::string &channels, Microseconds start,
-               Microseconds end)
-{
+    // Bad options are said before bad paths.
+    char message[512];
+    if (onset_detect_check(&options, message, sizeof message) != 0) throw InputError(message);
     std::vector<const char *> names;
     for (const std::string &path : paths) names.push_back(path.c_str());
-    char message[512];
     onset_reader *reader =
         onset_reader_open(names.data(), names.size(), channels.c_str(), start, end, message, sizeof message);
-    opened(reader, message);
+    opened(reader, message, options, chunk);
 }
 
-Reader::Reader(const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
-               Microseconds end)
+Run::Run(const onset_detect_options &options, double chunk, const std::string &flag, const std::string &root,
+         const std::string &channels, Microseconds start, Microseconds end)
 {
     char message[512];
     onset_reader *reader = onset_reader_open_sds(root.c_str(), channels.c_str(), start, end, message, sizeof message);
-    opened(reader, flag + ": " + message);
+    opened(reader, flag + ": " + message, options, chunk);
 }
 
-void Reader::opened(onset_reader *reader, const std::string &reason)
+void Run::opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options, double chunk)
 {
     if (!reader) throw InputError(reason);
     reader_ = reader;
     onset_reader_span(reader_, &begin_, &end_);
+    char message[512];
+    run_ = onset_run_create(&options, reader_, chunk, message, sizeof message);
+    if (!run_) {
+        onset_reader_close(reader_);
+        throw InputError(message);
+    }
 }
 
-Reader::~Reader() { onset_reader_close(reader_); }
+Run::~Run()
+{
+    onset_run_destroy(run_);
+    onset_reader_close(reader_);
+}
 
-void Reader::check(int status) const
+void Run::check(int status) const
 {
     if (status == ONSET_DETECT_NO_MEMORY) throw std::bad_alloc();
-    if (status < 0) throw std::runtime_error(onset_reader_message(reader_));
+    if (status < 0) throw std::runtime_error(onset_run_message(run_));
 }
 
-uint64_t Reader::feed(Engine &engine, Microseconds until)
+bool Run::step()
 {
-    uint64_t fed = 0;
-    check(onset_reader_feed(reader_, engine.detector_, until, &fed));
-    while (const char *id = onset_reader_channel_id(reader_, static_cast<int32_t>(engine.ids_.size())))
-        engine.ids_.push_back(id);
-    return fed;
+    const int status = onset_run_step(run_);
+    check(status);
+    while (const char *id = onset_run_channel_id(run_, static_cast<int32_t>(ids_.size()))) ids_.push_back(id);
+    return status == 1;
 }
 
-int32_t Reader::finish(const Engine &engine)
+std::vector<Event> Run::take()
 {
-    int32_t usable = 0;
-    check(onset_reader_finish(reader_, engine.detector_, &usable));
-    return usable;
+    std::vector<Event> events;
+    onset_event event;
+    int status;
+    while ((status = onset_run_next_event(run_, &event)) == 1)
+        events.push_back({event.earliest, event.stations, {event.picks, event.picks + event.pick_count}});
+    check(status);
+    return events;
 }
 
-std::vector<std::string> Reader::warnings()
+std::vector<std::string> Run::warnings()
 {
     std::vector<std::string> lines;
-    while (const char *line = onset_reader_next_warning(reader_)) lines.push_back(line);
+    while (const char *line = onset_run_next_warning(run_)) lines.push_back(line);
     return lines;
+}
+
+Microseconds Run::reached() const
+{
+    Microseconds time = 0;
+    onset_run_progress(run_, &time, nullptr);
+    return time;
+}
+
+uint64_t Run::samples() const
+{
+    uint64_t count = 0;
+    onset_run_progress(run_, nullptr, &count);
+    return count;
 }
 
 }  // namespace tool

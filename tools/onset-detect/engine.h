@@ -1,5 +1,5 @@
-// The detection engine and its reader as the tool uses them: the C handles
-// with exceptions.
+// The detection engine and its runs over recordings as the tool uses them:
+// the C handles with exceptions.
 #ifndef ONSET_DETECT_TOOL_ENGINE_H
 #define ONSET_DETECT_TOOL_ENGINE_H
 
@@ -30,49 +30,56 @@ public:
     // The events that became final since the last call.
     std::vector<Event> take();
 
-    onset_channel_report report(int32_t channel) const;
     const std::vector<std::string> &ids() const { return ids_; }
 
 private:
-    friend class Reader;
     void check(int status) const;
 
     onset_detector *detector_;
     std::vector<std::string> ids_;  // by channel number
 };
 
-// Recordings read through the engine's reader.
-class Reader {
+// A run of the engine over recordings read by its reader, slice by slice.
+class Run {
 public:
     // Files and folders, or an SDS archive; throws InputError with the
-    // reader's reason, after `flag` when one is given.
-    Reader(const std::vector<std::string> &paths, const std::string &channels, Microseconds start,
-           Microseconds end);
-    Reader(const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
-           Microseconds end);
-    ~Reader();
-    Reader(const Reader &) = delete;
-    Reader &operator=(const Reader &) = delete;
+    // reader's reason, after `flag` when one is given, or with the reason
+    // the options make no run.
+    Run(const onset_detect_options &options, double chunk, const std::vector<std::string> &paths,
+        const std::string &channels, Microseconds start, Microseconds end);
+    Run(const onset_detect_options &options, double chunk, const std::string &flag, const std::string &root,
+        const std::string &channels, Microseconds start, Microseconds end);
+    ~Run();
+    Run(const Run &) = delete;
+    Run &operator=(const Run &) = delete;
 
     Microseconds begin() const { return begin_; }
     Microseconds end() const { return end_; }
     // The earliest time the reader may still feed a sample at.
     Microseconds next_time() const { return onset_reader_next_time(reader_); }
 
-    // Feeds the engine the records that start before `until`; the channels
-    // the reader declares join the engine's ids. Returns the samples fed.
-    uint64_t feed(Engine &engine, Microseconds until);
-    // Says what became of the channels; returns the usable stations.
-    int32_t finish(const Engine &engine);
+    // Reads and detects the next slice; false after the last (the run is
+    // then finished).
+    bool step();
+    // The events that became final since the last call.
+    std::vector<Event> take();
     // The warning lines said since the last call.
     std::vector<std::string> warnings();
+    int32_t usable_stations() const { return onset_run_usable_stations(run_); }
+    // The end of the last slice and the samples fed so far.
+    Microseconds reached() const;
+    uint64_t samples() const;
+    // The channels declared so far, by number.
+    const std::vector<std::string> &ids() const { return ids_; }
 
 private:
-    void opened(onset_reader *reader, const std::string &reason);
+    void opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options, double chunk);
     void check(int status) const;
 
     onset_reader *reader_ = nullptr;
+    onset_run *run_ = nullptr;
     Microseconds begin_ = 0, end_ = 0;
+    std::vector<std::string> ids_;
 };
 
 }  // namespace tool

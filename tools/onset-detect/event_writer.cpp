@@ -4,6 +4,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "field_escaping.h"
+
 namespace tool {
 
 namespace {
@@ -46,19 +48,42 @@ std::vector<std::string> id_codes(const std::string &id)
     return codes;
 }
 
-std::string xml_escaped(const std::string &text)
+// The onset where the pick's uncertainty makes it clear: a sharp arrival is
+// pinned to a few hundredths of a second, an emergent one only to tenths.
+// In between, neither is said.
+enum class Onset { unclear, impulsive, emergent };
+Onset onset_of(const onset_pick &pick)
 {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
+    if (pick.uncertainty <= 0.05) return Onset::impulsive;
+    if (pick.uncertainty >= 0.2) return Onset::emergent;
+    return Onset::unclear;
+}
+
+std::string event_id(const RunIdentity &run, size_t number)
+{
+    return run.resource_id + "/event/" + std::to_string(number);
+}
+
+// NonLinLoc's station label: the station with its network, and its location
+// where it has one, so that equal station codes of two networks stay apart.
+std::string nlloc_label(const std::vector<std::string> &codes)
+{
+    std::string label = codes[0] + "_" + codes[1];
+    if (!codes[2].empty()) label += "_" + codes[2];
+    return nlloc_field(label);
+}
+
+// Who made a resource and when, as every QuakeML resource carries it once
+// catalogues are merged.
+void creation_info(std::FILE *out, const char *indent, const RunIdentity &run)
+{
+    std::fprintf(out,
+                 "%s<creationInfo>\n"
+                 "%s  <author>onset</author>\n"
+                 "%s  <creationTime>%s</creationTime>\n"
+                 "%s  <version>%s</version>\n"
+                 "%s</creationInfo>\n",
+                 indent, indent, indent, iso_time_micro(run.created).c_str(), indent, onset_detect_version(), indent);
 }
 
 }  // namespace
@@ -74,8 +99,9 @@ std::string iso_time(Microseconds time)
     return text;
 }
 
-EventWriter::EventWriter(std::FILE *out, Format format, const std::vector<std::string> &channel_ids)
-    : out_(out), format_(format), ids_(channel_ids)
+EventWriter::EventWriter(std::FILE *out, Format format, const std::vector<std::string> &channel_ids,
+                         const RunIdentity &run)
+    : out_(out), format_(format), ids_(channel_ids), run_(run)
 {
 }
 
@@ -84,15 +110,17 @@ void EventWriter::header()
     if (header_written_) return;
     header_written_ = true;
     if (format_ == Format::csv) std::fputs("event,earliest,stations,trace,pick,strength,phase,uncertainty\n", out_);
-    if (format_ == Format::quakeml)
-        std::fputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                   "<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\" "
-                   "xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n"
-                   "  <eventParameters publicID=\"smi:local/onset/catalog\">\n",
-                   out_);
+    if (format_ == Format::quakeml) {
+        std::fprintf(out_,
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\" "
+                     "xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n"
+                     "  <eventParameters publicID=\"%s\">\n",
+                     xml_text(run_.resource_id).c_str());
+    }
 }
 
-void EventWriter::write(const Event &event)
+bool EventWriter::write(const Event &event)
 {
     header();
     ++written_;
@@ -101,26 +129,27 @@ void EventWriter::write(const Event &event)
     case Format::csv:
         for (const onset_pick &pick : event.picks)
             std::fprintf(out_, "%zu,%s,%d,%s,%s,%.3f,%c,%.3f\n", written_, earliest.c_str(), event.stations,
-                         ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str(), pick.strength,
-                         static_cast<char>(pick.phase), pick.uncertainty);
+                         csv_field(ids_[static_cast<size_t>(pick.channel)]).c_str(), iso_time(pick.time).c_str(),
+                         pick.strength, static_cast<char>(pick.phase), pick.uncertainty);
         break;
     case Format::text:
         std::fprintf(out_, "%s %2d station%s", earliest.c_str(), event.stations, event.stations == 1 ? " " : "s");
         for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "  %s=%s%s", ids_[static_cast<size_t>(pick.channel)].c_str(), iso_time(pick.time).c_str(),
-                         pick.phase == 'S' ? "(S)" : "");
+            std::fprintf(out_, "  %s=%s%s", printable(ids_[static_cast<size_t>(pick.channel)]).c_str(),
+                         iso_time(pick.time).c_str(), pick.phase == 'S' ? "(S)" : "");
         std::fputc('\n', out_);
         break;
     case Format::quakeml: quakeml(event); break;
     case Format::nlloc: nlloc(event); break;
     }
-    // A pipe sees each event as soon as it is final.
-    std::fflush(out_);
+    // A pipe sees each event as soon as it is final, and a failed write
+    // shows now rather than at the end.
+    return std::fflush(out_) == 0 && !std::ferror(out_);
 }
 
 void EventWriter::quakeml(const Event &event)
 {
-    const std::string id = "smi:local/onset/event/" + std::to_string(written_);
+    const std::string id = xml_text(event_id(run_, written_));
     std::fprintf(out_,
                  "    <event publicID=\"%s\">\n"
                  "      <comment>\n"
@@ -130,6 +159,10 @@ void EventWriter::quakeml(const Event &event)
     for (size_t k = 0; k < event.picks.size(); ++k) {
         const onset_pick &pick = event.picks[k];
         const std::vector<std::string> codes = id_codes(ids_[static_cast<size_t>(pick.channel)]);
+        const Onset onset = onset_of(pick);
+        const std::string onset_element = onset == Onset::unclear ? ""
+                                          : std::string("        <onset>") +
+                                                (onset == Onset::impulsive ? "impulsive" : "emergent") + "</onset>\n";
         std::fprintf(out_,
                      "      <pick publicID=\"%s/pick/%zu\">\n"
                      "        <time>\n"
@@ -139,50 +172,56 @@ void EventWriter::quakeml(const Event &event)
                      "        <waveformID networkCode=\"%s\" stationCode=\"%s\" locationCode=\"%s\" "
                      "channelCode=\"%s\"/>\n"
                      "        <methodID>smi:local/onset/kurtosis-rise</methodID>\n"
+                     "%s"
                      "        <phaseHint>%c</phaseHint>\n"
                      "        <evaluationMode>automatic</evaluationMode>\n"
                      "        <comment>\n"
                      "          <text>strength %.3f</text>\n"
-                     "        </comment>\n"
-                     "      </pick>\n",
+                     "        </comment>\n",
                      id.c_str(), k + 1, iso_time_micro(pick.time).c_str(), pick.uncertainty,
-                     xml_escaped(codes[0]).c_str(), xml_escaped(codes[1]).c_str(), xml_escaped(codes[2]).c_str(),
-                     xml_escaped(codes[3]).c_str(), static_cast<char>(pick.phase), pick.strength);
+                     xml_text(codes[0]).c_str(), xml_text(codes[1]).c_str(), xml_text(codes[2]).c_str(),
+                     xml_text(codes[3]).c_str(), onset_element.c_str(), static_cast<char>(pick.phase), pick.strength);
+        creation_info(out_, "        ", run_);
+        std::fputs("      </pick>\n", out_);
     }
-    std::fprintf(out_,
-                 "      <creationInfo>\n"
-                 "        <author>onset %s</author>\n"
-                 "      </creationInfo>\n"
-                 "    </event>\n",
-                 onset_detect_version());
+    creation_info(out_, "      ", run_);
+    std::fputs("    </event>\n", out_);
 }
 
 void EventWriter::nlloc(const Event &event)
 {
-    if (written_ > 1) std::fputc('\n', out_);
+    std::fprintf(out_, "PUBLIC_ID %s\n", nlloc_field(event_id(run_, written_)).c_str());
     for (const onset_pick &pick : event.picks) {
         const std::vector<std::string> codes = id_codes(ids_[static_cast<size_t>(pick.channel)]);
         const std::string &channel = codes[3];
-        const std::string instrument = channel.size() > 1 ? channel.substr(0, channel.size() - 1) : "?";
-        const std::string component = channel.empty() ? "?" : channel.substr(channel.size() - 1);
+        const std::string instrument = nlloc_field(channel.size() > 1 ? channel.substr(0, channel.size() - 1) : "");
+        const std::string component = nlloc_field(channel.empty() ? "" : channel.substr(channel.size() - 1));
+        const Onset onset = onset_of(pick);
         // Tenths of milliseconds, the format's resolution, rounded before the
         // time is split, so that the seconds never print as 60.
         const Microseconds shifted = pick.time + 50;
         const Microseconds tenths = shifted / 100 - (shifted % 100 < 0 ? 1 : 0);
         Microseconds micro;
         const std::tm p = utc_parts(tenths * 100, micro);
-        std::fprintf(out_, "%-6s %-4s %-4s ? %-6c ? %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e %9.2e %9.2e\n",
-                     codes[1].c_str(), instrument.c_str(), component.c_str(), static_cast<char>(pick.phase),
-                     p.tm_year + 1900, p.tm_mon + 1, p.tm_mday, p.tm_hour, p.tm_min,
+        std::fprintf(out_, "%-6s %-4s %-4s %c %-6c ? %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e %9.2e %9.2e\n",
+                     nlloc_label(codes).c_str(), instrument.c_str(), component.c_str(),
+                     onset == Onset::impulsive ? 'I' : onset == Onset::emergent ? 'E' : '?',
+                     static_cast<char>(pick.phase), p.tm_year + 1900, p.tm_mon + 1, p.tm_mday, p.tm_hour, p.tm_min,
                      p.tm_sec + static_cast<double>(micro) * 1e-6, pick.uncertainty, -1.0, -1.0, -1.0);
     }
+    // The empty line ends the event, the last one too.
+    std::fputc('\n', out_);
 }
 
-void EventWriter::finish()
+bool EventWriter::finish()
 {
     header();
-    if (format_ == Format::quakeml) std::fputs("  </eventParameters>\n</q:quakeml>\n", out_);
-    std::fflush(out_);
+    if (format_ == Format::quakeml) {
+        // After the events, where QuakeML's order of elements puts it.
+        creation_info(out_, "    ", run_);
+        std::fputs("  </eventParameters>\n</q:quakeml>\n", out_);
+    }
+    return std::fflush(out_) == 0 && !std::ferror(out_);
 }
 
 }  // namespace tool

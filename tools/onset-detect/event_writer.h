@@ -8,6 +8,7 @@
 
 #include "inputs.h"
 #include "onset_detect.h"
+#include "run_identity.h"
 
 namespace tool {
 
@@ -26,19 +27,22 @@ struct Event {
 // csv: one row per pick, event,earliest,stations,trace,pick,strength,phase,
 // uncertainty.
 // quakeml: QuakeML 1.2, one event per detection with its picks (time and
-// uncertainty, waveform id, phase hint, strength in a comment) and no
-// origin, since none is located.
-// nlloc: NonLinLoc's phase format, one line per pick, events apart by an
-// empty line, so that the events can be located next.
+// uncertainty, waveform id, onset where it is clear, phase hint, automatic
+// evaluation, strength in a comment) and no origin, since none is located;
+// resource ids under the run's own prefix.
+// nlloc: NonLinLoc's phase format, per event a PUBLIC_ID line with its
+// QuakeML id, one line per pick (the station as NET_STA or NET_STA_LOC) and
+// the empty line that ends it, so that the events can be located next.
 // Whatever comes before the first event (a header) comes with it or at the
 // end, so that a run that fails before its first event writes nothing.
 enum class Format { text, csv, quakeml, nlloc };
 
 class EventWriter {
 public:
-    EventWriter(std::FILE *out, Format format, const std::vector<std::string> &channel_ids);
-    void write(const Event &event);
-    void finish();
+    EventWriter(std::FILE *out, Format format, const std::vector<std::string> &channel_ids, const RunIdentity &run);
+    // Each returns false when the stream could not take it (errno says why).
+    bool write(const Event &event);
+    bool finish();
 
 private:
     void header();
@@ -48,6 +52,7 @@ private:
     std::FILE *out_;
     Format format_;
     const std::vector<std::string> &ids_;
+    const RunIdentity &run_;
     bool header_written_ = false;
     size_t written_ = 0;
 };

@@ -1,11 +1,15 @@
 // onset-detect: multi-station event detection with the onset engine.
 #include <omp.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 
 #include "inputs.h"
+#include "interruption.h"
 #include "onset_detect.h"
 #include "options.h"
 #include "runs.h"
@@ -24,13 +28,23 @@ int main(int argc, char **argv)
         omp_set_max_active_levels(1);
         int status;
         if (!options.write_synthetic.empty()) status = tool::write_synthetic(options);
-        else if (options.inputs.empty() && options.sds.empty()) status = tool::run_synthetic(options);
-        else status = tool::run_recordings(options);
+        else {
+            tool::note_stop_signals();
+            status = options.demo ? tool::run_synthetic(options) : tool::run_recordings(options);
+        }
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            std::fprintf(stderr, "onset-detect: cannot write the output\n");
+            std::fprintf(stderr, "onset-detect: cannot write the output: %s\n", std::strerror(errno));
             return 1;
         }
         return status;
+    } catch (const tool::Interrupted &stop) {
+        // The outputs are closed by now. Ended by the signal itself, as the
+        // shell and make expect of a program stopped with Ctrl-C.
+        std::fflush(stdout);
+        std::fprintf(stderr, "onset-detect: stopped by a signal; the outputs hold the events found until then\n");
+        std::signal(stop.signal, SIG_DFL);
+        std::raise(stop.signal);
+        return 128 + stop.signal;
     } catch (const tool::InputError &error) {
         std::fprintf(stderr, "onset-detect: %s\n", error.what());
         return 2;

@@ -11,13 +11,14 @@
 
 namespace tool {
 
+// What a flag's value fills in; the defaults are the flags' defaults.
 struct Options {
     onset_detect_options detector;  // the engine's settings
     bool csv = false;
     std::string quakeml;  // files the events also go to
     std::string nlloc;
     bool quiet = false;       // no progress line
-    double chunk = 3600.0;    // s of every channel read before the engine works
+    double chunk = 600.0;     // s of every channel read before the engine works
     std::vector<std::string> inputs;  // files and folders
 
     // An SDS archive instead of files.
@@ -26,7 +27,8 @@ struct Options {
     Microseconds start = std::numeric_limits<Microseconds>::min();
     Microseconds end = std::numeric_limits<Microseconds>::max();
 
-    // The built-in network, and an SDS archive to write it to.
+    // The built-in network, run or written to an SDS archive.
+    bool demo = false;
     std::string write_synthetic;
     double synthetic_duration = 300.0;  // s
     int synthetic_stations = 8;
@@ -39,9 +41,6 @@ enum class Request { run, help, version };
 
 // Parses argv; throws InputError naming the flag on a bad value.
 Request parse_arguments(int argc, char **argv, Options &options);
-
-// A flag's value as the user would write it (%g).
-std::string number_text(double value);
 
 // The text of --help.
 std::string help_text();

@@ -1,11 +1,8 @@
 // Reading in time slices, feeding the engine, writing events as they come.
 #include "runs.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <deque>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -14,6 +11,8 @@
 
 #include "engine.h"
 #include "inputs.h"
+#include "interruption.h"
+#include "outputs.h"
 #include "progress.h"
 #include "report.h"
 #include "synthetic.h"
@@ -40,156 +39,45 @@ void in_parallel(size_t count, Work work)
         if (failure) std::rethrow_exception(failure);
 }
 
-Microseconds chunk_microseconds(const Options &options) { return std::llround(options.chunk * 1e6); }
-
 // A writer left open by a failure is closed all the same.
 struct WriterCloser {
     void operator()(onset_writer *writer) const { onset_writer_close(writer, nullptr, 0); }
 };
 
-// Where the events go: stdout, and the files of --quakeml and --nlloc.
-class Outputs {
-public:
-    Outputs(const Options &options, const std::vector<std::string> &ids)
-    {
-        writers_.emplace_back(stdout, options.csv ? Format::csv : Format::text, ids);
-        add("--quakeml", options.quakeml, Format::quakeml, ids);
-        add("--nlloc", options.nlloc, Format::nlloc, ids);
-    }
-    ~Outputs()
-    {
-        for (std::FILE *file : files_) std::fclose(file);
-    }
-    Outputs(const Outputs &) = delete;
-    Outputs &operator=(const Outputs &) = delete;
-
-    void write(const Event &event)
-    {
-        for (EventWriter &writer : writers_) writer.write(event);
-    }
-    // Throws when a file could not be written.
-    void finish()
-    {
-        for (EventWriter &writer : writers_) writer.finish();
-        for (size_t i = 0; i < files_.size(); ++i) {
-            const bool failed = std::ferror(files_[i]) != 0;
-            if (std::fclose(files_[i]) != 0 || failed) {
-                files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-                throw std::runtime_error("cannot write '" + paths_[i] + "'");
-            }
-        }
-        files_.clear();
-    }
-
-private:
-    void add(const std::string &flag, const std::string &path, Format format, const std::vector<std::string> &ids)
-    {
-        if (path.empty()) return;
-        std::FILE *file = std::fopen(path.c_str(), "w");
-        if (!file) throw InputError(flag + ": cannot write '" + path + "': " + std::strerror(errno));
-        files_.push_back(file);
-        paths_.push_back(path);
-        writers_.emplace_back(file, format, ids);
-    }
-
-    std::deque<EventWriter> writers_;
-    std::vector<std::FILE *> files_;
-    std::vector<std::string> paths_;
-};
-
-// The recordings through the engine's reader, slice by slice, and what is
-// left to say about them at the end.
-class Recordings {
-public:
-    Recordings(const Options &options, std::unique_ptr<Engine> engine, std::unique_ptr<Reader> reader)
-        : options_(options), engine_(std::move(engine)), reader_(std::move(reader)),
-          outputs_(options, engine_->ids()), progress_(!options.quiet, reader_->begin(), reader_->end())
-    {
-    }
-
-    Microseconds begin() const { return reader_->begin(); }
-    Microseconds end() const { return reader_->end(); }
-    Microseconds next_time() const { return reader_->next_time(); }
-
-    // Feeds every channel's records that start before `until`, then lets
-    // the engine finish what it can and writes the events that are final.
-    void slice(Microseconds until)
-    {
-        samples_ += reader_->feed(*engine_, until);
-        if (until != std::numeric_limits<Microseconds>::max()) engine_->advance(until);
-        write(engine_->take());
-        progress_.update(until, samples_);
-    }
-
-    int finish()
-    {
-        engine_->flush();
-        write(engine_->take());
-        progress_.clear();
-        const int32_t usable_stations = reader_->finish(*engine_);
-        write_warnings(reader_->warnings());
-        if (usable_stations == 0) throw InputError("no usable channel in the input");
-        const int needed = options_.detector.min_stations;
-        if (usable_stations < needed)
-            std::fprintf(stderr,
-                         "onset-detect: %d usable station%s, fewer than --min-stations %d: no event can be found\n",
-                         usable_stations, usable_stations == 1 ? "" : "s", needed);
-        outputs_.finish();
-        return 0;
-    }
-
-private:
-    void write(const std::vector<Event> &events)
-    {
-        const std::vector<std::string> lines = reader_->warnings();
-        if (!events.empty() || !lines.empty()) progress_.clear();
-        write_warnings(lines);
-        for (const Event &event : events) outputs_.write(event);
-    }
-    static void write_warnings(const std::vector<std::string> &lines)
-    {
-        for (const std::string &line : lines) std::fprintf(stderr, "onset-detect: warning: %s\n", line.c_str());
-    }
-
-    const Options &options_;
-    std::unique_ptr<Engine> engine_;
-    std::unique_ptr<Reader> reader_;
-    Outputs outputs_;
-    Progress progress_;
-    uint64_t samples_ = 0;
-};
-
-// Slices of `chunk` from `begin` up to `end`, then the rest.
-int run(Recordings &recordings, const Options &options)
-{
-    const Microseconds begin = recordings.begin(), end = recordings.end(), chunk = chunk_microseconds(options);
-    for (Microseconds t = begin; t < end; t = t > end - chunk ? end : t + chunk) {
-        recordings.slice(std::min(end, t + chunk));
-        // Slices that no record reaches are skipped, on the same grid: one
-        // record stamped decades later must not cost a slice per hour between.
-        const Microseconds next = recordings.next_time();
-        if (next < end && next - t >= 2 * chunk) t += (next - t) / chunk * chunk - chunk;
-    }
-    recordings.slice(std::numeric_limits<Microseconds>::max());
-    return recordings.finish();
-}
-
 }  // namespace
 
+// The recordings through a run of the engine, slice by slice: the events as
+// they become final, the warnings, the progress, and what is left to say at
+// the end.
 int run_recordings(const Options &options)
 {
-    // Bad options are said before bad paths of files, after a bad archive.
-    std::unique_ptr<Engine> engine;
-    std::unique_ptr<Reader> reader;
-    if (options.sds.empty()) {
-        engine = std::make_unique<Engine>(options.detector);
-        reader = std::make_unique<Reader>(options.inputs, options.channels, options.start, options.end);
-    } else {
-        reader = std::make_unique<Reader>("--sds", options.sds, options.channels, options.start, options.end);
-        engine = std::make_unique<Engine>(options.detector);
-    }
-    Recordings recordings(options, std::move(engine), std::move(reader));
-    return run(recordings, options);
+    const auto run = options.sds.empty() ? std::make_unique<Run>(options.detector, options.chunk, options.inputs,
+                                                                 options.channels, options.start, options.end)
+                                         : std::make_unique<Run>(options.detector, options.chunk, "--sds",
+                                                                 options.sds, options.channels, options.start,
+                                                                 options.end);
+    Outputs outputs(options, run->ids());
+    Progress progress(!options.quiet, run->begin(), run->end());
+    bool more;
+    do {
+        stop_if_interrupted();
+        more = run->step();
+        const std::vector<Event> events = run->take();
+        const std::vector<std::string> lines = run->warnings();
+        if (!events.empty() || !lines.empty()) progress.clear();
+        for (const std::string &line : lines) std::fprintf(stderr, "onset-detect: warning: %s\n", line.c_str());
+        for (const Event &event : events) outputs.write(event);
+        if (more) progress.update(run->reached(), run->samples());
+    } while (more);
+    progress.clear();
+    const int32_t usable_stations = run->usable_stations();
+    if (usable_stations == 0) throw InputError("no usable channel in the input");
+    const int needed = options.detector.min_stations;
+    if (usable_stations < needed)
+        std::fprintf(stderr, "onset-detect: %d usable station%s, fewer than --min-stations %d: no event can be found\n",
+                     usable_stations, usable_stations == 1 ? "" : "s", needed);
+    outputs.finish();
+    return 0;
 }
 
 int run_synthetic(const Options &options)
@@ -213,6 +101,7 @@ int run_synthetic(const Options &options)
     };
     const auto step = std::max<int64_t>(1, std::llround(options.chunk * SyntheticNetwork::rate));
     for (int64_t first = 0; first < network.length(); first += step) {
+        stop_if_interrupted();
         in_parallel(network.ids().size(), [&](size_t station) {
             const std::vector<double> samples = network.samples(station, first, step);
             engine.feed(static_cast<int32_t>(station), time_of(first), samples.data(), samples.size());

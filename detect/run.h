@@ -1,0 +1,74 @@
+// One run of a detector: over a reader, slice by slice, or over what the
+// host adds and feeds. It declares the channels, feeds them side by side,
+// lets the detector finish what each slice allows, judges at the end which
+// channels could be used, and says what it left out.
+#ifndef ONSET_DETECT_RUN_H
+#define ONSET_DETECT_RUN_H
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "detector.h"
+#include "reader.h"
+
+namespace detect {
+
+class Run {
+public:
+    // Over `reader` (borrowed; nullptr: the host adds and feeds), `chunk`
+    // microseconds of every channel a slice.
+    Run(const onset_detect_options &options, reading::Reader *reader, int64_t chunk);
+
+    // Reads, feeds and advances the next slice; after the last one,
+    // finishes. False once finished.
+    bool step();
+
+    // A channel of the host's: its number, or a negative code when its rate
+    // cannot be used (then warned about). Throws Failure otherwise.
+    int32_t add_channel(const std::string &id, double rate);
+    void feed(int32_t channel, int64_t start, const double *samples, size_t count);
+
+    // Flushes the detector and warns about every channel that proved
+    // unusable; the reader then about its text channels.
+    void finish();
+
+    Detector &detector() { return detector_; }
+    reading::Warnings &warnings() { return reader_ ? reader_->warnings() : own_warnings_; }
+    bool driven() const { return reader_ != nullptr; }
+
+    // The id of a channel, or nullptr.
+    const std::string *channel_id(int32_t number) const;
+    // Why the channel's samples could not be used so far, "" when they could.
+    std::string verdict(int32_t number) const;
+    // Stations with a usable channel.
+    int32_t usable_stations() const;
+
+    int64_t reached() const { return reached_; }
+    uint64_t samples() const { return samples_; }
+
+private:
+    int32_t declare(const std::string &id, double rate);
+    // Declares the reader's channels met so far that hold samples.
+    void declare_read();
+    void slice(int64_t until);
+
+    onset_detect_options options_;
+    Detector detector_;
+    reading::Reader *reader_;
+    reading::Warnings own_warnings_;
+    int64_t chunk_, next_;
+    bool finished_ = false;
+    std::set<std::string> seen_;
+    std::vector<std::pair<reading::ChannelRecords *, int32_t>> read_channels_;
+    std::vector<std::string> ids_;  // by number
+    std::vector<double> rates_;
+    int64_t reached_ = INT64_MIN;
+    uint64_t samples_ = 0;
+};
+
+}  // namespace detect
+
+#endif

@@ -1,0 +1,41 @@
+// A file named by a flag, complete or absent: written under a temporary name
+// beside it and renamed onto it once complete, so that a failed run leaves
+// no torn file and an older file at that path as it was. A device or a pipe
+// (/dev/full, /dev/stdout, a FIFO) cannot be renamed onto: it is written in
+// place.
+#ifndef ONSET_DETECT_TOOL_OUTPUT_FILE_H
+#define ONSET_DETECT_TOOL_OUTPUT_FILE_H
+
+#include <cstdio>
+#include <string>
+
+namespace tool {
+
+class OutputFile {
+public:
+    // Throws InputError naming the flag, the path and why.
+    OutputFile(const std::string &flag, const std::string &path);
+    // Unless committed, the temporary file is removed.
+    ~OutputFile();
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    std::FILE *stream() const { return file_; }
+    // "--quakeml: cannot write 'PATH': " + the reason errno holds now.
+    std::string failure() const;
+    // Flushes, syncs and closes the file and puts it in place; throws
+    // std::runtime_error with failure() when any of it fails.
+    void commit();
+
+private:
+    void close_and_remove();
+
+    std::string flag_, path_;
+    std::string target_;     // the file a link leads to
+    std::string temporary_;  // empty when written in place
+    std::FILE *file_ = nullptr;
+};
+
+}  // namespace tool
+
+#endif
