@@ -55,8 +55,6 @@ public:
 
     Microseconds begin() const { return begin_; }
     Microseconds end() const { return end_; }
-    // The earliest time the reader may still feed a sample at.
-    Microseconds next_time() const { return onset_reader_next_time(reader_); }
 
     // Reads and detects the next slice; false after the last (the run is
     // then finished).
