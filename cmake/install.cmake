@@ -34,7 +34,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/onset.pc.in
   ${PROJECT_BINARY_DIR}/onset.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/onset.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-# The engine's, where it is built (it needs libmseed).
+# The engine's, where it is built (it needs libmseed and FFTW).
 if(TARGET onset_detect)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/onset-detect.pc.in
     ${PROJECT_BINARY_DIR}/onset-detect.pc @ONLY)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "index_math.h"
 #include "onset.h"
 
 namespace detect {
@@ -15,20 +16,29 @@ constexpr int64_t minimum_batch = 4096;
 
 }  // namespace
 
-BandPassStream::BandPassStream(const BandPass &filter, int64_t bridge, LookbackStore &store)
-    : filter_(filter), bridge_(bridge), half_(filter.center), store_(store)
+BandPassStream::BandPassStream(const BandPass &filter, const BandPassBlocks *blocks, int64_t bridge,
+                               LookbackStore &store)
+    : filter_(filter), blocks_(blocks), bridge_(bridge), half_(filter.center), store_(store)
 {
+}
+
+int64_t BandPassStream::block_begin(int64_t index) const
+{
+    if (!blocks_) return index;
+    return floor_divide(index, blocks_->block_outputs()) * blocks_->block_outputs();
 }
 
 double *BandPassStream::input_at(int64_t first, double value, size_t count, FilteredSink &sink)
 {
     if (open_ && first - last_index_ - 1 > bridge_) end_segment(sink);
     if (!open_) {
-        // Nothing of an earlier segment is needed any more.
+        // Nothing of an earlier segment is needed any more. The input is held
+        // at the first sample from the input of the block that holds it on.
         open_ = true;
-        store_.reset(first - half_);
+        const int64_t held_from = block_begin(first) - half_;
+        store_.reset(held_from);
         store_.extend_to(first);
-        std::fill_n(store_.at(Column::raw, first - half_), half_, value);
+        std::fill_n(store_.at(Column::raw, held_from), first - held_from, value);
         next_output_ = first;
     } else if (first > last_index_ + 1) {
         const int64_t span = first - last_index_;
@@ -68,16 +78,29 @@ void BandPassStream::correlate(const double *input, int64_t count, double *outpu
              static_cast<uint32_t>(kernel_length), 0, 1);
 }
 
-void BandPassStream::compute(bool all, FilteredSink &sink)
+void BandPassStream::correlate_blocks(int64_t end)
 {
-    if (!open_) return;
-    // Output i needs the input up to i + half_.
-    const int64_t count = input_end_ - half_ - next_output_;
-    if (count <= 0 || (!all && count < minimum_batch)) return;
-    store_.extend_to(next_output_ + count + static_cast<int64_t>(filter_.kernel.size()) - 1);
-    correlate(store_.at(Column::raw, next_output_ - half_), count, store_.at(Column::filtered, next_output_));
+    // Scratch of the calling thread, shared by the channels it serves: a
+    // block's outputs before next_output_ were given already.
+    thread_local std::vector<double> outputs;
+    const int64_t length = blocks_->block_outputs();
+    outputs.resize(static_cast<size_t>(length));
+    for (int64_t block = block_begin(next_output_); block < end; block += length) {
+        blocks_->correlate(store_.at(Column::raw, block - half_), outputs.data());
+        const int64_t from = std::max(block, next_output_), to = std::min(block + length, end);
+        std::copy_n(outputs.data() + (from - block), to - from, store_.at(Column::filtered, from));
+    }
+}
 
-    const int64_t end = next_output_ + count;
+void BandPassStream::give_until(int64_t end, FilteredSink &sink)
+{
+    if (blocks_) {
+        correlate_blocks(end);
+    } else {
+        store_.extend_to(end + static_cast<int64_t>(filter_.kernel.size()) - 1);
+        correlate(store_.at(Column::raw, next_output_ - half_), end - next_output_,
+                  store_.at(Column::filtered, next_output_));
+    }
     while (!gaps_.empty() && gaps_.front().begin < end) {
         Gap &gap = gaps_.front();
         const int64_t gap_end = std::min(gap.end, end);
@@ -91,16 +114,30 @@ void BandPassStream::compute(bool all, FilteredSink &sink)
     }
     const int64_t first = next_output_;
     next_output_ = end;
-    sink.filtered(first, static_cast<size_t>(count));
+    sink.filtered(first, static_cast<size_t>(end - first));
+}
+
+void BandPassStream::compute(bool all, FilteredSink &sink)
+{
+    if (!open_) return;
+    // Output i needs the input up to i + half_; with blocks, so does every
+    // output of its block.
+    const int64_t end = block_begin(input_end_ - half_);
+    if (end <= next_output_ || (!all && end - next_output_ < minimum_batch)) return;
+    give_until(end, sink);
 }
 
 void BandPassStream::end_segment(FilteredSink &sink)
 {
     if (!open_) return;
-    store_.extend_to(input_end_ + half_);
-    std::fill_n(store_.at(Column::raw, input_end_), half_, last_value_);
-    input_end_ += half_;
-    compute(true, sink);
+    // The last outputs read the last sample held, to the end of the input of
+    // the block that holds the last output.
+    const int64_t end = input_end_;
+    const int64_t held_to = block_begin(end - 1) + (blocks_ ? blocks_->block_outputs() : 1) + half_;
+    store_.extend_to(held_to);
+    std::fill_n(store_.at(Column::raw, input_end_), held_to - input_end_, last_value_);
+    input_end_ = held_to;
+    if (end > next_output_) give_until(end, sink);
     open_ = false;
     gaps_.clear();
     sink.segment_end();

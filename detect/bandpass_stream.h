@@ -6,6 +6,7 @@
 #include <deque>
 #include <limits>
 
+#include "bandpass_blocks.h"
 #include "bandpass_design.h"
 #include "lookback_store.h"
 
@@ -30,10 +31,15 @@ protected:
 // and after its last, a segment is held at its edge samples. Output i is
 // the kernel over the samples i - center ... i + center; every output has
 // the same value however the samples were cut into calls. The filter's
-// input is the store's raw column, its output the filtered column.
+// input is the store's raw column, its output the filtered column. A long
+// kernel is correlated in FFT blocks, which lie at fixed multiples of their
+// length counted from 1970; a block is computed once its whole input has
+// come, or when its segment ends, so that its bits too depend on the data
+// alone.
 class BandPassStream {
 public:
-    BandPassStream(const BandPass &filter, int64_t bridge, LookbackStore &store);
+    // `blocks`: the filter's FFT blocks, or null to correlate directly.
+    BandPassStream(const BandPass &filter, const BandPassBlocks *blocks, int64_t bridge, LookbackStore &store);
 
     bool open() const { return open_; }
     // Index of the last sample taken; valid when open.
@@ -41,7 +47,10 @@ public:
     // The first output not yet given, or INT64_MAX when none is pending.
     int64_t pending_from() const { return open_ ? next_output_ : std::numeric_limits<int64_t>::max(); }
     // The first index of the raw column still to be read, or INT64_MAX.
-    int64_t needs_from() const { return open_ ? next_output_ - half_ : std::numeric_limits<int64_t>::max(); }
+    int64_t needs_from() const
+    {
+        return open_ ? block_begin(next_output_) - half_ : std::numeric_limits<int64_t>::max();
+    }
 
     // Takes finite samples at consecutive indices from `first` on, above the
     // last one taken: `count` values, or `count` times one value. A gap
@@ -65,12 +74,21 @@ private:
     // Room in the raw column for `count` samples from `first`, whose first
     // value is `value`, after the segment's start or the bridge before them.
     double *input_at(int64_t first, double value, size_t count, FilteredSink &sink);
+    // The first output of the block that holds output `index` (`index`
+    // itself without blocks).
+    int64_t block_begin(int64_t index) const;
     // The `count` outputs from `input` on (input holds count + 2 * centre
     // samples) into `output`, which has room for the kernel's length - 1
     // more as scratch.
     void correlate(const double *input, int64_t count, double *output) const;
+    // The outputs next_output_ ... end - 1 into the filtered column, from
+    // the blocks that hold them; their input is all in the raw column.
+    void correlate_blocks(int64_t end);
+    // Gives the outputs up to `end`, NaN over the bridged gaps.
+    void give_until(int64_t end, FilteredSink &sink);
 
     const BandPass &filter_;
+    const BandPassBlocks *blocks_;
     int64_t bridge_;
     int64_t half_;             // the kernel's centre
     LookbackStore &store_;

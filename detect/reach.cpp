@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "bandpass_blocks.h"
 #include "bandpass_design.h"
 #include "onset_detect.h"
 #include "settings.h"
@@ -22,7 +23,9 @@ void stage_reach(const onset_detect_options &options, double rate, onset_reach &
 {
     const detect::RateSettings settings(options, rate);
     reach.strength = static_cast<double>(settings.piece + settings.windows.kurtosis + settings.windows.jump) / rate;
-    reach.bandpass = static_cast<double>(settings.filter.kernel.size()) / rate;
+    reach.bandpass = static_cast<double>(settings.filter_blocks ? settings.filter_blocks->block_inputs()
+                                                                : static_cast<int64_t>(settings.filter.kernel.size())) /
+                     rate;
     reach.noise = static_cast<double>(settings.noise_span + settings.noise_gap) / rate;
     reach.dead_time = static_cast<double>(settings.windows.dead_time) / rate;
 }
@@ -31,7 +34,8 @@ void stage_reach(const onset_detect_options &options, double rate, onset_reach &
 // a window of w seconds is at most w r + 2 samples, a piece at most the
 // larger of its least samples and twice its kurtosis windows, the kernel
 // 2 ceil(8 s) + 1 samples for its widest scale s, which lies less than a
-// voice above the scale of fmin.
+// voice above the scale of fmin, and the band-pass's transform, where it
+// has one, the larger of its least points and twice its kernels, rounded up.
 void stage_bound(const onset_detect_options &options, onset_reach &reach)
 {
     const double slowest = 1.0 / (2.0 * options.fmax);  // s per sample, at most
@@ -41,7 +45,9 @@ void stage_bound(const onset_detect_options &options, onset_reach &reach)
                                   2.0 * static_cast<double>(detect::piece_windows) * kurtosis);
     reach.strength = piece + kurtosis + jump + 2.0 * slowest;
     const double widest = detect::scale_for_frequency(1.0, options.fmin) * std::exp2(1.0 / options.voices);
-    reach.bandpass = 16.0 * widest + 3.0 * slowest;
+    const double kernel = 16.0 * widest + 3.0 * slowest;
+    reach.bandpass = std::max(static_cast<double>(detect::least_transform) * slowest,
+                              2.0 * static_cast<double>(detect::transform_kernels) * kernel);
     reach.noise = std::max(detect::noise_seconds, static_cast<double>(detect::least_noise_samples) * slowest) +
                   detect::noise_gap_seconds + slowest;
     reach.dead_time = options.dead_time + slowest;

@@ -51,9 +51,9 @@ std::string rate_problem(const onset_detect_options &options, double rate)
         return "fmax " + number_text(options.fmax) + " Hz is not below its Nyquist frequency " +
                number_text(nyquist) + " Hz";
     const double kernel = bandpass_length(rate, options.fmin, options.fmax, options.voices);
-    if (kernel > 1e8)
+    if (kernel > static_cast<double>(longest_kernel))
         return "fmin " + number_text(options.fmin) + " Hz needs a band-pass filter of " + number_text(kernel) +
-               " samples at its rate";
+               " samples at its rate, more than the " + std::to_string(longest_kernel) + " it can hold";
     return "";
 }
 
@@ -68,6 +68,8 @@ RateSettings::RateSettings(const onset_detect_options &options, double sampling_
     : rate(sampling_rate),
       filter(make_bandpass(sampling_rate, options.fmin, options.fmax, options.voices))
 {
+    if (static_cast<int64_t>(filter.kernel.size()) >= shortest_block_kernel)
+        filter_blocks = std::make_unique<const BandPassBlocks>(filter.kernel);
     const double jump_seconds = options.jump_window > 0.0 ? options.jump_window : options.kurtosis_window;
     windows = {odd_samples(options.kurtosis_window, rate), odd_samples(jump_seconds, rate),
                static_cast<int64_t>(std::min(std::round(options.dead_time * rate), 1e15))};

@@ -3,8 +3,10 @@
 #define ONSET_DETECT_SETTINGS_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "bandpass_blocks.h"
 #include "bandpass_design.h"
 #include "onset_detect.h"
 
@@ -51,6 +53,9 @@ struct RateSettings {
 
     double rate;
     BandPass filter;
+    // The filter's FFT blocks where its kernel is long enough for them to
+    // pay, else null: the kernel is then correlated directly.
+    std::unique_ptr<const BandPassBlocks> filter_blocks;
     Windows windows;
     // Longest gap (in samples) that the band-pass bridges; longer ones end
     // the stretch it filters.

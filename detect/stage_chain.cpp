@@ -23,7 +23,7 @@ StageChain::StageChain(const RateSettings &settings, StrengthSink &sink)
       // band-pass's pending input.
       store_(channel_columns, static_cast<size_t>(step_ + 2 * settings.piece)),
       strength_(settings, store_, sink),
-      bandpass_(settings.filter, settings.bridge, store_),
+      bandpass_(settings.filter, settings.filter_blocks.get(), settings.bridge, store_),
       flat_lines_(settings.flat_run)
 {
 }

@@ -125,7 +125,9 @@ ONSET_DETECT_API const char *onset_detect_version(void);
 typedef struct onset_reach {
     double strength;   /* the onset strength: the piece it is worked out in
                           and its kurtosis and max-jump windows */
-    double bandpass;   /* the band-pass filter's kernel */
+    double bandpass;   /* the band-pass: its kernel, or, for a long kernel
+                          whose outputs come in blocks, the transform of
+                          one block */
     double noise;      /* the noise level before an onset */
     double dead_time;  /* an onset suppresses the next ones this long */
     double wave_train; /* an event's late stations and S waves; events a

@@ -8,6 +8,7 @@ if(ONSET_BUILD_TOOLS)
     detect/test_run.cpp
     detect/test_stages.cpp
     detect/test_intake.cpp
+    detect/test_bandpass_blocks.cpp
     detect/test_reading.cpp
     detect/test_bad_input.cpp
     detect/test_command_line.cpp
@@ -36,3 +37,11 @@ target_link_libraries(test_seedlink PRIVATE onset_detect_internal GTest::gtest_m
 target_compile_definitions(test_seedlink PRIVATE
   ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py")
 add_test(NAME detect.seedlink COMMAND test_seedlink)
+
+# Station metadata, velocity models, travel times and location, against
+# closed forms and synthetic networks with exact arrivals.
+onset_add_test(test_location SOURCES
+  detect/test_location_tables.cpp
+  detect/test_location_locator.cpp
+  detect/test_location_metadata.cpp)
+target_link_libraries(test_location PRIVATE onset_detect_internal)

@@ -104,7 +104,7 @@ def engine():
     global _loaded
     if _loaded is None:
         library, path = load("libonset-detect", _SIGNATURES,
-                             "Build it with `make build` (it needs libmseed-dev), install it with"
+                             "Build it with `make build` (it needs libmseed-dev, libfftw3-dev and libpugixml-dev), install it with"
                              " `cmake --install`, or set ONSET_LIBRARY to a libonset.so that has"
                              " libonset-detect.so beside it.")
         _loaded = library, path

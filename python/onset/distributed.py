@@ -33,7 +33,7 @@ _SECONDS = {"W": 604800, "D": 86400, "H": 3600, "h": 3600, "min": 60, "T": 60, "
 
 def overlap(**options):
     """Seconds a block reads before and after its edges, for these detector
-    options (see onset.OPTIONS): 5 minutes with the defaults."""
+    options (see onset.OPTIONS): 5.5 minutes with the defaults."""
     # The engine's reach for any rate: a result depends on no sample more
     # than its look-back before it, and an event waits its wait for later
     # samples. Twice their sum, so that a look-back the engine may take in a

@@ -72,7 +72,7 @@ TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
     EXPECT_EQ(count(xml, "<creationInfo>"), 1 + events + picks);
     EXPECT_EQ(count(xml, "<evaluationMode>automatic</evaluationMode>"), picks);
     const std::string next = folder_.file("next.xml");
-    ASSERT_EQ(run("--quakeml " + next).status, 0);
+    ASSERT_EQ(run("--demo --quakeml " + next).status, 0);
     EXPECT_EQ(detect_test::slurp(next).find(prefix), std::string::npos);
     // Sharp picks are impulsive: those the CSV gives a few hundredths of a second.
     size_t sharp = 0;

@@ -154,18 +154,18 @@ TEST_F(DetectOutputs, FailedRunsLeaveNoFileAndStopAtTheFirstFailedWrite)
     EXPECT_EQ(files(), (std::set<std::string>{"e.xml", "text.mseed"}));
     // A full device is said with its reason at the first event: stdout, written
     // first, holds that event's rows alone.
-    const auto full = run("--csv --nlloc /dev/full");
+    const auto full = run("--demo --csv --nlloc /dev/full");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "onset-detect: --nlloc: cannot write '/dev/full': No space left on device\n");
     ASSERT_GT(full.out.size(), 0u);
     EXPECT_EQ(full.out.substr(full.out.rfind('\n', full.out.size() - 2) + 1, 2), "1,") << full.out;
     // So is a full stdout.
-    const std::string command = std::string(ONSET_DETECT_PROGRAM) + " --csv >/dev/full 2>" + folder_.file("stderr");
+    const std::string command = std::string(ONSET_DETECT_PROGRAM) + " --demo --csv >/dev/full 2>" + folder_.file("stderr");
     EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1);
     EXPECT_EQ(detect_test::slurp(folder_.file("stderr")),
               "onset-detect: cannot write the output: No space left on device\n");
     // A finished run replaces the older file.
-    ASSERT_EQ(run("--quakeml " + xml).status, 0);
+    ASSERT_EQ(run("--demo --quakeml " + xml).status, 0);
     EXPECT_EQ(detect_test::slurp(xml).rfind("<?xml", 0), 0u);
     EXPECT_EQ(files(), (std::set<std::string>{"e.xml", "text.mseed"}));
 }
@@ -175,7 +175,7 @@ TEST_F(DetectOutputs, StopSignalsCloseEveryOutputWithTheEventsSoFar)
     for (const int signal : {SIGINT, SIGTERM}) {
         const std::string xml_path = folder_.file("e.xml"), obs_path = folder_.file("e.obs");
         // Long enough that the signal comes while it runs.
-        const auto [status, csv] = stopped_run({"--csv", "--chunk", "60", "--synthetic-duration", "1000000",
+        const auto [status, csv] = stopped_run({"--demo", "--csv", "--chunk", "60", "--synthetic-duration", "1000000",
                                                 "--quakeml", xml_path, "--nlloc", obs_path},
                                                signal);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;

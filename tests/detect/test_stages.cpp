@@ -71,7 +71,7 @@ TEST(DetectBandPass, MatchesDirectCorrelationWithBridgesEdgesAndBreaks)
     std::vector<double> x = onset_test::normal_noise(static_cast<size_t>(n), 7);
     detect::LookbackStore store(detect::channel_columns, 1024);
     Collected out(store);
-    detect::BandPassStream stream(filter, settings.bridge, store);
+    detect::BandPassStream stream(filter, settings.filter_blocks.get(), settings.bridge, store);
     // Stretches of odd lengths, cut at the gaps; some given as a repeated
     // value.
     x[20000] = x[20001] = x[20002] = 0.25;

@@ -1,0 +1,289 @@
+// Seeds, node votes, location and relabelling.
+#include "association.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+namespace detect::location {
+
+namespace {
+
+struct Candidate {
+    size_t pick;
+    char phase;
+};
+
+// The travel times of the coarse grid are those of its nodes; a source
+// between nodes arrives up to half a diagonal's worth of time apart. The
+// typical change of the S time between neighbouring nodes measures it.
+double node_spread(const Locator &locator)
+{
+    std::vector<double> changes;
+    const size_t sites = locator.sites().size();
+    for (size_t node = 0; node + 1 < locator.node_count(); node += 7)
+        for (size_t site = 0; site < sites; site += std::max<size_t>(1, sites / 16))
+            changes.push_back(
+                std::fabs(locator.node_time(node + 1, static_cast<int32_t>(site), 'S') -
+                          locator.node_time(node, static_cast<int32_t>(site), 'S')));
+    if (changes.empty())
+        return 0.0;
+    std::nth_element(changes.begin(), changes.begin() + changes.size() / 2, changes.end());
+    return 0.5 * std::sqrt(3.0) * changes[changes.size() / 2];
+}
+
+// The picks among `window` that a hypocentre and origin explain: the
+// nearer phase of each within the tolerance, one P and one S per site at
+// most (the nearer).
+std::vector<Candidate> explained(const Locator &locator, const std::vector<PhasePick> &picks,
+                                 const std::vector<size_t> &window, const Location &origin,
+                                 double tolerance)
+{
+    const PlanePoint epicentre = locator.projection().to_plane(origin.latitude, origin.longitude);
+    std::vector<Candidate> members;
+    std::vector<double> misfits;
+    for (const size_t k : window) {
+        const PhasePick &pick = picks[k];
+        const double after = (pick.time - origin.origin_time) * 1e-6;
+        const double p = std::fabs(after -
+                                   locator.travel_time(pick.site, 'P', epicentre, origin.depth_km));
+        const double s = std::fabs(after -
+                                   locator.travel_time(pick.site, 'S', epicentre, origin.depth_km));
+        const char phase = p <= s ? 'P' : 'S';
+        const double misfit = std::min(p, s);
+        if (misfit > tolerance)
+            continue;
+        bool keep = true;
+        for (size_t m = 0; m < members.size() && keep; ++m) {
+            if (picks[members[m].pick].site != pick.site || members[m].phase != phase)
+                continue;
+            keep = misfit < misfits[m];
+            if (keep)
+                members.erase(members.begin() + m), misfits.erase(misfits.begin() + m);
+        }
+        if (keep)
+            members.push_back({k, phase}), misfits.push_back(misfit);
+    }
+    return members;
+}
+
+// The votes of the picks of a window for one trial origin: each pick near
+// an arrival adds the more the nearer it is, the best pick of each site and
+// phase alone.
+class Ballot {
+public:
+    explicit Ballot(size_t sites) : vote_(2 * sites), voter_(2 * sites) {}
+
+    // `arrival(site, phase)`: seconds from the origin to the site.
+    template <class Arrival>
+    double count(const std::vector<PhasePick> &picks, const std::vector<size_t> &window,
+                 size_t seed, char seed_phase, double tolerance, Arrival arrival)
+    {
+        std::fill(vote_.begin(), vote_.end(), 0.0);
+        const double origin = picks[seed].time * 1e-6 - arrival(picks[seed].site, seed_phase);
+        for (const size_t k : window) {
+            const PhasePick &pick = picks[k];
+            const double after = pick.time * 1e-6 - origin;
+            for (const char phase : {'P', 'S'}) {
+                const double weight = 1.0 -
+                                      std::fabs(after - arrival(pick.site, phase)) / tolerance;
+                const size_t slot = 2 * static_cast<size_t>(pick.site) + (phase == 'S');
+                if (weight > vote_[slot])
+                    vote_[slot] = weight, voter_[slot] = k;
+            }
+        }
+        double score = 0.0;
+        for (const double v : vote_)
+            score += v;
+        return score;
+    }
+
+    std::vector<Candidate> voters() const
+    {
+        std::vector<Candidate> voters;
+        for (size_t slot = 0; slot < vote_.size(); ++slot)
+            if (vote_[slot] > 0.0)
+                voters.push_back({voter_[slot], slot % 2 ? 'S' : 'P'});
+        return voters;
+    }
+
+private:
+    std::vector<double> vote_;
+    std::vector<size_t> voter_;
+};
+
+int32_t distinct_stations(const Locator &locator, const std::vector<PhasePick> &picks,
+                          const std::vector<Candidate> &members)
+{
+    std::vector<std::pair<std::string, std::string>> stations;
+    for (const Candidate &c : members) {
+        const StationSite &site = locator.sites()[picks[c.pick].site];
+        stations.emplace_back(site.network, site.station);
+    }
+    std::sort(stations.begin(), stations.end());
+    return static_cast<int32_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
+}
+
+// The members located near a hypocentre they were chosen by.
+Location locate_members(const Locator &locator, const std::vector<PhasePick> &picks,
+                        const std::vector<Candidate> &members, PlanePoint epicentre, double depth)
+{
+    std::vector<PhasePick> labelled;
+    for (const Candidate &c : members) {
+        labelled.push_back(picks[c.pick]);
+        labelled.back().phase = c.phase;
+    }
+    return locator.locate_near(labelled, epicentre, depth);
+}
+
+// The event the first pick of `window` (its seed) starts, if any: the
+// picks one origin explains, the seed among them, on enough stations.
+bool event_from(const Locator &locator, const std::vector<PhasePick> &picks,
+                const std::vector<size_t> &window, const AssociationOptions &options,
+                double node_tolerance, Ballot &ballot, AssociatedEvent &event)
+{
+    const size_t seed = window.front();
+    // Every node of the coarse grid votes with the seed as P and as S;
+    // its tolerance covers the spread of times within a cell.
+    struct Trial {
+        double score;
+        size_t node;
+        char seed_phase;
+    };
+    std::vector<Trial> trials;
+    for (size_t node = 0; node < locator.node_count(); ++node)
+        for (const char seed_phase : {'P', 'S'})
+            trials.push_back({ballot.count(picks, window, seed, seed_phase, node_tolerance,
+                                           [&](int32_t site, char phase) {
+                                               return locator.node_time(node, site, phase);
+                                           }),
+                              node, seed_phase});
+    const size_t leaders = std::min<size_t>(trials.size(), 3);
+    std::partial_sort(
+        trials.begin(), trials.begin() + leaders, trials.end(), [](const Trial &a, const Trial &b) {
+            return a.score > b.score ||
+                   (a.score == b.score &&
+                    (a.node < b.node || (a.node == b.node && a.seed_phase < b.seed_phase)));
+        });
+    // Around the leading nodes, a finer grid votes with a tolerance
+    // nearer the picks' own: overlapping events come apart there.
+    const double fine_step = 0.25 * locator.node_step_km();
+    const double fine_tolerance = options.tolerance_s +
+                                  0.25 * (node_tolerance - options.tolerance_s);
+    double best_score = 0.0, best_depth = 0.0;
+    PlanePoint best_place{0.0, 0.0};
+    std::vector<Candidate> best;
+    for (size_t t = 0; t < leaders; ++t) {
+        PlanePoint centre;
+        double centre_depth;
+        locator.node_place(trials[t].node, centre, centre_depth);
+        for (int k = -2; k <= 2; ++k)
+            for (int j = -2; j <= 2; ++j)
+                for (int i = -2; i <= 2; ++i) {
+                    const PlanePoint place{centre.east_km + i * fine_step,
+                                           centre.north_km + j * fine_step};
+                    const double depth = centre_depth + k * fine_step;
+                    const double score = ballot.count(
+                        picks, window, seed, trials[t].seed_phase, fine_tolerance,
+                        [&](int32_t site, char phase) {
+                            return locator.travel_time(site, phase, place, depth);
+                        });
+                    if (score > best_score) {
+                        best_score = score, best = ballot.voters();
+                        best_place = place, best_depth = depth;
+                    }
+                }
+    }
+    if (distinct_stations(locator, picks, best) < options.min_stations)
+        return false;
+
+    // Located from the voters; then the picks that origin explains,
+    // located again, until they no longer change.
+    std::vector<Candidate> members = best;
+    Location location = locate_members(locator, picks, members, best_place, best_depth);
+    for (int round = 0; round < 4 && location.status != LocationStatus::too_few_phases; ++round) {
+        std::vector<Candidate> next = explained(locator, picks, window, location,
+                                                options.tolerance_s);
+        const bool same = next.size() == members.size() &&
+                          std::equal(next.begin(), next.end(), members.begin(),
+                                     [](const Candidate &a, const Candidate &b) {
+                                         return a.pick == b.pick && a.phase == b.phase;
+                                     });
+        members = std::move(next);
+        if (same)
+            break;
+        location = locate_members(
+            locator, picks, members,
+            locator.projection().to_plane(location.latitude, location.longitude),
+            location.depth_km);
+    }
+    // The seed must be one of them: an event is found from its first
+    // pick, and a seed no origin explains is left out.
+    const bool has_seed = std::any_of(members.begin(), members.end(),
+                                      [&](const Candidate &c) { return c.pick == seed; });
+    if (location.status == LocationStatus::too_few_phases || !has_seed ||
+        static_cast<int32_t>(members.size()) < options.min_phases ||
+        distinct_stations(locator, picks, members) < options.min_stations)
+        return false;
+
+    event = {std::move(location), {}, {}};
+    for (const Candidate &c : members)
+        event.picks.push_back(c.pick), event.phases.push_back(c.phase);
+    return true;
+}
+
+} // namespace
+
+std::vector<AssociatedEvent> associate(const Locator &locator, const std::vector<PhasePick> &picks,
+                                       const AssociationOptions &options)
+{
+    std::vector<size_t> order;
+    for (size_t k = 0; k < picks.size(); ++k)
+        if (picks[k].site >= 0 && picks[k].site < static_cast<int32_t>(locator.sites().size()))
+            order.push_back(k);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return picks[a].time < picks[b].time; });
+
+    // No arrival of an event comes later after its first than the slowest
+    // S wave across the volume.
+    float span = 0.0f;
+    for (size_t node = 0; node < locator.node_count(); ++node)
+        for (size_t site = 0; site < locator.sites().size(); ++site)
+            span = std::max(span, locator.node_time(node, static_cast<int32_t>(site), 'S'));
+    const int64_t span_us = static_cast<int64_t>(std::ceil(span * 1e6)) +
+                            std::llround(options.tolerance_s * 1e6);
+    const double node_tolerance = options.tolerance_s + node_spread(locator);
+
+    std::vector<bool> taken(picks.size(), false);
+    std::vector<AssociatedEvent> events;
+    Ballot ballot(locator.sites().size());
+    for (size_t o = 0; o < order.size(); ++o) {
+        if (taken[order[o]])
+            continue;
+        std::vector<size_t> window;
+        for (size_t w = o;
+             w < order.size() && picks[order[w]].time - picks[order[o]].time <= span_us; ++w)
+            if (!taken[order[w]])
+                window.push_back(order[w]);
+        AssociatedEvent event;
+        if (!event_from(locator, picks, window, options, node_tolerance, ballot, event))
+            continue;
+        // A seed that no event holds (a noise pick) may still fit a blend of
+        // the picks of events nearby. The event its next pick starts without
+        // it then holds more picks: the seed is left out, and that event is
+        // found from its own first pick.
+        const size_t next = event.picks[event.picks[0] == order[o] ? 1 : 0];
+        std::vector<size_t> rest(std::find(window.begin(), window.end(), next), window.end());
+        AssociatedEvent without;
+        if (event_from(locator, picks, rest, options, node_tolerance, ballot, without) &&
+            without.picks.size() > event.picks.size())
+            continue;
+        for (const size_t k : event.picks)
+            taken[k] = true;
+        events.push_back(std::move(event));
+    }
+    return events;
+}
+
+} // namespace detect::location
