@@ -263,6 +263,9 @@ ONSET_DETECT_API int onset_detector_channel_report(const onset_detector *detecto
  * feeds a detector with it.
  *
  * Threads: calls on one reader must not overlap.
+ *
+ * A NULL reader, writer or required output is refused: the call returns
+ * ONSET_DETECT_INVALID (or NULL, or sets its outputs to 0), never crashes.
  * ------------------------------------------------------------------------ */
 
 #define ONSET_DETECT_IO (-5) /* a file that cannot be read or written */

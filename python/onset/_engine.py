@@ -342,10 +342,11 @@ class Reader:
         if sds:
             if len(paths) != 1:
                 raise ValueError("source: an SDS archive is one folder")
-            self.handle = self.lib.onset_reader_open_sds(paths[0].encode(), pattern, first, last,
+            self.handle = self.lib.onset_reader_open_sds(os.fsencode(paths[0]), pattern, first, last,
                                                         message, len(message))
         else:
-            names = (ctypes.c_char_p * len(paths))(*[p.encode() for p in paths])
+            # File names are bytes on disk: fsencode gives back any that are not UTF-8.
+            names = (ctypes.c_char_p * len(paths))(*[os.fsencode(p) for p in paths])
             self.handle = self.lib.onset_reader_open(names, len(paths), pattern, first, last,
                                                     message, len(message))
         if not self.handle:

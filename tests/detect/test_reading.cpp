@@ -151,7 +151,8 @@ TEST_F(DetectReading, UnusableChannelsAreLeftOutWithOneWarningEach)
                               "XX.SLOW..BHZ left out: fmax 20 Hz is not below its Nyquist frequency 20 Hz",
                               "XX.NAN..HHZ left out: all its samples are gaps",
                               "XX.FLAT..HHZ left out: all its samples are gaps", "XX.LOG..LOG left out: a text (log) channel",
-                              "cut.mseed': its last record is cut short", "notes.txt' left out: not a miniSEED file"})
+                              "cut.mseed': the record at byte 1536 is left out: the file ends inside it",
+                              "notes.txt' left out: not a miniSEED file"})
         EXPECT_NE(r.err.find(named), std::string::npos) << named << "\nsaid:\n" << r.err;
     // XX.CUT..HHZ is too short as well; then the summary, which counts the
     // channels left out, not the files.
