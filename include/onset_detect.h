@@ -302,6 +302,21 @@ ONSET_DETECT_API onset_reader *onset_reader_open_sds(const char *root, const cha
                                                      int64_t start, int64_t end, char *message,
                                                      size_t message_size);
 
+/* Why `channels`, `start` and `end` leave nothing of an input that holds
+ * something: files and folders (paths, path_count) or, when root is not
+ * NULL, an SDS archive, with the channels, start and end as for
+ * onset_reader_open and onset_reader_open_sds. Writes the reason (in the
+ * words of onset-detect's flags --channels, --start and --end, naming the
+ * patterns and, for an archive, a few of the channels it holds, or the
+ * times and the span there is) to message, up to message_size bytes
+ * (terminated), and returns 1; writes "" and returns 0 when the selection
+ * leaves something or is not the cause (the input itself holds nothing, a
+ * path cannot be read); ONSET_DETECT_INVALID for NULL paths with a count or
+ * a NULL message. The input is indexed again, once per question. */
+ONSET_DETECT_API int onset_reader_selection_problem(const char *const *paths, size_t path_count, const char *root,
+                                                    const char *channels, int64_t start, int64_t end,
+                                                    char *message, size_t message_size);
+
 /* Closes the reader's files and frees it. NULL is ignored. */
 ONSET_DETECT_API void onset_reader_close(onset_reader *reader);
 

@@ -10,6 +10,7 @@
 #include "onset_detect.h"
 #include "readable_text.h"
 #include "reader_handle.h"
+#include "selection_problem.h"
 
 struct onset_writer {
     reading::RecordWriter writer;
@@ -93,6 +94,26 @@ onset_reader *onset_reader_open_sds(const char *root, const char *channels, int6
         return std::make_unique<reading::Reader>(std::string(root ? root : ""), channels ? channels : "", start,
                                                  end);
     });
+}
+
+int onset_reader_selection_problem(const char *const *paths, size_t path_count, const char *root,
+                                   const char *channels, int64_t start, int64_t end, char *message,
+                                   size_t message_size)
+{
+    if ((path_count > 0 && !paths) || !message || message_size == 0) return ONSET_DETECT_INVALID;
+    std::vector<std::string> named;
+    for (size_t i = 0; i < path_count; ++i) {
+        if (!paths[i]) return ONSET_DETECT_INVALID;
+        named.emplace_back(paths[i]);
+    }
+    std::string problem;
+    try {
+        problem = reading::selection_problem(named, root ? root : "", channels ? channels : "", start, end);
+    } catch (const std::bad_alloc &) {
+        return ONSET_DETECT_NO_MEMORY;
+    }
+    copy_message(problem, message, message_size);
+    return problem.empty() ? 0 : 1;
 }
 
 void onset_reader_close(onset_reader *reader) { delete reader; }

@@ -9,7 +9,7 @@ import os
 import sys
 import warnings
 
-from ._engine import option_problem, option_table, options_record
+from ._engine import option_problem, option_table, options_record, selection_problem
 from ._progress import Progress
 from .detection import read
 from .detector import DetectionWarning
@@ -142,6 +142,9 @@ def _checked_archive_run(args):
         raise ValueError(f"--{error}") from None
     # The workers check an archive that only they see.
     if not args.scheduler or os.path.isdir(args.root):
+        problem = selection_problem(args.root, args.channels, args.start, args.end)
+        if problem:
+            raise ValueError(problem)
         archive_span(args.root, args.channels, args.start, args.end)
     return options
 

@@ -85,6 +85,8 @@ _SIGNATURES = {
     "onset_detect_reach": (ctypes.c_int, [_options, _f64, ctypes.POINTER(Reach), _cp, _size]),
     "onset_reader_open": (_vp, [ctypes.POINTER(_cp), _size, _cp, _i64, _i64, _cp, _size]),
     "onset_reader_open_sds": (_vp, [_cp, _cp, _i64, _i64, _cp, _size]),
+    "onset_reader_selection_problem": (ctypes.c_int, [ctypes.POINTER(_cp), _size, _cp, _cp, _i64, _i64, _cp,
+                                                      _size]),
     "onset_reader_close": (None, [_vp]),
     "onset_reader_message": (_cp, [_vp]),
     "onset_reader_span": (None, [_vp, ctypes.POINTER(_i64), ctypes.POINTER(_i64)]),
@@ -320,6 +322,32 @@ def looks_like_sds(path):
                                    for child in folder.iterdir())
 
 
+def _span(start, end):
+    """start and end as the reader takes them, in microseconds."""
+    first = INT64_MIN if start is None else _traces.microseconds(start, "start")
+    last = INT64_MAX if end is None else _traces.microseconds(end, "end")
+    if first >= last:
+        raise ValueError("start must be before end")
+    return first, last
+
+
+def _pattern(channels):
+    return None if channels is None else \
+        (channels if isinstance(channels, str) else ",".join(channels)).encode()
+
+
+def selection_problem(root, channels=None, start=None, end=None):
+    """Why `channels`, `start` and `end` leave nothing of the SDS archive
+    under `root`, in onset-detect's words, or "" when they leave something
+    or are not the cause."""
+    message = _message()
+    status = engine().onset_reader_selection_problem(None, 0, os.fsencode(root), _pattern(channels),
+                                                     *_span(start, end), message, len(message))
+    if status == NO_MEMORY:
+        raise MemoryError("out of memory")
+    return message.value.decode() if status == 1 else ""
+
+
 class Reader:
     """An onset_reader handle over files and folders or an SDS archive."""
 
@@ -332,12 +360,8 @@ class Reader:
             raise ValueError("source: no file, folder or archive given")
         if sds is None:
             sds = len(paths) == 1 and looks_like_sds(paths[0])
-        first = INT64_MIN if start is None else _traces.microseconds(start, "start")
-        last = INT64_MAX if end is None else _traces.microseconds(end, "end")
-        if first >= last:
-            raise ValueError("start must be before end")
-        pattern = None if channels is None else \
-            (channels if isinstance(channels, str) else ",".join(channels)).encode()
+        first, last = _span(start, end)
+        pattern = _pattern(channels)
         message = _message()
         if sds:
             if len(paths) != 1:

@@ -244,7 +244,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     if first is not None and last is not None and first >= last:
         raise ValueError("start must be before end")
     # Where the workers see the archive: the client may not.
-    (span,) = _outcomes(client, archive_span, [(root, channels, start, end)])
+    (span,) = _outcomes(client, archive_span, [(root, channels, start, end)], alone=lost_after)
     if isinstance(span, BaseException):
         raise span
     first = span[0] if first is None else first

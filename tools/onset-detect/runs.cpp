@@ -16,7 +16,6 @@
 #include "outputs.h"
 #include "progress.h"
 #include "report.h"
-#include "selection.h"
 #include "summary.h"
 #include "synthetic.h"
 
@@ -46,6 +45,20 @@ void in_parallel(size_t count, Work work)
 struct WriterCloser {
     void operator()(onset_writer *writer) const { onset_writer_close(writer, nullptr, 0); }
 };
+
+// Throws InputError, in the engine's words, when the channel patterns or
+// the times are why nothing of the input is selected.
+void refuse_empty_selection(const Options &options)
+{
+    std::vector<const char *> names;
+    for (const std::string &path : options.inputs) names.push_back(path.c_str());
+    char message[1024];
+    const int found =
+        onset_reader_selection_problem(names.data(), names.size(), options.sds.empty() ? nullptr : options.sds.c_str(),
+                                       options.channels.c_str(), options.start, options.end, message, sizeof message);
+    if (found == ONSET_DETECT_NO_MEMORY) throw std::bad_alloc();
+    if (found == 1) throw InputError(message);
+}
 
 // The run over the recordings the options name; refused before anything is
 // read when the channel patterns or the times select nothing of them.
