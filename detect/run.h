@@ -36,6 +36,7 @@ public:
     void finish();
 
     Detector &detector() { return detector_; }
+    const Detector &detector() const { return detector_; }
     reading::Warnings &warnings() { return reader_ ? reader_->warnings() : own_warnings_; }
     bool driven() const { return reader_ != nullptr; }
 

@@ -134,6 +134,13 @@ const char *onset_run_channel_id(const onset_run *run, int32_t channel)
     return id ? id->c_str() : nullptr;
 }
 
+int onset_run_channel_report(const onset_run *run, int32_t channel, onset_channel_report *report)
+{
+    if (!run || !report || !run->run.channel_id(channel)) return ONSET_DETECT_INVALID;
+    *report = run->run.detector().report(channel);
+    return 0;
+}
+
 const char *onset_run_verdict(onset_run *run, int32_t channel)
 {
     if (!run || !run->run.channel_id(channel)) return nullptr;

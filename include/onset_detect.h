@@ -427,6 +427,11 @@ ONSET_DETECT_API const char *onset_run_next_warning(onset_run *run);
  * text belongs to the run. */
 ONSET_DETECT_API const char *onset_run_channel_id(const onset_run *run, int32_t channel);
 
+/* Fills *report for channel number `channel` of the run's detector (what
+ * was used, missing, overlapped ...); returns 0, or ONSET_DETECT_INVALID for
+ * an unknown channel or NULL arguments. */
+ONSET_DETECT_API int onset_run_channel_report(const onset_run *run, int32_t channel, onset_channel_report *report);
+
 /* Whether the channel's samples so far can be used: "" when they can, else
  * the words of its warning after "ID left out: ". NULL for an unknown
  * channel. Valid until the next call on the run. */

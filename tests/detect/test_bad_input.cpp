@@ -180,6 +180,19 @@ TEST_F(DetectBadInput, OverlapsThatDifferAreToldWithChannelSpanAndFile)
     EXPECT_EQ(differ.warnings, "XX.OVL..HHZ: samples from 2024-01-01T00:00:17.000000Z to 2024-01-01T00:00:17.990000Z "
                                "differ between '" + folder_.file("a.mseed") + "' and '" + folder_.file("other.mseed") +
                                    "'; the first read are kept\n");
+    // The summary gives the channel's overlapped and missing samples.
+    detect_test::write_segments(folder_.file("later.mseed"), {part(2500, 3000)});  // 500 after a.mseed's end
+    const auto summary = [&](const std::string &files) {
+        const auto r = run("--min-stations 1 " + files);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.err;
+    };
+    const std::string overlapped = summary(folder_.file("a.mseed") + " " + folder_.file("same.mseed"));
+    EXPECT_NE(overlapped.find("\nonset-detect: XX.OVL..HHZ: 0 samples missing, 1000 overlapped\n"), std::string::npos)
+        << overlapped;
+    const std::string missing = summary(folder_.file("a.mseed") + " " + folder_.file("later.mseed"));
+    EXPECT_NE(missing.find("\nonset-detect: XX.OVL..HHZ: 500 samples missing, 0 overlapped\n"), std::string::npos)
+        << missing;
 }
 
 TEST_F(DetectBadInput, CodesAndNamesAreMadeValidText)

@@ -125,14 +125,18 @@ std::vector<std::string> Run::warnings()
     return lines;
 }
 
-size_t Run::usable_channels()
+bool Run::usable(int32_t channel)
 {
-    size_t usable = 0;
-    for (size_t n = 0; n < ids_.size(); ++n) {
-        const char *verdict = onset_run_verdict(run_, static_cast<int32_t>(n));
-        usable += verdict && *verdict == '\0';
-    }
-    return usable;
+    const char *verdict = onset_run_verdict(run_, channel);
+    return verdict && *verdict == '\0';
+}
+
+
+onset_channel_report Run::report(int32_t channel) const
+{
+    onset_channel_report report{};
+    check(onset_run_channel_report(run_, channel, &report));
+    return report;
 }
 
 Microseconds Run::reached() const

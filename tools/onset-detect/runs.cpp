@@ -117,8 +117,16 @@ int run_recordings(const Options &options)
     outputs.finish();
     if (!options.quiet) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::fputs(summary.text(run->usable_channels(), usable_stations, run->begin(), run->end(), seconds).c_str(),
-                   stderr);
+        // The gaps of the channels used; those left out were warned about.
+        std::vector<std::string> used;
+        std::vector<onset_channel_report> reports;
+        for (size_t c = 0; c < run->ids().size(); ++c)
+            if (run->usable(static_cast<int32_t>(c))) {
+                used.push_back(run->ids()[c]);
+                reports.push_back(run->report(static_cast<int32_t>(c)));
+            }
+        std::fputs(summary.text(used.size(), usable_stations, run->begin(), run->end(), seconds).c_str(), stderr);
+        std::fputs(RunSummary::gaps(used, reports).c_str(), stderr);
     }
     return 0;
 }

@@ -40,4 +40,16 @@ std::string RunSummary::text(size_t used_channels, int usable_stations, Microsec
     return lines;
 }
 
+std::string RunSummary::gaps(const std::vector<std::string> &ids, const std::vector<onset_channel_report> &reports)
+{
+    std::string lines;
+    for (size_t c = 0; c < ids.size() && c < reports.size(); ++c) {
+        const onset_channel_report &r = reports[c];
+        if (r.missing == 0 && r.overlapped == 0) continue;
+        lines += "onset-detect: " + ids[c] + ": " + std::to_string(r.missing) + " samples missing, " +
+                 std::to_string(r.overlapped) + " overlapped\n";
+    }
+    return lines;
+}
+
 }  // namespace tool

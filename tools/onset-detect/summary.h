@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "event_writer.h"
 #include "inputs.h"
@@ -20,6 +21,11 @@ public:
     // written, and the time taken; each line begins "onset-detect: ".
     std::string text(size_t used_channels, int usable_stations, Microseconds begin, Microseconds end,
                      double seconds) const;
+
+    // A line for each channel (of `ids`, with its report) with samples
+    // missing between those it used (gaps, values that are not finite, flat
+    // lines) or dropped as overlapping samples already read.
+    static std::string gaps(const std::vector<std::string> &ids, const std::vector<onset_channel_report> &reports);
 
 private:
     std::set<std::string> left_out_;  // channel ids
