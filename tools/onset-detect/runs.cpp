@@ -51,11 +51,11 @@ struct WriterCloser {
 // the end.
 int run_recordings(const Options &options)
 {
-    const auto run = options.sds.empty() ? std::make_unique<Run>(options.detector, options.chunk, options.inputs,
-                                                                 options.channels, options.start, options.end)
-                                         : std::make_unique<Run>(options.detector, options.chunk, "--sds",
-                                                                 options.sds, options.channels, options.start,
-                                                                 options.end);
+    const auto run = options.sds.empty()
+                         ? std::make_unique<Run>(options.detector, options.stations, options.chunk, options.inputs,
+                                                 options.channels, options.start, options.end)
+                         : std::make_unique<Run>(options.detector, options.stations, options.chunk, "--sds",
+                                                 options.sds, options.channels, options.start, options.end);
     Outputs outputs(options, run->ids());
     Progress progress(!options.quiet, run->begin(), run->end());
     bool more;
@@ -83,7 +83,7 @@ int run_recordings(const Options &options)
 int run_synthetic(const Options &options)
 {
     const SyntheticNetwork network(options.synthetic_stations, options.synthetic_duration);
-    Engine engine(options.detector);
+    Engine engine(options.detector, options.stations);
     for (const std::string &id : network.ids()) {
         std::string problem;
         if (engine.add(id, SyntheticNetwork::rate, problem) < 0) throw InputError(problem);
