@@ -13,7 +13,10 @@ last in the file wins):
 
 The options of the whole network (tolerance, min_stations) cannot be set
 per station. Keywords given beside a file override its top-level values; a
-station's table still applies on top of them, being more specific.
+station's table still applies on top of them, being more specific. channels
+and chunk serve the hosts that read miniSEED (onset.detect_files,
+onset.distributed.detect_archive); onset.detect and onset.Detector take the
+traces they are given.
 """
 
 import tomllib
@@ -36,6 +39,8 @@ class Config:
                 content = tomllib.load(file)
         except tomllib.TOMLDecodeError as error:
             raise ValueError(f"{self.path}: {error}") from None
+        except OSError as error:
+            raise OSError(f"cannot read '{self.path}': {error.strerror}") from None
         table = option_table()
         self.options, self.stations = {}, []
         self.channels = self.chunk = None
@@ -85,7 +90,8 @@ class Config:
         for name, value in options.items():
             label = f"{section} {name}"
             if name not in table:
-                self._fail(label, "not an option of a station")
+                self._fail(label, 'not an option of a station (a pattern with dots is quoted, '
+                                  '[stations."XX.S01"])')
             if table[name].network:
                 self._fail(label, "an option of the whole network, the same for every station: set "
                                   "it at the top of the file")

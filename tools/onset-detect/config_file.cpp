@@ -73,7 +73,8 @@ StationSection station_section(const std::string &path, const std::string &patte
         const std::string label = where(path, *value) + table + key;
         const size_t index = option_index(key);
         if (index == onset_detect_option_count())
-            throw InputError(label + ": not an option of a station (see --help)");
+            throw InputError(label + ": not an option of a station (see --help; a pattern with dots is quoted, "
+                                     "[stations.\"XX.S01\"])");
         if (onset_detect_option(index)->network)
             throw InputError(label + ": an option of the whole network, the same for every station: set it at "
                                      "the top of the file");

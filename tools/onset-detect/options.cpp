@@ -82,6 +82,18 @@ Flag engine_flag(size_t index)
             }};
 }
 
+// "tolerance and min_stations": the options no station may set apart.
+std::string network_options()
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < onset_detect_option_count(); ++i)
+        if (onset_detect_option(i)->network) names.push_back(onset_detect_option(i)->name);
+    std::string text;
+    for (size_t n = 0; n < names.size(); ++n)
+        text += (n == 0 ? "" : n + 1 == names.size() ? " and " : ", ") + names[n];
+    return text;
+}
+
 std::vector<Section> sections()
 {
     const Options defaults;
@@ -93,9 +105,9 @@ std::vector<Section> sections()
            "read options from a TOML file: the detection options below by their names (threshold = 4, "
            "kurtosis_window = 1.5), channels and chunk, and a table per station pattern, [stations.\"XX.S0*\"] "
            "(NET.STA, shell wildcards), of detection options for the channels of the stations it matches; "
-           "where several match, the last in the file wins. tolerance and min_stations are the network's and "
-           "cannot be set per station. Flags override the file's top-level values; a station's table still "
-           "applies on top of them, being more specific",
+           "where several match, the last in the file wins. " + network_options() +
+               " are the network's and cannot be set per station. Flags override the file's top-level values; a "
+               "station's table still applies on top of them, being more specific",
            [](Options &o, auto &, auto &v) { o.config = v; }}}},
         {"input",
          {{"--sds", "ROOT", "read an SDS archive, ROOT/YEAR/NET/STA/CHA.TYPE/NET.STA.LOC.CHA.TYPE.YEAR.DAY, day by day",
