@@ -39,8 +39,10 @@ void Detector::set_station_options(const std::string &pattern, const onset_detec
     if (pattern.empty()) throw Failure{ONSET_DETECT_INVALID, "station options need a NET.STA pattern"};
     // The grouping runs over the whole network, with the detector's own.
     onset_detect_options station = options;
-    for (size_t i = 0; i < option_count; ++i)
-        if (option_table[i].network) set_option(station, option_table[i], option_value(option_sets_[0], option_table[i]));
+    for (size_t i = 0; i < option_count; ++i) {
+        const onset_option_info &option = option_table[i];
+        if (option.network) set_option(station, option, option_value(option_sets_[0], option));
+    }
     const std::string problem = options_problem(station);
     if (!problem.empty()) throw Failure{ONSET_DETECT_INVALID, "options of stations " + pattern + ": " + problem};
     option_sets_.push_back(station);

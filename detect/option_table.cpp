@@ -49,8 +49,8 @@ const onset_option_info option_table[] = {
      "quieter, but no less than the lower quartile of its tenths of a second. Kurtosis rises in noise and "
      "coda wiggles do not count, arrivals do"},
     {ONSET_FIELD(event_snr), ONSET_OPTION_REAL, 5.0, 0.0, unbounded, 0, 0, "",
-     "an event needs one P pick that stands out this much (by its own station's value); with a minimum of one station every detection "
-     "is then a clear arrival"},
+     "an event needs one P pick that stands out this much (by its own station's value); with a minimum of one "
+     "station every detection is then a clear arrival"},
 };
 
 #undef ONSET_FIELD

@@ -62,9 +62,9 @@ class Config:
             elif key in table:
                 self.options[key] = self._option(key, value)
             else:
-                self._fail(key, "unknown key; the file takes the detector's options by their names "
-                                '(fmin, kurtosis_window ...), channels, chunk and [stations."NET.STA"] '
-                                "tables")
+                self._fail(key, "unknown key; the file takes the detector's options by their "
+                                "names (fmin, kurtosis_window ...), channels, chunk and "
+                                '[stations."NET.STA"] tables')
 
     def _fail(self, label, problem):
         raise ValueError(f"{self.path}: {label}: {problem}")

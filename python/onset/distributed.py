@@ -125,8 +125,9 @@ def detect_block(root, channels, keep, read, days, options, chunk, stations=()):
     in the day files of the days that meet [days[0], days[1]). Returns
     (events as (earliest, stations, [(trace, phase, time, strength,
     uncertainty), ...]), the stations with a usable channel, the warning
-    lines). `stations`: per-station options, as for onset._engine.Run. A day file that cannot be read fails the block with OSError, so
-    that a block never stands for data it did not see."""
+    lines). `stations`: per-station options, as for onset._engine.Run. A
+    day file that cannot be read fails the block with OSError, so that a
+    block never stands for data it did not see."""
     files = day_files(root, channels, *days)
     if not files:
         return [], set(), []
@@ -207,10 +208,10 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     a timedelta or seconds. `progress`: None, or called as progress(done,
     blocks, events) as each block ends, with the events kept so far.
     `config`, `options`: the settings file and the detector's options
-    (onset.OPTIONS), and `chunk`, as for onset.detect_files. A root that is no folder, or without day files of
-    the channels in the span, is a ValueError before any block runs, in
-    onset-detect's words. Each block's warnings come prefixed
-    with its span, as DetectionWarning. A block that fails (a day file that
+    (onset.OPTIONS), and `chunk`, as for onset.detect_files. A root that is
+    no folder, or without day files of the channels in the span, is a
+    ValueError before any block runs, in onset-detect's words. Each block's
+    warnings come prefixed with its span, as DetectionWarning. A block that fails (a day file that
     cannot be read, a worker lost) is left out with a warning naming its
     span and reason and is listed in the result's .failures as (start, end,
     reason); the other blocks' events come back. RuntimeError when every

@@ -55,11 +55,11 @@ def test_same_events_from_every_host(command_line, synthetic_archive, settings):
 
 def test_detect_archive_command_reads_the_file(synthetic_archive, settings, tmp_path):
     expected = onset.detect_files(synthetic_archive, config=settings, min_stations=4).to_csv()
+    library = PROGRAM.parents[2] / "libonset.so"
     done = subprocess.run([sys.executable, "-m", "onset", "detect-archive", str(synthetic_archive),
                            "--config", str(settings), "--min-stations", "4", "--workers", "1",
-                           "--quiet"],
-                          capture_output=True, text=True, timeout=300,
-                          cwd=PYTHON_DIR, env={"ONSET_LIBRARY": str(PROGRAM.parents[2] / "libonset.so")})
+                           "--quiet"], capture_output=True, text=True, timeout=300,
+                          cwd=PYTHON_DIR, env={"ONSET_LIBRARY": str(library)})
     assert done.returncode == 0, done.stderr
     assert done.stdout == expected
 
