@@ -144,6 +144,9 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
         if (excursion_over_) {
             if (!place()) break;
             candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            if (judged_)
+                judged_->push_back({candidate_.index, peak_, candidate_.strength, labels_.last_onset_snr(),
+                                    labels_.last_verdict()});
             if (candidate_.phase != 0) {
                 candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
                 candidate_.snr = candidate_.phase == 'P' ? labels_.last_snr() : 0.0;

@@ -23,6 +23,16 @@ struct Onset {
     double snr;          // of a P: how far it stands out of the noise
 };
 
+// An excursion's candidate onset and what became of it, for pictures that
+// show why an excursion made no pick.
+struct JudgedOnset {
+    int64_t index;     // sample of the candidate pick
+    int64_t peak;      // sample of the excursion's peak
+    double strength;   // at the peak
+    double snr;        // as PhaseLabels measured it, NaN where it did not
+    PhaseLabels::Verdict verdict;
+};
+
 // An excursion is a stretch of strength at or above the threshold; its
 // (first) highest sample is its peak. The kurtosis rises inside the peak's
 // max-jump window (clipped to the run): from the window's first minimum of
@@ -51,6 +61,10 @@ public:
     int64_t horizon(int64_t next_strength) const;
 
     uint64_t onset_count() const { return onset_count_; }
+
+    // From now on every candidate is judged into `judged` as well, the
+    // dropped ones too (the detector does not ask).
+    void keep_judged(std::vector<JudgedOnset> *judged) { judged_ = judged; }
 
 private:
     // The columns this picker reads, over the indices it holds of them.
@@ -84,6 +98,7 @@ private:
     bool placed_ = false;        // candidate_ is the pick of peak_
     Onset candidate_{0, 0.0, 0, 'P', 0, 0.0};
     std::vector<Onset> found_;
+    std::vector<JudgedOnset> *judged_ = nullptr;
 };
 
 }  // namespace detect

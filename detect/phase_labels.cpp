@@ -52,15 +52,19 @@ bool PhaseLabels::train_goes_on(int64_t pick, const EnergyHistory &energy)
 char PhaseLabels::label(int64_t pick, bool may_begin, const ColumnView &filtered, const EnergyHistory &energy)
 {
     const double after = mean_square_after(pick, filtered);
+    onset_snr_ = std::numeric_limits<double>::quiet_NaN();
     const bool overtakes = in_train_ && last_snr_ < event_snr_ && after >= event_snr_ * train_noise_;
     if (overtakes) may_begin = true;
     else if (train_goes_on(pick, energy)) {
+        verdict_ = Verdict::coda;
         if (has_s_ || pick - train_start_ < settings_.noise_gap) return 0;
         const double before = energy.mean_square(pick - 2 * settings_.signal_span, pick - settings_.noise_gap, 1);
         if (before > 0.0 && after < 2.0 * before) return 0;
         has_s_ = true;
+        verdict_ = Verdict::s;
         return 'S';
     }
+    verdict_ = Verdict::dead_time;
     if (!may_begin) return 0;
     const int64_t from = pick - settings_.noise_span, to = pick - settings_.noise_gap;
     const double floor = energy.quantile(from, to, 0.25, settings_.noise_span / 5);
@@ -68,8 +72,11 @@ char PhaseLabels::label(int64_t pick, bool may_begin, const ColumnView &filtered
     const double recent = energy.mean_square(pick - 2 * settings_.signal_span, to, 1);
     // With too little noise before it to tell, an onset counts.
     const double noise = std::max(floor, std::min(mean_noise, recent));
+    onset_snr_ = floor > 0.0 ? after / noise : std::numeric_limits<double>::infinity();
+    verdict_ = Verdict::low_snr;
     if (floor > 0.0 && after < min_snr_ * noise) return 0;
-    last_snr_ = floor > 0.0 ? after / noise : std::numeric_limits<double>::infinity();
+    verdict_ = Verdict::p;
+    last_snr_ = onset_snr_;
     in_train_ = true;
     has_s_ = false;
     train_start_ = pick;

@@ -26,6 +26,9 @@ namespace detect {
 // begins an event of its own.
 class PhaseLabels {
 public:
+    // What became of an onset, and why when it was dropped.
+    enum class Verdict { p, s, low_snr, dead_time, coda };
+
     PhaseLabels(const RateSettings &settings, double min_snr, double event_snr);
 
     // A new run: no wave train goes on.
@@ -40,6 +43,11 @@ public:
     // How far the last P labelled stood out of its noise (its mean square
     // over the noise level; infinite when the noise was not known).
     double last_snr() const { return last_snr_; }
+    // The verdict on the last onset labelled, and how far it stood out of
+    // its noise where that was measured (a P, or one dropped for it; NaN
+    // otherwise).
+    Verdict last_verdict() const { return verdict_; }
+    double last_onset_snr() const { return onset_snr_; }
     // The first sample whose block energy a later label may read.
     int64_t needs_from() const;
 
@@ -57,6 +65,8 @@ private:
     int64_t train_start_ = 0;
     double train_noise_ = 0.0;
     double last_snr_ = 0.0;
+    Verdict verdict_ = Verdict::p;
+    double onset_snr_ = 0.0;
     int64_t next_window_ = 0;     // first block of the train's next second to check
 };
 

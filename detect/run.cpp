@@ -93,6 +93,10 @@ bool Run::step()
         const int64_t from = next_;
         next_ = from > end - chunk_ ? end : from + chunk_;
         slice(std::min(end, from + chunk_));
+        // Slices that no record reaches are skipped, on the same grid: one
+        // record stamped decades later must not cost a slice per chunk between.
+        const int64_t next_record = reader_->next_time();
+        if (next_record < end && next_record - next_ >= chunk_) next_ += (next_record - next_) / chunk_ * chunk_;
         return true;
     }
     slice(std::numeric_limits<int64_t>::max());

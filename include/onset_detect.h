@@ -280,6 +280,9 @@ ONSET_DETECT_API int onset_detector_channel_report(const onset_detector *detecto
  * feeds a detector with it.
  *
  * Threads: calls on one reader must not overlap.
+ *
+ * A NULL reader, writer or required output is refused: the call returns
+ * ONSET_DETECT_INVALID (or NULL, or sets its outputs to 0), never crashes.
  * ------------------------------------------------------------------------ */
 
 #define ONSET_DETECT_IO (-5) /* a file that cannot be read or written */
@@ -487,6 +490,40 @@ ONSET_DETECT_API int onset_writer_close(onset_writer *writer, char *message, siz
 ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, double rate, int64_t start,
                                          const double *samples, size_t count, double *filtered,
                                          double *strength, char *message, size_t message_size);
+
+/* What became of a candidate onset (onset_candidate.verdict): a pick ('P'
+ * or 'S'), or dropped, and why. */
+#define ONSET_CANDIDATE_LOW_SNR 1   /* the second after it does not stand out
+                                       of the noise by min_snr */
+#define ONSET_CANDIDATE_DEAD_TIME 2 /* within dead_time of the channel's last P */
+#define ONSET_CANDIDATE_CODA 3      /* inside a wave train: its coda, or a rise
+                                       after its S */
+
+/* One excursion of the onset strength above the threshold, as the detector
+ * judges it on this channel alone. */
+typedef struct onset_candidate {
+    int64_t time;     /* the onset it was refined to, microseconds since 1970 */
+    int64_t peak;     /* its highest strength, microseconds since 1970 */
+    double strength;  /* at the peak */
+    double snr;       /* mean square of the second after the onset over the
+                         noise level before it, where measured (a P, or one
+                         dropped as ONSET_CANDIDATE_LOW_SNR; infinite when
+                         the noise was not known); NaN otherwise */
+    int32_t verdict;  /* 'P', 'S' or an ONSET_CANDIDATE_ code */
+} onset_candidate;
+
+/* onset_detect_stages, and besides every candidate onset in time order: the
+ * first `capacity` of them are written to `candidates` (NULL when capacity
+ * is 0) and their number to *found (not NULL). When *found > capacity, call
+ * again with room for *found. Which candidates become picks depends on what
+ * came before, so a trace cut into pieces may judge them otherwise near the
+ * cuts; the onsets a detector finds on a channel fed these samples (before
+ * it groups them into events) are the 'P' and 'S' candidates. Returns as
+ * onset_detect_stages does. */
+ONSET_DETECT_API int onset_detect_candidates(const onset_detect_options *options, double rate, int64_t start,
+                                             const double *samples, size_t count, double *filtered,
+                                             double *strength, onset_candidate *candidates, size_t capacity,
+                                             size_t *found, char *message, size_t message_size);
 
 #ifdef __cplusplus
 }

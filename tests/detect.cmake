@@ -10,6 +10,7 @@ if(ONSET_BUILD_TOOLS)
     detect/test_intake.cpp
     detect/test_bandpass_blocks.cpp
     detect/test_reading.cpp
+    detect/test_bad_input.cpp
     detect/test_command_line.cpp
     detect/test_outputs.cpp
     detect/test_station_options.cpp

@@ -19,10 +19,18 @@ endif()
 configure_file(${provider} ${CMAKE_CURRENT_BINARY_DIR}/fuzz-include/fuzzer/FuzzedDataProvider.h
                COPYONLY)
 
+# The targets of the engine, its reader and the command line need the tools built.
+set(detect_targets engine options reader)
 foreach(target IN LISTS ONSET_FUZZ_TARGETS)
+  if(target IN_LIST detect_targets AND NOT ONSET_BUILD_TOOLS)
+    continue()
+  endif()
   add_executable(replay_${target} fuzz/fuzz_${target}.cpp fuzz/regression_driver.cpp)
   target_link_libraries(replay_${target} PRIVATE onset_internal onset_test_support
                         OpenMP::OpenMP_CXX)
+  if(target IN_LIST detect_targets)
+    target_link_libraries(replay_${target} PRIVATE onset_detect_internal onset_detect_tool)
+  endif()
   target_include_directories(replay_${target} SYSTEM PRIVATE
     ${CMAKE_CURRENT_BINARY_DIR}/fuzz-include)
   # Each input chooses its own thread counts.

@@ -1,7 +1,10 @@
 // Channel patterns, file lists and the SDS layout.
 #include "inputs.h"
 
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <tuple>
 
 namespace reading {
@@ -59,6 +61,30 @@ bool ChannelSelection::takes(const std::string &id) const
                        [&](const std::string &p) { return fnmatch(p.c_str(), id.c_str(), 0) == 0; });
 }
 
+std::FILE *open_regular_file(const std::string &path, std::string &problem)
+{
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        problem = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        problem = S_ISDIR(status.st_mode)    ? "it is a folder, not a file"
+                  : S_ISFIFO(status.st_mode) ? "it is a pipe: pipes are not supported, save the data to a file"
+                                             : "it is not a regular file";
+        ::close(descriptor);
+        return nullptr;
+    }
+    std::FILE *file = ::fdopen(descriptor, "rb");
+    if (!file) {
+        problem = std::strerror(errno);
+        ::close(descriptor);
+    }
+    return file;
+}
+
 std::vector<std::string> list_files(const std::vector<std::string> &paths)
 {
     std::vector<std::string> files;
@@ -67,8 +93,10 @@ std::vector<std::string> list_files(const std::vector<std::string> &paths)
         const fs::file_status status = fs::status(path, error);
         if (error) throw ReadError("cannot open '" + path + "': " + error.message());
         if (!fs::is_directory(status)) {
-            if (!std::ifstream(path, std::ios::binary))
-                throw ReadError("cannot open '" + path + "': " + std::strerror(errno));
+            std::string problem;
+            std::FILE *file = open_regular_file(path, problem);
+            if (!file) throw ReadError("cannot read '" + path + "': " + problem);
+            std::fclose(file);
             files.push_back(path);
             continue;
         }

@@ -3,6 +3,7 @@
 #ifndef ONSET_DETECT_READER_INPUTS_H
 #define ONSET_DETECT_READER_INPUTS_H
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,8 +30,13 @@ private:
 };
 
 // The files named, and those under the folders named (recursively, in name
-// order). Throws ReadError for a path that cannot be read.
+// order). Throws ReadError for a path that cannot be read or is no regular
+// file (pipes and devices cannot be read twice, as records are).
 std::vector<std::string> list_files(const std::vector<std::string> &paths);
+
+// The file at `path` open for reading, or nullptr and why: also for a
+// folder, a pipe or a device, without waiting for a FIFO's writer.
+std::FILE *open_regular_file(const std::string &path, std::string &problem);
 
 // One day file of an SDS archive:
 // ROOT/YEAR/NET/STA/CHA.TYPE/NET.STA.LOC.CHA.TYPE.YEAR.DAY

@@ -12,6 +12,10 @@
 #include <new>
 #include <stdexcept>
 
+#include "inputs.h"
+#include "readable_text.h"
+#include "record_checks.h"
+
 namespace reading {
 
 namespace {
@@ -29,24 +33,33 @@ void library_message(char *message)
     said->push_back(line);
 }
 
-// Set up once, before any thread reads.
+// Set up once, before any thread reads. Records without a blockette 1000
+// are decoded as Steim-1 whatever the environment says, as the checks
+// before decoding assume.
 void set_up_library()
 {
     static std::once_flag done;
-    std::call_once(done, [] { ms_loginit(library_message, nullptr, library_message, nullptr); });
+    std::call_once(done, [] {
+        ms_loginit(library_message, nullptr, library_message, nullptr);
+        MS_UNPACKENCODINGFORMAT(-1);
+        MS_UNPACKENCODINGFALLBACK(DE_STEIM1);
+    });
 }
 
 // Points `said` at a caller's lines while it lives.
 class Listening {
 public:
-    explicit Listening(std::vector<std::string> &lines)
+    explicit Listening(std::vector<std::string> &lines) : before_(said)
     {
         set_up_library();
         said = &lines;
     }
-    ~Listening() { said = nullptr; }
+    ~Listening() { said = before_; }
     Listening(const Listening &) = delete;
     Listening &operator=(const Listening &) = delete;
+
+private:
+    std::vector<std::string> *before_;
 };
 
 struct RecordDeleter {
@@ -79,60 +92,173 @@ void append_record(char *record, int length, void *file)
     std::fwrite(record, 1, static_cast<size_t>(length), static_cast<std::FILE *>(file));
 }
 
+// "" when the parsed record can be decoded and placed in time, or why not.
+std::string record_problem(const MSRecord &record)
+{
+    const BTime &time = record.fsdh->start_time;
+    // libmseed decodes a record without a blockette 1000 as its fallback.
+    const int encoding = record.Blkt1000 ? record.encoding : DE_STEIM1;
+    return header_problem({time.year, time.day, time.hour, time.min, time.sec, time.fract, record.starttime,
+                           record.samplecnt, msr_samprate(const_cast<MSRecord *>(&record)), encoding,
+                           static_cast<uint32_t>(record.reclen), record.fsdh->data_offset});
+}
+
+// A record's header parsed from `size` bytes at `bytes`: MS_NOERROR and the
+// record, a positive count of bytes still needed, or a negative libmseed
+// error; `problem` says why a parsed header cannot be used, or why parsing
+// failed.
+int parse_header(char *bytes, size_t size, MSRecord *&record, std::string &problem)
+{
+    std::vector<std::string> lines;
+    {
+        const Listening listening(lines);
+        const int length = static_cast<int>(std::min<size_t>(size, MAXRECLEN));
+        const int status = msr_parse(bytes, length, &record, 0, 0, 0);
+        if (status > 0) return status;
+        if (status != MS_NOERROR) {
+            problem = status == MS_NOTSEED ? "no miniSEED record header" : ms_errorstr(status);
+            if (!lines.empty()) problem += " (" + lines.back() + ")";
+            return status;
+        }
+    }
+    problem = record_problem(*record);
+    if (said && problem.empty()) said->insert(said->end(), lines.begin(), lines.end());
+    return MS_NOERROR;
+}
+
+// The bytes of a file, a block at a time: a record cut by a block's end is
+// read again from its start after the block is refilled.
+class Blocks {
+public:
+    explicit Blocks(std::FILE *file) : file_(file), block_(size_t{2} * MAXRECLEN) {}
+    // The bytes from `offset` on (at least a whole record's worth unless
+    // the file ends first).
+    char *at(uint64_t offset, size_t &available)
+    {
+        if (offset < start_ || offset > start_ + filled_) return nullptr;  // only forward
+        if (!at_end_ && start_ + filled_ - offset < MAXRECLEN) {
+            const size_t kept = static_cast<size_t>(start_ + filled_ - offset);
+            std::memmove(block_.data(), block_.data() + (offset - start_), kept);
+            start_ = offset;
+            filled_ = kept + std::fread(block_.data() + kept, 1, block_.size() - kept, file_);
+            at_end_ = filled_ < block_.size();
+        }
+        available = static_cast<size_t>(start_ + filled_ - offset);
+        return block_.data() + (offset - start_);
+    }
+    bool failed() const { return std::ferror(file_) != 0; }
+    uint64_t read() const { return start_ + filled_; }
+
+private:
+    std::FILE *file_;
+    std::vector<char> block_;
+    uint64_t start_ = 0;
+    size_t filled_ = 0;
+    bool at_end_ = false;
+};
+
+// Records of a concatenated file start at multiples of the shortest record
+// length from its start: after damage, reading resumes at the next of them
+// that holds a usable record.
+constexpr uint64_t record_step = MINRECLEN;
+
 }  // namespace
 
-FileIndex index_file(const std::string &path, std::vector<std::string> &lines)
+FileIndex index_stream(std::FILE *file, std::vector<std::string> &lines)
 {
     const Listening listening(lines);
     FileIndex index;
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        index.problem = std::strerror(errno);
-        return index;
-    }
-    // The file is read in blocks; a record cut by a block's end is read again
-    // from its start after the block is refilled.
-    std::vector<char> block(size_t{1} << 20);
-    size_t filled = 0, position = 0;
-    uint64_t block_offset = 0;
-    bool at_end = false;
-    const auto refill = [&] {
-        std::memmove(block.data(), block.data() + position, filled - position);
-        block_offset += position;
-        filled -= position;
-        position = 0;
-        filled += std::fread(block.data() + filled, 1, block.size() - filled, file);
-        at_end = filled < block.size();
+    Blocks blocks(file);
+    uint64_t position = 0;
+    // The damaged stretch being skipped: where it began and why.
+    uint64_t damage_start = 0;
+    std::string damage;
+    const auto end_damage = [&](uint64_t end, uint32_t first_length) {
+        if (damage.empty()) return;
+        char where[120];
+        if (end - damage_start == first_length)
+            std::snprintf(where, sizeof where, "the record at byte %llu is left out: ",
+                          static_cast<unsigned long long>(damage_start));
+        else
+            std::snprintf(where, sizeof where, "bytes %llu to %llu are left out: ",
+                          static_cast<unsigned long long>(damage_start), static_cast<unsigned long long>(end - 1));
+        index.left_out.push_back(where + damage);
+        damage.clear();
     };
-    MSRecord *raw = nullptr;
+    uint32_t damaged_length = 0;  // of the first damaged record, when its header said
+    bool any_header = false;      // else it is no miniSEED file
     while (true) {
-        if (!at_end && filled - position < block.size() / 2) refill();
-        if (position >= filled) break;
-        const int status = msr_parse(block.data() + position, static_cast<int>(filled - position), &raw, 0, 0, 0);
-        if (status > 0 && !at_end && position > 0) {
-            refill();
-            continue;
-        }
-        if (status != MS_NOERROR) {
-            if (index.records.empty() && status < 0) index.problem = "not a miniSEED file";
-            else index.truncated = true;
+        size_t available = 0;
+        char *bytes = blocks.at(position, available);
+        if (!bytes || available == 0) {
+            position = std::min(position, blocks.read());
             break;
         }
-        index.records.push_back({channel_id(*raw), raw->starttime, msr_samprate(raw), raw->samplecnt,
-                                 block_offset + position, static_cast<uint32_t>(raw->reclen),
-                                 raw->encoding == DE_ASCII});
-        position += static_cast<size_t>(raw->reclen);
+        MSRecord *raw = nullptr;
+        std::string problem;
+        const int status = parse_header(bytes, available, raw, problem);
+        const Record record(raw);
+        if (status == MS_NOERROR) any_header = true;
+        if (status > 0 && available >= MAXRECLEN) {
+            problem = "its length cannot be told";
+        } else if (status > 0) {
+            // The file ends inside a record.
+            if (damage.empty()) {
+                damage_start = position;
+                damage = "the file ends inside it";
+                damaged_length = static_cast<uint32_t>(available);
+            }
+            position += available;
+            break;
+        } else if (status == MS_NOERROR && problem.empty()) {
+            end_damage(position, damaged_length);
+            const std::string id = channel_id(*record), readable_id = readable_text(id);
+            index.records.push_back({readable_id, record->starttime, msr_samprate(record.get()), record->samplecnt,
+                                     position, static_cast<uint32_t>(record->reclen), record->encoding == DE_ASCII,
+                                     readable_id != id});
+            position += static_cast<uint64_t>(record->reclen);
+            continue;
+        }
+        // A bad header at a record boundary, and whatever follows a damaged
+        // record whose length is known, is told on its own.
+        if (status == MS_NOERROR || (damaged_length > 0 && position >= damage_start + damaged_length))
+            end_damage(position, damaged_length);
+        if (damage.empty()) {
+            damage_start = position;
+            damage = problem;
+            damaged_length = status == MS_NOERROR ? static_cast<uint32_t>(record->reclen) : 0;
+        }
+        position = (position / record_step + 1) * record_step;
     }
-    msr_free(&raw);
+    end_damage(position, damaged_length);
+    if (blocks.failed()) index.problem = std::strerror(errno);
+    else if (position == 0) index.problem = "it is empty";
+    else if (!any_header) index.problem = "not a miniSEED file";
+    return index;
+}
+
+FileIndex index_file(const std::string &path, std::vector<std::string> &lines)
+{
+    FileIndex index;
+    std::FILE *file = open_regular_file(path, index.problem);
+    if (!file) return index;
+    index = index_stream(file, lines);
     std::fclose(file);
-    if (index.records.empty() && index.problem.empty())
-        index.problem = index.truncated ? "its only record is cut short" : "it is empty";
     return index;
 }
 
 std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &lines)
 {
     const Listening listening(lines);
+    {
+        MSRecord *raw = nullptr;
+        std::string problem;
+        const int status = parse_header(bytes.data(), bytes.size(), raw, problem);
+        const Record header(raw);
+        if (status > 0) return "record cut short";
+        if (!problem.empty()) return problem;
+        if (static_cast<size_t>(header->reclen) != bytes.size()) return "record changed on disk";
+    }
     MSRecord *raw = nullptr;
     const int status = msr_parse(bytes.data(), static_cast<int>(bytes.size()), &raw,
                                  static_cast<int>(bytes.size()), 1, 0);

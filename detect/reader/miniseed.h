@@ -22,21 +22,27 @@ struct RecordHeader {
     uint64_t offset;      // in the file, bytes
     uint32_t length;      // bytes
     bool text;            // a text (log) record: no samples
+    bool repaired_id;     // its codes held bytes that are no text, replaced in `id`
 };
 
 // The records of one file, read header by header (the samples stay on
-// disk). `problem` says why the file holds no records ("" when it does);
-// `truncated` is set when its last record is cut short. What libmseed
-// itself says while reading goes to `said`, one line each.
+// disk). `problem` says why the file is no miniSEED file at all ("" when
+// it is); `left_out` says, one line each, which bytes hold records that
+// cannot be used, from where and why (a damaged record does not cost the
+// ones after it). What libmseed itself says while reading goes to `said`,
+// one line each.
 struct FileIndex {
     std::vector<RecordHeader> records;
     std::string problem;
-    bool truncated = false;
+    std::vector<std::string> left_out;
 };
 FileIndex index_file(const std::string &path, std::vector<std::string> &said);
+// The same for a file already open, read from its current position.
+FileIndex index_stream(std::FILE *file, std::vector<std::string> &said);
 
-// Decodes one record (its bytes as read from the file) and appends its
-// samples; returns "" or why it could not.
+// Decodes one record (its bytes as read from the file), after the same
+// checks of its header as when it was indexed, and appends its samples;
+// returns "" or why it could not.
 std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &said);
 
 // Steim-2 records of 4096 bytes of one channel, appended to a file.

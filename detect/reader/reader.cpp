@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace reading {
 
@@ -39,16 +40,29 @@ Reader::Reader(const std::string &root, const std::string &channels, Microsecond
 void Reader::load(Microseconds until, const std::function<void()> &day_loaded)
 {
     // A day's files are indexed together, and its new channels taken up
-    // before the next day's, however far `until` reaches.
-    while (next_day_ < days_.size() && days_[next_day_].day < until) {
+    // before the next day's, however far `until` reaches. They are indexed
+    // a day ahead: records filed in the next day's file are queued before
+    // their time is read.
+    const Microseconds ahead = until > std::numeric_limits<Microseconds>::max() - day_length
+                                   ? std::numeric_limits<Microseconds>::max()
+                                   : until + day_length;
+    while (next_day_ < days_.size() && days_[next_day_].day < ahead) {
         const Microseconds day = days_[next_day_].day;
         std::vector<std::string> paths;
         for (; next_day_ < days_.size() && days_[next_day_].day == day; ++next_day_)
             paths.push_back(days_[next_day_].path);
-        source_.add_files(paths, selection_);
+        source_.add_files(paths, selection_, day);
         if (day_loaded) day_loaded();
     }
     if (day_loaded) day_loaded();
+    source_.set_read_until(until);
+}
+
+Microseconds Reader::next_time() const
+{
+    Microseconds next = source_.first_start();
+    if (next_day_ < days_.size()) next = std::min(next, days_[next_day_].day - day_length);
+    return next;
 }
 
 void Reader::read_stretches(ChannelRecords &channel, Microseconds until, const RecordSource::Feed &take)

@@ -1,12 +1,14 @@
 // The C entries of the reader and the writer: thin wrappers that turn
 // failures into codes and messages.
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
 
 #include "miniseed.h"
 #include "onset_detect.h"
+#include "readable_text.h"
 #include "reader_handle.h"
 
 struct onset_writer {
@@ -17,9 +19,17 @@ struct onset_writer {
 
 namespace {
 
+// Messages name files, whose names need not be UTF-8; one cut short ends
+// before a character, not inside one.
 void copy_message(const std::string &text, char *message, size_t size)
 {
-    if (message && size > 0) std::snprintf(message, size, "%s", text.c_str());
+    if (!message || size == 0) return;
+    const std::string readable = reading::readable_text(text);
+    size_t length = std::min(readable.size(), size - 1);
+    while (length > 0 && length < readable.size() && (static_cast<unsigned char>(readable[length]) & 0xC0) == 0x80)
+        --length;
+    std::memcpy(message, readable.data(), length);
+    message[length] = '\0';
 }
 
 // Runs `call`; a failure becomes its code and the reader's message.
@@ -33,7 +43,7 @@ int guarded(onset_reader *handle, Call call)
         handle->message = "out of memory";
         return ONSET_DETECT_NO_MEMORY;
     } catch (const std::exception &error) {
-        handle->message = error.what();
+        handle->message = reading::readable_text(error.what());
         return ONSET_DETECT_IO;
     }
 }
@@ -66,6 +76,7 @@ onset_reader *onset_reader_open(const char *const *paths, size_t path_count, con
                                 int64_t end, char *message, size_t message_size)
 {
     return open_reader(start, end, message, message_size, [&] {
+        if (!paths && path_count > 0) throw std::invalid_argument("no paths given");
         std::vector<std::string> named;
         for (size_t i = 0; i < path_count; ++i) {
             if (!paths[i]) throw std::invalid_argument("path " + std::to_string(i) + " is NULL");
@@ -90,12 +101,17 @@ const char *onset_reader_message(const onset_reader *reader) { return reader ? r
 
 void onset_reader_span(const onset_reader *reader, int64_t *begin, int64_t *end)
 {
-    if (begin) *begin = reader->reader->begin();
-    if (end) *end = reader->reader->end();
+    if (begin) *begin = reader ? reader->reader->begin() : 0;
+    if (end) *end = reader ? reader->reader->end() : 0;
 }
 
 int onset_reader_next_chunk(onset_reader *reader, int64_t until, onset_chunk *chunk)
 {
+    if (!reader) return ONSET_DETECT_INVALID;
+    if (!chunk) {
+        reader->message = "no chunk given";
+        return ONSET_DETECT_INVALID;
+    }
     reading::Chunk next{};
     bool found = false;
     const int status = guarded(reader, [&] { found = reader->reader->next_chunk(until, next); });
@@ -112,13 +128,19 @@ void onset_reader_finish(onset_reader *reader)
 
 const char *onset_reader_next_warning(onset_reader *reader)
 {
+    if (!reader) return nullptr;
     return reader->reader->warnings().take(reader->warning) ? reader->warning.c_str() : nullptr;
 }
 
 onset_writer *onset_writer_open(const char *path, const char *id, double rate, char *message, size_t message_size)
 {
+    if (!path || !id || !(rate > 0.0 && rate <= 1e6)) {
+        copy_message(!path ? "no path given" : !id ? "no channel id given" : "the rate must be above 0 and at most 1 MHz",
+                     message, message_size);
+        return nullptr;
+    }
     try {
-        return new onset_writer{reading::RecordWriter(path ? path : "", id ? id : "", rate), 0, {}};
+        return new onset_writer{reading::RecordWriter(path, id, rate), 0, {}};
     } catch (const std::bad_alloc &) {
         copy_message("out of memory", message, message_size);
     } catch (const std::exception &error) {
@@ -129,6 +151,7 @@ onset_writer *onset_writer_open(const char *path, const char *id, double rate, c
 
 int onset_writer_write(onset_writer *writer, int64_t start, const int32_t *counts, size_t count)
 {
+    if (!writer || (!counts && count > 0)) return ONSET_DETECT_INVALID;
     if (writer->failure != 0) return writer->failure;
     try {
         writer->writer.write(start, counts, count);

@@ -4,6 +4,7 @@
 #ifndef ONSET_DETECT_READER_RECORD_SOURCE_H
 #define ONSET_DETECT_READER_RECORD_SOURCE_H
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -46,6 +47,20 @@ struct ChannelRecords {
     std::deque<Ref> records;   // not yet read, by start time
     bool has_samples = false;  // some record of it holds samples
     bool has_text = false;     // some record of it is text
+
+    // The samples read last, long enough to hold whatever a record read
+    // next may overlap (records come by start time), so that overlaps with
+    // other samples are told.
+    std::vector<double> recent;
+    std::vector<uint32_t> recent_files;  // the file of each
+    Microseconds recent_start = 0;
+    int64_t longest_record = 0;  // samples
+    // Overlapping samples that differ, gathered into one warning while
+    // records go on differing.
+    struct Conflict {
+        Microseconds from = 0, to = 0;
+        std::set<uint32_t> files;  // empty: none
+    } conflict;
 };
 
 class RecordSource {
@@ -57,14 +72,21 @@ public:
 
     // Indexes the files (side by side) and queues the records of the
     // selected channels. A file that is not miniSEED is left out with a
-    // warning; so are records that change their channel's rate.
-    void add_files(const std::vector<std::string> &paths, const ChannelSelection &selection);
+    // warning; so are records that change their channel's rate. Files of
+    // one archive `day` (its first microsecond) warn about records that lie
+    // outside it; they are queued in their place all the same.
+    static constexpr Microseconds no_day = std::numeric_limits<Microseconds>::min();
+    void add_files(const std::vector<std::string> &paths, const ChannelSelection &selection,
+                   Microseconds day = no_day);
     // Records wholly outside [from, to) are left unread from then on.
     void set_span(Microseconds from, Microseconds to)
     {
         from_ = from;
         to_ = to;
     }
+    // Every record that starts before `time` has been read: one queued
+    // later would come too late, and is left out with a warning.
+    void set_read_until(Microseconds time) { read_until_ = std::max(read_until_, time); }
 
     // The channels met so far, in the order of their ids.
     std::vector<ChannelRecords *> channels();
@@ -87,16 +109,24 @@ private:
         int descriptor = -1;
         std::atomic<int64_t> unread{0};  // records queued; the file closes at 0
     };
-    // Queues the records of one indexed file; notes the channels it adds to.
+    // Queues the records of one indexed file (of an archive's `day`, or
+    // no_day); notes the channels it adds to.
     void queue_file(const std::string &path, const FileIndex &index, const std::vector<std::string> &said,
-                    const ChannelSelection &selection, std::vector<ChannelRecords *> &touched);
-    void queue(uint32_t file, const RecordHeader &record, const ChannelSelection &selection);
+                    const ChannelSelection &selection, Microseconds day, std::vector<ChannelRecords *> &touched);
+    // Queues a record; false when it comes too late.
+    bool queue(uint32_t file, const RecordHeader &record, const ChannelSelection &selection);
+    // Warns about samples that differ from the recent ones for the same
+    // times, then makes them recent.
+    void compare_overlap(ChannelRecords &channel, uint32_t file, Microseconds start,
+                         const std::vector<double> &samples);
+    void say_conflict(ChannelRecords &channel);
 
     Warnings &warnings_;
     std::deque<File> files_;
     std::map<std::string, ChannelRecords> channels_;
     Microseconds from_ = std::numeric_limits<Microseconds>::min();
     Microseconds to_ = std::numeric_limits<Microseconds>::max();
+    Microseconds read_until_ = std::numeric_limits<Microseconds>::min();
 };
 
 }  // namespace reading

@@ -52,7 +52,16 @@ class Chunk(ctypes.Structure):
                 ("samples", ctypes.POINTER(_f64)), ("count", _size)]
 
 
+class Candidate(ctypes.Structure):
+    _fields_ = [("time", _i64), ("peak", _i64), ("strength", _f64), ("snr", _f64),
+                ("verdict", _i32)]
+
+
+# What became of a candidate that made no pick.
+LOW_SNR, DEAD_TIME, CODA = 1, 2, 3
+
 LAYOUTS = {
+    Candidate: (40, {"time": 0, "peak": 8, "strength": 16, "snr": 24, "verdict": 32}),
     OptionInfo: (72, {"name": 0, "offset": 8, "type": 16, "default_value": 24, "lowest": 32,
                       "highest": 40, "lowest_included": 48, "network": 52, "unit": 56, "help": 64}),
     Reach: (64, {"look_back": 48, "wait": 56}),
@@ -62,6 +71,8 @@ LAYOUTS = {
 }
 for _record, (_size_, _offsets) in LAYOUTS.items():
     check_layout(_record, _size_, _offsets)
+# Candidates are read straight from an array of them.
+CANDIDATE = np.dtype(Candidate)
 
 _options = ctypes.c_void_p  # the option record, whose layout comes from the engine's table
 _SIGNATURES = {
@@ -95,6 +106,8 @@ _SIGNATURES = {
     "onset_run_usable_stations": (_i32, [_vp]),
     "onset_detect_stages": (ctypes.c_int, [_options, _f64, _i64, _vp, _size, _vp, _vp, _cp,
                                            _size]),
+    "onset_detect_candidates": (ctypes.c_int, [_options, _f64, _i64, _vp, _size, _vp, _vp, _vp,
+                                               _size, ctypes.POINTER(_size), _cp, _size]),
 }
 
 _loaded = None
@@ -272,6 +285,33 @@ def stages(segment, options):
     return filtered, strength
 
 
+def stages_and_candidates(segment, options):
+    """stages(), and every excursion of the strength above the threshold as
+    an array of CANDIDATE records in time order: its onset and peak
+    (microseconds since 1970), strength, SNR and verdict ('P', 'S',
+    LOW_SNR, DEAD_TIME or CODA)."""
+    record = options_record(options)
+    filtered = np.empty_like(segment.samples)
+    strength = np.empty_like(segment.samples)
+    # Room for a few excursions a second; a busier trace is asked again.
+    candidates = np.empty(max(64, segment.samples.size // 50), dtype=CANDIDATE)
+    found = _size()
+    for _ in range(2):
+        message = _message()
+        status = engine().onset_detect_candidates(
+            ctypes.byref(record), segment.rate, segment.start, segment.samples.ctypes.data,
+            segment.samples.size, filtered.ctypes.data, strength.ctypes.data,
+            candidates.ctypes.data, candidates.size, ctypes.byref(found), message, len(message))
+        if status == NO_MEMORY:
+            raise MemoryError("out of memory")
+        if status < 0:
+            raise ValueError(f"{segment.name}: {message.value.decode()}")
+        if found.value <= candidates.size:
+            break
+        candidates = np.empty(found.value, dtype=CANDIDATE)
+    return filtered, strength, candidates[:found.value]
+
+
 # ---------------------------------------------------------------------------
 # The handles
 
@@ -304,10 +344,11 @@ class Reader:
         if sds:
             if len(paths) != 1:
                 raise ValueError("source: an SDS archive is one folder")
-            self.handle = self.lib.onset_reader_open_sds(paths[0].encode(), pattern, first, last,
+            self.handle = self.lib.onset_reader_open_sds(os.fsencode(paths[0]), pattern, first, last,
                                                         message, len(message))
         else:
-            names = (ctypes.c_char_p * len(paths))(*[p.encode() for p in paths])
+            # File names are bytes on disk: fsencode gives back any that are not UTF-8.
+            names = (ctypes.c_char_p * len(paths))(*[os.fsencode(p) for p in paths])
             self.handle = self.lib.onset_reader_open(names, len(paths), pattern, first, last,
                                                     message, len(message))
         if not self.handle:

@@ -17,6 +17,7 @@ import datetime as _dt
 import fnmatch
 import os
 import re
+import time
 from pathlib import Path
 
 import numpy as np
@@ -172,10 +173,12 @@ def _when(microseconds):
     return t.isoformat(timespec="microseconds" if t.microsecond else "seconds") + "Z"
 
 
-def _outcomes(client, function, calls, done=None):
+def _outcomes(client, function, calls, done=None, alone=60.0):
     """function(*call) for every call, on the client's cluster or here; each
     outcome is the result or the exception it raised. done(outcome), if
-    given, hears of each as it comes."""
+    given, hears of each as it comes. Calls still waiting when the cluster
+    has had no worker for `alone` seconds fail with RuntimeError: a
+    scheduler without workers waits for them forever."""
     if client is None:
         outcomes = []
         for call in calls:
@@ -186,18 +189,34 @@ def _outcomes(client, function, calls, done=None):
             if done:
                 done(outcomes[-1])
         return outcomes
-    from distributed import as_completed
     futures = client.map(function, *zip(*calls), pure=False)
-    outcomes = {}
-    for future in as_completed(futures):
-        outcomes[future.key] = future.exception() if future.status == "error" else future.result()
-        if done:
-            done(outcomes[future.key])
+    lost = RuntimeError(f"no worker was left to run it for {alone:g} s")
+    outcomes, pending, without_workers = {}, list(futures), None
+    while pending:
+        for future in [f for f in pending if f.done()]:
+            outcomes[future.key] = future.exception() if future.status == "error" else future.result()
+            if done:
+                done(outcomes[future.key])
+        pending = [f for f in pending if f.key not in outcomes]
+        if not pending:
+            break
+        if client.scheduler_info().get("workers"):
+            without_workers = None
+        elif without_workers is None:
+            without_workers = time.monotonic()
+        elif time.monotonic() - without_workers >= alone:
+            client.cancel(pending)
+            for future in pending:
+                outcomes[future.key] = lost
+                if done:
+                    done(lost)
+            break
+        time.sleep(0.1)
     return [outcomes[future.key] for future in futures]
 
 
 def detect_archive(root, start=None, end=None, channels=None, client=None, block="1D",
-                   progress=None, config=None, **options):
+                   progress=None, lost_after=60.0, config=None, **options):
     """onset.detect_files over an SDS archive, cut into blocks of `block`
     (from `start`, or from the archive's first day) that run as tasks on a
     Dask cluster: the same events, bit for bit, as one process finds.
@@ -211,14 +230,15 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     (onset.OPTIONS), and `chunk`, as for onset.detect_files. A root that is
     no folder, or without day files of the channels in the span, is a
     ValueError before any block runs, in onset-detect's words. Each block's
-    warnings come prefixed with its span, as DetectionWarning. A block that fails (a day file that
-    cannot be read, a worker lost) is left out with a warning naming its
+    warnings come prefixed with its span, as DetectionWarning. A block
+    that fails (a day file that cannot be read, a worker lost) is left out with a warning naming its
     span and reason and is listed in the result's .failures as (start, end,
-    reason); the other blocks' events come back. RuntimeError when every
+    reason); the other blocks' events come back, also when the cluster has
+    had no worker left for `lost_after` seconds. RuntimeError when every
     block fails.
     """
     chunk = options.pop("chunk", None)
-    options, stations, file_channels, file_chunk = settings(config, options)
+    options, station_options, file_channels, file_chunk = settings(config, options)
     channels = file_channels if channels is None else channels
     chunk = _checks.real(next(c for c in (chunk, file_chunk, CHUNK) if c is not None), "chunk",
                          positive=True)
@@ -236,7 +256,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     first = span[0] if first is None else first
     last = span[1] if last is None else last
     # Stations with options of their own may look further back.
-    margin = round(max(overlap(**o) for o in [options] + [s for _, s in stations]) * 1e6)
+    margin = round(max(overlap(**o) for o in [options] + [s for _, s in station_options]) * 1e6)
     cut = blocks(first, last, length, margin, start is None, end is None)
     tally = [0, 0]  # blocks done, events kept
     if progress:
@@ -247,9 +267,9 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
         tally[1] += 0 if isinstance(outcome, BaseException) else len(outcome[0])
         progress(tally[0], len(cut), tally[1])
     outcomes = _outcomes(client, detect_block,
-                         [(root, channels, *block, options, chunk, stations)
+                         [(root, channels, *block, options, chunk, station_options)
                           for _, *block in cut],
-                         done if progress else None)
+                         done if progress else None, lost_after)
     found, usable, said, failures = [], set(), [], []
     for (edges, *_), outcome in zip(cut, outcomes):
         name = f"block {_when(edges[0])} to {_when(edges[1])}"

@@ -7,12 +7,19 @@ picture is asked for.
 import numpy as np
 
 from . import traces as _traces
-from ._engine import options_record, stages
+from ._engine import CODA, DEAD_TIME, LOW_SNR, options_record, stages_and_candidates
 
 # Per pixel column of a long trace, its lowest and highest sample: the
 # envelope looks as the whole trace would, at a fraction of the points.
 _COLUMNS = 2000
 _PHASE_COLOURS = {"P": "tab:blue", "S": "tab:red"}
+# Why an excursion above the threshold made no pick: the label, marker and
+# colour of its mark on the strength panel. An onset of a station that no
+# event took (a glitch, or too few stations) is "no event".
+_DROPPED = {LOW_SNR: ("low SNR", "x", "0.3"), DEAD_TIME: ("dead time", "s", "tab:purple"),
+            CODA: ("coda", "v", "tab:brown"), 0: ("no event", "o", "tab:olive")}
+# Beyond this many marks in the window, their words would hide the strength.
+_WORDED_MARKS = 40
 
 
 def _envelope(times, values):
@@ -44,6 +51,20 @@ def _rows(pieces, detection, lo, hi):
                                       _station(i), i))
 
 
+def _dropped(candidates, trace_id, picked):
+    """The candidates of a trace that made no pick of the detection, each as
+    (peak, strength, reason, snr): reason a key of _DROPPED."""
+    marks = []
+    for c in candidates:
+        verdict = int(c["verdict"])
+        if verdict in (ord("P"), ord("S")):
+            if (trace_id, int(c["time"])) in picked:
+                continue
+            verdict = 0
+        marks.append((int(c["peak"]), float(c["strength"]), verdict, float(c["snr"])))
+    return marks
+
+
 def draw(detection, traces, path=None, start=None, end=None, **options):
     """Draws `traces` (anything onset.detect takes) with the detection.
 
@@ -51,9 +72,12 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
     to its largest value in the window, stacked by station in the order of
     their first picks; picks marked by phase (P blue, S red) and events
     shaded from their earliest to their latest pick. Below, every trace's
-    onset strength with the threshold. The detector's options come from the
-    detection (onset.detect's keywords), overridden by `options`; `start`
-    and `end` limit the window (default: the traces' span). Returns the
+    onset strength with the threshold, and a mark at the peak of each
+    excursion above it that made no pick, saying why: low SNR (with the
+    SNR), dead time, coda, or no event (an onset no event took). The
+    detector's options come from the detection (onset.detect's keywords),
+    overridden by `options`; `start` and `end` limit the window (default:
+    the traces' span). Returns the
     matplotlib Figure, after writing it as a PNG to `path` when given.
     """
     import matplotlib.dates as mdates
@@ -82,13 +106,15 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
     below = figure.add_subplot(grid[1], sharex=above)
     colours = [f"C{k % 10}" for k in range(len(rows))]
 
-    drawn = {}
+    picked = {(str(p["trace"]), int(p["time"].astype(np.int64))) for p in detection.picks}
+    drawn, dropped = {}, []
     for piece in pieces:
-        filtered, strength = stages(piece, settings)
+        filtered, strength, candidates = stages_and_candidates(piece, settings)
         times = _traces.time_grid(piece.start, piece.rate, piece.samples.size)
         inside = (times >= np.datetime64(lo, "us")) & (times < np.datetime64(hi, "us"))
         if inside.any():
             drawn.setdefault(piece.id, []).append((times[inside], filtered[inside], strength[inside]))
+        dropped += [mark for mark in _dropped(candidates, piece.id, picked) if lo <= mark[0] < hi]
     for trace_id, parts in drawn.items():
         k = row_of[trace_id]
         peak = max((np.nanmax(np.abs(f)) if np.isfinite(f).any() else 0.0) for _, f, _ in parts)
@@ -99,16 +125,34 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
             # Only rises make onsets: the drops of the max-jump are left out.
             below.plot(*_envelope(times, np.maximum(strength, 0.0)), color=colours[k],
                        linewidth=0.7)
+    for reason, (label, marker, colour) in _DROPPED.items():
+        these = [m for m in dropped if m[2] == reason]
+        if these:
+            # Hollow, so that the strength stays visible through the mark.
+            paint = ({"color": colour} if marker == "x"
+                     else {"facecolors": "none", "edgecolors": colour})
+            below.scatter(np.array([m[0] for m in these], dtype="datetime64[us]"),
+                          [m[1] for m in these], marker=marker, s=22, zorder=4, linewidths=1.0,
+                          label=f"no pick: {label}", **paint)
+    if len(dropped) <= _WORDED_MARKS:
+        for time, strength, reason, snr in dropped:
+            word = f"SNR {snr:.1f}" if reason == LOW_SNR else _DROPPED[reason][0]
+            below.annotate(word, (np.datetime64(time, "us"), strength), xytext=(3, 3),
+                           textcoords="offset points", fontsize=7, color=_DROPPED[reason][2])
+    if dropped:
+        below.legend(loc="upper right", fontsize=7, frameon=False, ncol=len(_DROPPED))
 
     window = (np.datetime64(lo, "us"), np.datetime64(hi, "us"))
-    # Wide enough to see in a long window.
-    pad = np.timedelta64(max(300_000, (hi - lo) // 500), "us")
+    # From the earliest pick to the latest, and on a little after it, so
+    # that an event whose picks lie close together stays visible in a long
+    # window.
+    tail = np.timedelta64(max(300_000, (hi - lo) // 500), "us")
     for event, picks in detection._grouped():
         times = picks["time"]
         if times.size == 0 or times.max() < window[0] or times.min() >= window[1]:
             continue
         for ax in (above, below):
-            ax.axvspan(times.min() - pad, times.max() + pad, color="tab:orange", alpha=0.2,
+            ax.axvspan(times.min(), times.max() + tail, color="tab:orange", alpha=0.2,
                        linewidth=0, zorder=1)
         above.annotate(str(event["event"]), (times.min(), 1.0), xycoords=("data", "axes fraction"),
                        xytext=(2, -2), textcoords="offset points", va="top", fontsize=8,
@@ -142,6 +186,9 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
                    xytext=(3, 2), textcoords="offset points", fontsize=8, color="tab:red")
     below.set_ylabel("onset strength\n(rise of the kurtosis)", fontsize=9)
     below.set_ylim(bottom=0)
+    if dropped:
+        # Room above the highest peak for the legend of the marks.
+        below.set_ylim(top=below.get_ylim()[1] * 1.3)
     below.set_xlim(*window)
     locator = mdates.AutoDateLocator()
     below.xaxis.set_major_locator(locator)

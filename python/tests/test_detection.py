@@ -2,6 +2,8 @@
 forms traces may take, gaps, and what is refused."""
 
 import datetime as dt
+import os
+import shutil
 import types
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
@@ -216,6 +218,16 @@ def test_picks_events_and_their_formats(network, tmp_path):
     assert abs(float(seconds) - (time.second + time.microsecond * 1e-6)) < 1e-4
     assert found.to_csv(tmp_path / "e.csv") is None
     assert (tmp_path / "e.csv").read_text() == found.to_csv()
+
+
+def test_file_names_that_are_not_utf8_are_read(synthetic_archive, tmp_path):
+    day = next(Path(synthetic_archive).rglob("XX.S01..HHZ.D.2024.001"))
+    odd = tmp_path / os.fsdecode(b"odd\xff.mseed")
+    shutil.copyfile(day, odd)
+    (trace,) = onset.read(odd)
+    assert trace.id == "XX.S01..HHZ" and len(trace.data) == 30000
+    with pytest.raises(FileNotFoundError, match="gone\ufffd.mseed"):
+        onset.read(tmp_path / os.fsdecode(b"gone\xff.mseed"))
 
 
 def test_options_are_the_engines():

@@ -7,6 +7,7 @@ import io
 import os
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
@@ -201,6 +202,23 @@ def test_block_lengths(block, seconds):
 def test_block_lengths_refused(block):
     with pytest.raises(ValueError, match="block"):
         od.block_length(block)
+
+
+def test_blocks_end_when_no_worker_is_left(two_days):
+    distributed = pytest.importorskip(
+        "distributed", reason="Dask distributed is not installed (Debian: python3-distributed)")
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False,
+                                  dashboard_address=":0") as cluster, \
+            distributed.Client(cluster) as alone:
+        cluster.scale(0)
+        for _ in range(300):
+            if not alone.scheduler_info()["workers"]:
+                break
+            time.sleep(0.1)
+        span = {"start": "2024-01-01T00:00", "end": "2024-01-01T02:00"}
+        with pytest.raises(RuntimeError, match="no worker was left to run it for 1 s"), \
+                pytest.warns(onset.DetectionWarning):
+            od.detect_archive(two_days, client=alone, block="1H", lost_after=1, **span)
 
 
 def test_overlap_is_the_engines_reach():

@@ -10,7 +10,8 @@ import pytest
 import onset
 from conftest import PYTHON_DIR
 
-pytest.importorskip("matplotlib")
+matplotlib = pytest.importorskip("matplotlib")
+import matplotlib.dates  # noqa: E402
 
 PNG = b"\x89PNG\r\n\x1a\n"
 
@@ -65,3 +66,31 @@ def test_plot_from_the_command_lines_csv(command_line, synthetic_archive, tmp_pa
     done = subprocess.run([sys.executable, "-m", "onset", "plot", "--csv", tmp_path / "none.csv",
                            synthetic_archive], capture_output=True, text=True, env=env, timeout=60)
     assert done.returncode == 2 and "onset plot: " in done.stderr and "none.csv" in done.stderr
+
+
+def test_every_excursion_is_a_pick_or_marked_with_why_not(network):
+    found = onset.detect(network)
+    figure = found.plot(network)
+    above, below = figure.axes[:2]
+    threshold = found.options.get("threshold", 3)
+    # The excursions above the threshold, counted on the strength itself.
+    excursions = 0
+    for piece in onset.traces.segments(network):
+        _, strength = onset._engine.stages(piece, found.options)
+        above_it = np.concatenate([[False], strength >= threshold, [False]])
+        excursions += int(np.count_nonzero(above_it[1:] & ~above_it[:-1]))
+    marks = np.concatenate([c.get_offsets() for c in below.collections])
+    assert len(marks) + len(found.picks) == excursions
+    assert (marks[:, 1] >= threshold).all()
+    # The spikes on single stations rise far above it, and say why they
+    # made no event.
+    assert (marks[:, 1] > 20).sum() >= 2
+    words = [t.get_text() for t in below.texts if not t.get_text().startswith("threshold")]
+    assert len(words) == len(marks)
+    assert all(w.startswith("SNR ") or w in ("dead time", "coda", "no event") for w in words)
+    # Each event shaded from its earliest pick on, past its latest.
+    spans = sorted((p.get_xy()[:, 0].min(), p.get_xy()[:, 0].max()) for p in above.patches)
+    assert len(spans) == len(found.events)
+    for (begin, end), (_, picks) in zip(spans, found._grouped()):
+        assert begin == matplotlib.dates.date2num(picks["time"].min())
+        assert end > matplotlib.dates.date2num(picks["time"].max())

@@ -29,6 +29,14 @@ inline std::string slurp(const std::string &path)
 
 inline size_t count_lines(const std::string &text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
+// The events of text output: one header line each.
+inline size_t count_text_events(const std::string &text)
+{
+    size_t events = text.rfind("event ", 0) == 0;
+    for (size_t at = text.find("\nevent "); at != std::string::npos; at = text.find("\nevent ", at + 1)) ++events;
+    return events;
+}
+
 // The P rows of CSV output.
 inline size_t count_p_rows(const std::string &csv)
 {

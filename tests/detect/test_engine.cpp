@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <map>
 #include <random>
+#include <set>
 
 #include "network_fixture.h"
 
@@ -234,6 +237,90 @@ TEST(DetectEngine, DataBefore1970GiveTheSameEvents)
         EXPECT_LT(shifted[e].earliest, 0);
         EXPECT_TRUE(moved == events[e]) << "event " << e;
     }
+}
+
+// Every excursion of a trace with its verdict: the picks are the channel's
+// onsets, and each dropped one says why, as its figures bear out.
+TEST(DetectEngine, CandidatesAreTheOnsetsAndSayWhyTheRestWereDropped)
+{
+    const auto &network = default_network();
+    // A low threshold and a long dead time give every kind of verdict.
+    onset_detect_options options = default_options();
+    options.threshold = 1.5;
+    options.dead_time = 30.0;
+    const auto events = detect_test::detect_whole(network, options);
+    const double rate = tool::SyntheticNetwork::rate;
+    std::set<int32_t> verdicts;
+    for (size_t s = 0; s < network.ids().size(); ++s) {
+        const std::vector<double> x = network.samples(s, 0, network.length());
+        std::vector<double> filtered(x.size()), strength(x.size()), plain_filtered(x.size()), plain_strength(x.size());
+        size_t found = 0;
+        ASSERT_EQ(onset_detect_candidates(&options, rate, time_of(0), x.data(), x.size(), nullptr, nullptr, nullptr, 0,
+                                          &found, nullptr, 0),
+                  0);
+        ASSERT_GT(found, 2u);
+        std::vector<onset_candidate> all(found + 1), few(2);
+        size_t again = 0;
+        ASSERT_EQ(onset_detect_candidates(&options, rate, time_of(0), x.data(), x.size(), filtered.data(),
+                                          strength.data(), few.data(), few.size(), &again, nullptr, 0),
+                  0);
+        EXPECT_EQ(again, found);
+        ASSERT_EQ(onset_detect_candidates(&options, rate, time_of(0), x.data(), x.size(), nullptr, nullptr, all.data(),
+                                          all.size(), &again, nullptr, 0),
+                  0);
+        ASSERT_EQ(again, found);
+        EXPECT_EQ(std::memcmp(&few[0], &all[0], 2 * sizeof(onset_candidate)), 0);
+        // The values of the stages entry, bit for bit.
+        ASSERT_EQ(onset_detect_stages(&options, rate, time_of(0), x.data(), x.size(), plain_filtered.data(),
+                                      plain_strength.data(), nullptr, 0),
+                  0);
+        EXPECT_EQ(std::memcmp(filtered.data(), plain_filtered.data(), x.size() * sizeof(double)), 0);
+        EXPECT_EQ(std::memcmp(strength.data(), plain_strength.data(), x.size() * sizeof(double)), 0);
+
+        // The picks of the channel in events are candidates of its phase.
+        std::map<int64_t, const onset_candidate *> by_time;
+        size_t onsets = 0;
+        int64_t last_p = std::numeric_limits<int64_t>::min() / 2;
+        for (size_t k = 0; k < found; ++k) {
+            const onset_candidate &c = all[k];
+            verdicts.insert(c.verdict);
+            by_time[c.time] = &c;
+            if (k > 0) {
+                EXPECT_GE(c.peak, all[k - 1].peak);
+            }
+            EXPECT_GE(c.strength, options.threshold);
+            const auto peak = static_cast<size_t>((c.peak - time_of(0)) * 100 / 1000000);
+            EXPECT_EQ(c.strength, strength[peak]);
+            switch (c.verdict) {
+            case 'P': EXPECT_GE(c.snr, options.min_snr); break;
+            case ONSET_CANDIDATE_LOW_SNR: EXPECT_LT(c.snr, options.min_snr); break;
+            case ONSET_CANDIDATE_DEAD_TIME: EXPECT_LT(c.time - last_p, options.dead_time * 1e6); break;
+            case 'S':
+            case ONSET_CANDIDATE_CODA: EXPECT_TRUE(std::isnan(c.snr)); break;
+            default: ADD_FAILURE() << "verdict " << c.verdict;
+            }
+            if (c.verdict == 'P') last_p = c.time;
+            onsets += c.verdict == 'P' || c.verdict == 'S';
+        }
+        onset_detector *d = onset_detector_create(&options, nullptr, 0);
+        ASSERT_EQ(onset_detector_add_channel(d, network.ids()[s].c_str(), rate), 0);
+        ASSERT_EQ(onset_detector_feed(d, 0, time_of(0), x.data(), x.size()), 0);
+        ASSERT_EQ(onset_detector_flush(d), 0);
+        onset_channel_report report;
+        ASSERT_EQ(onset_detector_channel_report(d, 0, &report), 0);
+        EXPECT_EQ(report.onsets, onsets) << network.ids()[s];
+        onset_detector_destroy(d);
+        for (const FoundEvent &event : events)
+            for (const onset_pick &pick : event.picks) {
+                if (pick.channel != static_cast<int32_t>(s)) continue;
+                const auto c = by_time.find(pick.time);
+                ASSERT_NE(c, by_time.end()) << network.ids()[s] << " " << pick.time;
+                EXPECT_EQ(c->second->verdict, pick.phase);
+                EXPECT_EQ(c->second->strength, pick.strength);
+            }
+    }
+    EXPECT_EQ(verdicts, (std::set<int32_t>{'P', 'S', ONSET_CANDIDATE_LOW_SNR, ONSET_CANDIDATE_DEAD_TIME,
+                                           ONSET_CANDIDATE_CODA}));
 }
 
 }  // namespace

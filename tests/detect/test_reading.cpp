@@ -32,7 +32,7 @@ protected:
     std::string default_events() const
     {
         const auto r = run("--demo");
-        return r.out.substr(0, r.out.find("\n\n") + 1);
+        return r.out.substr(0, r.out.find("\nsynthetic truth:"));
     }
     std::string sds_file(const std::string &station, int day) const
     {
@@ -100,7 +100,7 @@ TEST_F(DetectReading, ArchiveDaysJoinAcrossMidnightWithGapsAndOverlaps)
         detect_test::write_segments(sds_file(station, 2), day2);
         plain += " " + folder_.file("plain" + std::to_string(s) + ".mseed");
     }
-    const auto archive = run("--csv --sds " + folder_.file("sds"));
+    const auto archive = run("--quiet --csv --sds " + folder_.file("sds"));
     ASSERT_EQ(archive.status, 0) << archive.err;
     EXPECT_EQ(archive.err, "");
     EXPECT_EQ(archive.out, run("--csv" + plain).out);
@@ -114,7 +114,7 @@ TEST_F(DetectReading, ArchiveDaysJoinAcrossMidnightWithGapsAndOverlaps)
     const auto second_day = run("--sds " + folder_.file("sds") + " --start 2024-01-02");
     ASSERT_EQ(second_day.status, 0) << second_day.err;
     const auto first_day = run("--sds " + folder_.file("sds") + " --end 2024-01-02T00:00:00Z");
-    EXPECT_EQ(detect_test::count_lines(first_day.out) + detect_test::count_lines(second_day.out), 5u);
+    EXPECT_EQ(detect_test::count_text_events(first_day.out) + detect_test::count_text_events(second_day.out), 5u);
     EXPECT_EQ(first_day.out.find("2024-01-02"), std::string::npos);
     EXPECT_EQ(second_day.out.find("2024-01-01"), std::string::npos);
 }
@@ -151,9 +151,19 @@ TEST_F(DetectReading, UnusableChannelsAreLeftOutWithOneWarningEach)
                               "XX.SLOW..BHZ left out: fmax 20 Hz is not below its Nyquist frequency 20 Hz",
                               "XX.NAN..HHZ left out: all its samples are gaps",
                               "XX.FLAT..HHZ left out: all its samples are gaps", "XX.LOG..LOG left out: a text (log) channel",
-                              "cut.mseed': its last record is cut short", "notes.txt' left out: not a miniSEED file"})
+                              "cut.mseed': the record at byte 1536 is left out: the file ends inside it",
+                              "notes.txt' left out: not a miniSEED file"})
         EXPECT_NE(r.err.find(named), std::string::npos) << named << "\nsaid:\n" << r.err;
-    EXPECT_EQ(detect_test::count_lines(r.err), 8u) << r.err;  // XX.CUT..HHZ is too short as well
+    // XX.CUT..HHZ is too short as well; then the summary, which counts the
+    // channels left out, not the files.
+    EXPECT_EQ(detect_test::count_lines(r.err), 8u + 3) << r.err;
+    EXPECT_NE(r.err.find("\nonset-detect: 8 channels used (8 stations), 6 left out (warned above)\n"
+                         "onset-detect: read 2024-01-01T00:00:00.000Z to 2024-01-01T00:05:00.000Z in "),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" s\nonset-detect: 5 events written, " + std::to_string(detect_test::count_lines(r.out) - 1) +
+                         " picks (40 P, "),
+              std::string::npos) << r.err;
+    EXPECT_EQ(run("--quiet " + folder_.file("good.mseed")).err, "");
 
     // Nothing usable: status 2, and it says so.
     const auto none = run(folder_.file("bad.mseed"));
@@ -238,6 +248,26 @@ TEST_F(DetectReading, WrittenArchiveGivesTheDefaultEvents)
     ASSERT_EQ(written.status, 0) << written.err;
     EXPECT_NE(written.out.find("/2024/XX/S01/HHZ.D/XX.S01..HHZ.D.2024.001\n"), std::string::npos) << written.out;
     EXPECT_EQ(run("--sds " + root).out, default_events());
+}
+
+TEST_F(DetectReading, SelectionsOfNothingAreRefusedNamingWhatIsThere)
+{
+    const std::string root = folder_.file("sds");
+    ASSERT_EQ(run("--write-synthetic " + root).status, 0);
+    expect_refused("--sds " + root + " --channels 'YY.*,XX.S1?..HHZ'",
+                   "--channels 'YY.*,XX.S1?..HHZ' matches no channel in the input; '" + root +
+                       "' holds XX.S01..HHZ, XX.S02..HHZ, XX.S03..HHZ, XX.S04..HHZ, XX.S05..HHZ, "
+                       "XX.S06..HHZ and 2 more");
+    expect_refused("--sds " + root + " --channels 'XX.S01.*' --start 2024-01-03",
+                   "--start: the input holds nothing from 2024-01-03T00:00:00.000Z to its end; its channels that match "
+                   "--channels span 2024-01-01T00:00:00.000Z to 2024-01-02T00:00:00.000Z");
+    // Files and folders: the same words, without a list.
+    expect_refused(root + " --channels 'YY.*'", "onset-detect: --channels 'YY.*' matches no channel in the input\n");
+    expect_refused(root + " --start 2023-12-31 --end 2024-01-01",
+                   "--start and --end: the input holds nothing from 2023-12-31T00:00:00.000Z to "
+                   "2024-01-01T00:00:00.000Z; it spans 2024-01-01T00:00:00.000Z to 2024-01-01T00:05:00.000Z");
+    // A selection that holds something runs.
+    EXPECT_EQ(run(root + " --channels 'XX.S0[1-3].*' --end 2024-01-01T00:00:30").status, 0);
 }
 
 }  // namespace

@@ -140,6 +140,16 @@ std::vector<std::string> Run::warnings()
     return lines;
 }
 
+size_t Run::usable_channels()
+{
+    size_t usable = 0;
+    for (size_t n = 0; n < ids_.size(); ++n) {
+        const char *verdict = onset_run_verdict(run_, static_cast<int32_t>(n));
+        usable += verdict && *verdict == '\0';
+    }
+    return usable;
+}
+
 Microseconds Run::reached() const
 {
     Microseconds time = 0;

@@ -66,6 +66,8 @@ public:
     // The warning lines said since the last call.
     std::vector<std::string> warnings();
     int32_t usable_stations() const { return onset_run_usable_stations(run_); }
+    // The channels declared whose samples so far can be used.
+    size_t usable_channels();
     // The end of the last slice and the samples fed so far.
     Microseconds reached() const;
     uint64_t samples() const;

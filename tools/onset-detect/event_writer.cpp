@@ -1,6 +1,7 @@
 // The four event formats. The Python package writes the same bytes.
 #include "event_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -132,19 +133,36 @@ bool EventWriter::write(const Event &event)
                          csv_field(ids_[static_cast<size_t>(pick.channel)]).c_str(), iso_time(pick.time).c_str(),
                          pick.strength, static_cast<char>(pick.phase), pick.uncertainty);
         break;
-    case Format::text:
-        std::fprintf(out_, "%s %2d station%s", earliest.c_str(), event.stations, event.stations == 1 ? " " : "s");
-        for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "  %s=%s%s", printable(ids_[static_cast<size_t>(pick.channel)]).c_str(),
-                         iso_time(pick.time).c_str(), pick.phase == 'S' ? "(S)" : "");
-        std::fputc('\n', out_);
-        break;
+    case Format::text: text(event); break;
     case Format::quakeml: quakeml(event); break;
     case Format::nlloc: nlloc(event); break;
     }
     // A pipe sees each event as soon as it is final, and a failed write
     // shows now rather than at the end.
     return std::fflush(out_) == 0 && !std::ferror(out_);
+}
+
+// A header line, then one aligned line per pick in time order, short enough
+// for a terminal; a blank line before every event but the first.
+void EventWriter::text(const Event &event)
+{
+    std::vector<const onset_pick *> picks;
+    size_t width = 0, s_picks = 0;
+    for (const onset_pick &pick : event.picks) {
+        picks.push_back(&pick);
+        width = std::max(width, printable(ids_[static_cast<size_t>(pick.channel)]).size());
+        s_picks += pick.phase == 'S';
+    }
+    std::stable_sort(picks.begin(), picks.end(),
+                     [](const onset_pick *a, const onset_pick *b) { return a->time < b->time; });
+    if (written_ > 1) std::fputc('\n', out_);
+    std::fprintf(out_, "event %zu  %s  %d station%s  %zu pick%s (%zu P, %zu S)\n", written_,
+                 iso_time(event.earliest).c_str(), event.stations, event.stations == 1 ? "" : "s", picks.size(),
+                 picks.size() == 1 ? "" : "s", picks.size() - s_picks, s_picks);
+    for (const onset_pick *pick : picks)
+        std::fprintf(out_, "  %-*s  %c  %s  +-%.3f s  strength %6.2f\n", static_cast<int>(width),
+                     printable(ids_[static_cast<size_t>(pick->channel)]).c_str(), static_cast<char>(pick->phase),
+                     iso_time(pick->time).c_str(), pick->uncertainty, pick->strength);
 }
 
 void EventWriter::quakeml(const Event &event)

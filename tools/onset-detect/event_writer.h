@@ -22,8 +22,8 @@ struct Event {
     std::vector<onset_pick> picks;
 };
 
-// text: one line per event, the earliest pick, the station count, then
-// ID=time per pick.
+// text: per event a header (number, earliest pick, stations, picks) and
+// one line per pick (trace, phase, time, uncertainty, strength).
 // csv: one row per pick, event,earliest,stations,trace,pick,strength,phase,
 // uncertainty.
 // quakeml: QuakeML 1.2, one event per detection with its picks (time and
@@ -46,6 +46,7 @@ public:
 
 private:
     void header();
+    void text(const Event &event);
     void quakeml(const Event &event);
     void nlloc(const Event &event);
 

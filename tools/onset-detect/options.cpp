@@ -142,7 +142,7 @@ std::vector<Section> sections()
            "also write the picks to FILE in NonLinLoc's phase format, events apart by an empty line, to locate "
            "them",
            [](Options &o, auto &, auto &v) { o.nlloc = v; }},
-          {"--quiet", "", "no progress line on stderr (it is shown only when stderr is a terminal)",
+          {"--quiet", "", "no progress line (shown only on a terminal) and no summary at the end on stderr",
            [](Options &o, auto &, auto &) { o.quiet = true; }}}},
         {"built-in synthetic network",
          {{"--demo", "", "run the built-in network instead of recordings and compare what is found with the truth",

@@ -1,6 +1,7 @@
 // Reading in time slices, feeding the engine, writing events as they come.
 #include "runs.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -15,6 +16,8 @@
 #include "outputs.h"
 #include "progress.h"
 #include "report.h"
+#include "selection.h"
+#include "summary.h"
 #include "synthetic.h"
 
 namespace tool {
@@ -44,6 +47,25 @@ struct WriterCloser {
     void operator()(onset_writer *writer) const { onset_writer_close(writer, nullptr, 0); }
 };
 
+// The run over the recordings the options name; refused before anything is
+// read when the channel patterns or the times select nothing of them.
+std::unique_ptr<Run> open_run(const Options &options)
+{
+    std::unique_ptr<Run> run;
+    try {
+        run = options.sds.empty()
+                  ? std::make_unique<Run>(options.detector, options.stations, options.chunk, options.inputs,
+                                          options.channels, options.start, options.end)
+                  : std::make_unique<Run>(options.detector, options.stations, options.chunk, "--sds", options.sds,
+                                          options.channels, options.start, options.end);
+    } catch (const InputError &) {
+        refuse_empty_selection(options);
+        throw;
+    }
+    if (run->begin() >= run->end()) refuse_empty_selection(options);
+    return run;
+}
+
 }  // namespace
 
 // The recordings through a run of the engine, slice by slice: the events as
@@ -51,13 +73,11 @@ struct WriterCloser {
 // the end.
 int run_recordings(const Options &options)
 {
-    const auto run = options.sds.empty()
-                         ? std::make_unique<Run>(options.detector, options.stations, options.chunk, options.inputs,
-                                                 options.channels, options.start, options.end)
-                         : std::make_unique<Run>(options.detector, options.stations, options.chunk, "--sds",
-                                                 options.sds, options.channels, options.start, options.end);
+    const auto started = std::chrono::steady_clock::now();
+    const std::unique_ptr<Run> run = open_run(options);
     Outputs outputs(options, run->ids());
     Progress progress(!options.quiet, run->begin(), run->end());
+    RunSummary summary;
     bool more;
     do {
         stop_if_interrupted();
@@ -65,8 +85,14 @@ int run_recordings(const Options &options)
         const std::vector<Event> events = run->take();
         const std::vector<std::string> lines = run->warnings();
         if (!events.empty() || !lines.empty()) progress.clear();
-        for (const std::string &line : lines) std::fprintf(stderr, "onset-detect: warning: %s\n", line.c_str());
-        for (const Event &event : events) outputs.write(event);
+        for (const std::string &line : lines) {
+            std::fprintf(stderr, "onset-detect: warning: %s\n", line.c_str());
+            summary.warned(line);
+        }
+        for (const Event &event : events) {
+            outputs.write(event);
+            summary.wrote(event);
+        }
         if (more) progress.update(run->reached(), run->samples());
     } while (more);
     progress.clear();
@@ -77,6 +103,11 @@ int run_recordings(const Options &options)
         std::fprintf(stderr, "onset-detect: %d usable station%s, fewer than --min-stations %d: no event can be found\n",
                      usable_stations, usable_stations == 1 ? "" : "s", needed);
     outputs.finish();
+    if (!options.quiet) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::fputs(summary.text(run->usable_channels(), usable_stations, run->begin(), run->end(), seconds).c_str(),
+                   stderr);
+    }
     return 0;
 }
 
