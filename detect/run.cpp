@@ -95,7 +95,9 @@ bool Run::step()
         slice(std::min(end, from + chunk_));
         // Slices that no record reaches are skipped, on the same grid: one
         // record stamped decades later must not cost a slice per chunk between.
-        const int64_t next_record = reader_->next_time();
+        int64_t next_record = reader_->next_unindexed();
+        for (const auto &[channel, number] : read_channels_)
+            if (!channel->records.empty()) next_record = std::min(next_record, channel->records.front().start);
         if (next_record < end && next_record - next_ >= chunk_) next_ += (next_record - next_) / chunk_ * chunk_;
         return true;
     }

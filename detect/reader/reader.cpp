@@ -58,11 +58,9 @@ void Reader::load(Microseconds until, const std::function<void()> &day_loaded)
     source_.set_read_until(until);
 }
 
-Microseconds Reader::next_time() const
+Microseconds Reader::next_unindexed() const
 {
-    Microseconds next = source_.first_start();
-    if (next_day_ < days_.size()) next = std::min(next, days_[next_day_].day - day_length);
-    return next;
+    return next_day_ < days_.size() ? days_[next_day_].day - day_length : std::numeric_limits<Microseconds>::max();
 }
 
 void Reader::read_stretches(ChannelRecords &channel, Microseconds until, const RecordSource::Feed &take)

@@ -35,10 +35,10 @@ public:
     // The times the input covers, within [start, end).
     Microseconds begin() const { return begin_; }
     Microseconds end() const { return end_; }
-    // The earliest time a sample may still be fed or handed out: the first
-    // queued record's start, or a day before the next day file to index
-    // (it may hold the day before its own); INT64_MAX when none is left.
-    Microseconds next_time() const;
+    // A day before the next day file to index (it may hold the day before
+    // its own): no record of a file not yet indexed starts earlier.
+    // INT64_MAX when every file is indexed.
+    Microseconds next_unindexed() const;
 
     // Adds the day files of the days before `until`, a day at a time, and
     // calls day_loaded after each day's (every file, the first time, when

@@ -146,8 +146,8 @@ TEST_F(DetectBadInput, MisfiledDayFilesGiveTheSameEvents)
     };
     archive("right", false);
     archive("wrong", true);
-    const auto right = run("--csv --sds " + folder_.file("right"));
-    const auto wrong = run("--csv --sds " + folder_.file("wrong"));
+    const auto right = run("--quiet --csv --sds " + folder_.file("right"));
+    const auto wrong = run("--quiet --csv --sds " + folder_.file("wrong"));
     ASSERT_EQ(right.status, 0) << right.err;
     ASSERT_EQ(wrong.status, 0) << wrong.err;
     EXPECT_EQ(right.err, "");
