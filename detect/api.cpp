@@ -88,6 +88,14 @@ onset_detector *onset_detector_create(const onset_detect_options *options, char 
     return handle;
 }
 
+int onset_detector_station_options(onset_detector *detector, const char *pattern, const onset_detect_options *options)
+{
+    return guarded(detector, [&] {
+        if (!options) throw detect::Failure{ONSET_DETECT_INVALID, "no options given"};
+        detector->detector.set_station_options(pattern ? pattern : "", *options);
+    });
+}
+
 void onset_detector_destroy(onset_detector *detector) { delete detector; }
 
 const char *onset_detector_message(const onset_detector *detector)

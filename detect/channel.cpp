@@ -13,6 +13,7 @@ Channel::Channel(std::string id, int32_t number, const RateSettings &settings, c
     : id_(std::move(id)),
       station_(id_.substr(0, id_.find('.', id_.find('.') + 1))),
       number_(number),
+      event_snr_(options.event_snr),
       settings_(settings),
       picker_(settings, options.threshold, options.min_snr, options.event_snr),
       stages_(settings, picker_)
@@ -83,7 +84,8 @@ std::vector<TimedOnset> Channel::take_onsets()
     std::vector<TimedOnset> timed;
     for (const Onset &onset : picker_.take_onsets())
         timed.push_back({time_of(onset.index), number_, onset.strength, onset.phase,
-                         static_cast<double>(onset.half_width) / settings_.rate, time_of(onset.train), onset.snr});
+                         static_cast<double>(onset.half_width) / settings_.rate, time_of(onset.train),
+                         onset.phase == 'P' && onset.snr >= event_snr_});
     return timed;
 }
 

@@ -21,7 +21,7 @@ struct TimedOnset {
     int32_t phase;       // 'P' or 'S'
     double uncertainty;  // s
     int64_t train;       // time of the P that began its event on the channel
-    double snr;          // of a P: how far it stands out of the noise
+    bool clear;          // a P that stands out of the noise by its channel's event_snr
 };
 
 // Sample indices count from 1970 at the channel's rate, from the time of
@@ -55,6 +55,7 @@ private:
     int64_t time_of(int64_t index) const;
     std::string id_, station_;
     int32_t number_;
+    double event_snr_;
     const RateSettings &settings_;
     OnsetPicker picker_;
     StageChain stages_;

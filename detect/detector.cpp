@@ -1,6 +1,7 @@
 // The detector: channels, their processing in parallel, and the grouping.
 #include "detector.h"
 
+#include <fnmatch.h>
 #include <omp.h>
 
 #include <algorithm>
@@ -8,11 +9,49 @@
 #include <limits>
 #include <new>
 
+#include "channel_verdict.h"
+#include "option_table.h"
+
 namespace detect {
 
 Detector::Detector(const onset_detect_options &options)
-    : options_(options), grouping_(options.tolerance, options.min_stations, train_seconds, options.event_snr)
+    : option_sets_{options}, grouping_(options.tolerance, options.min_stations, train_seconds)
 {
+}
+
+namespace {
+
+// The option set whose pattern matches the channel's station last, or 0.
+size_t option_set_of(const std::vector<std::string> &patterns, const std::string &id)
+{
+    const std::string station = station_of(id);
+    for (size_t p = patterns.size(); p > 0; --p)
+        if (fnmatch(patterns[p - 1].c_str(), station.c_str(), 0) == 0) return p;
+    return 0;
+}
+
+}  // namespace
+
+void Detector::set_station_options(const std::string &pattern, const onset_detect_options &options)
+{
+    if (!channels_.empty())
+        throw Failure{ONSET_DETECT_INVALID, "station options must be set before the first channel is declared"};
+    if (pattern.empty()) throw Failure{ONSET_DETECT_INVALID, "station options need a NET.STA pattern"};
+    // The grouping runs over the whole network, with the detector's own.
+    onset_detect_options station = options;
+    for (size_t i = 0; i < option_count; ++i) {
+        const onset_option_info &option = option_table[i];
+        if (option.network) set_option(station, option, option_value(option_sets_[0], option));
+    }
+    const std::string problem = options_problem(station);
+    if (!problem.empty()) throw Failure{ONSET_DETECT_INVALID, "options of stations " + pattern + ": " + problem};
+    option_sets_.push_back(station);
+    station_patterns_.push_back(pattern);
+}
+
+const onset_detect_options &Detector::options_for(const std::string &id) const
+{
+    return option_sets_[option_set_of(station_patterns_, id)];
 }
 
 int32_t Detector::add_channel(const std::string &id, double rate)
@@ -20,16 +59,18 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     if (finished_) throw Failure{ONSET_DETECT_FINISHED, "channel " + id + " declared after the flush"};
     if (id.empty()) throw Failure{ONSET_DETECT_INVALID, "a channel needs an id"};
     if (numbers_.count(id)) throw Failure{ONSET_DETECT_INVALID, "channel " + id + " is declared twice"};
-    const std::string problem = rate_problem(options_, rate);
+    const size_t set = option_set_of(station_patterns_, id);
+    const onset_detect_options &options = option_sets_[set];
+    const std::string problem = rate_problem(options, rate);
     if (!problem.empty())
         throw Failure{rate > 0.0 ? ONSET_DETECT_RATE : ONSET_DETECT_INVALID, "channel " + id + ": " + problem};
     if (channels_.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         throw Failure{ONSET_DETECT_INVALID, "too many channels"};
 
-    auto &settings = settings_by_rate_[rate];
-    if (!settings) settings = std::make_unique<RateSettings>(options_, rate);
+    auto &settings = settings_[{set, rate}];
+    if (!settings) settings = std::make_unique<RateSettings>(options, rate);
     const auto number = static_cast<int32_t>(channels_.size());
-    channels_.push_back(std::make_unique<Channel>(id, number, *settings, options_));
+    channels_.push_back(std::make_unique<Channel>(id, number, *settings, options));
     numbers_[id] = number;
     stations_.emplace(channels_.back()->station(), static_cast<int32_t>(stations_.size()));
     ranks_current_ = false;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "channel.h"
@@ -21,6 +22,12 @@ namespace detect {
 class Detector {
 public:
     explicit Detector(const onset_detect_options &options);
+
+    // Options for the channels of the stations that `pattern` (NET.STA,
+    // shell wildcards) matches, declared from now on; the last match wins.
+    void set_station_options(const std::string &pattern, const onset_detect_options &options);
+    // The options of channel `id`: its station's, or the detector's.
+    const onset_detect_options &options_for(const std::string &id) const;
 
     int32_t add_channel(const std::string &id, double rate);
     void feed(int32_t channel, int64_t start, const double *samples, size_t count);
@@ -41,8 +48,12 @@ private:
     // Hands the channels' new onsets to the grouping and groups what is final.
     void group_final();
 
-    onset_detect_options options_;
-    std::map<double, std::unique_ptr<RateSettings>> settings_by_rate_;
+    // The detector's options first, then each station pattern's, in the
+    // order they were set.
+    std::vector<onset_detect_options> option_sets_;
+    std::vector<std::string> station_patterns_;  // of option_sets_[1 ..]
+    // Channels of one rate and one option set share their settings.
+    std::map<std::pair<size_t, double>, std::unique_ptr<RateSettings>> settings_;
     std::vector<std::unique_ptr<Channel>> channels_;
     std::map<std::string, int32_t> numbers_;  // channel by id
     std::map<std::string, int32_t> stations_;  // station number by NET.STA

@@ -29,13 +29,12 @@ std::unique_ptr<T[], void (*)(void *)> zeroed(size_t count)
 
 }  // namespace
 
-EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double train_span, double event_snr)
+EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double train_span)
     : tolerance_(tolerance),
       quiet_span_(std::llround(2.0 * tolerance * 1e6)),
       dense_span_(std::llround(dense_tolerances * tolerance * 1e6)),
       train_span_(std::llround(train_span * 1e6)),
-      min_stations_(min_stations),
-      event_snr_(event_snr)
+      min_stations_(min_stations)
 {
 }
 
@@ -150,7 +149,7 @@ void EventGrouping::group_block(size_t count)
             const size_t t = static_cast<size_t>(member_traces[slot]);
             const TimedOnset &onset = *sources[t][static_cast<size_t>(members[slot] - picks[t].data())];
             event.picks.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty});
-            event.best_snr = std::max(event.best_snr, onset.snr);
+            event.clear = event.clear || onset.clear;
             for (const TimedOnset &wave : s_waves_)
                 if (wave.channel == onset.channel && wave.train == onset.time)
                     event.picks.push_back({wave.channel, wave.phase, wave.time, wave.strength, wave.uncertainty});
@@ -180,7 +179,7 @@ void EventGrouping::release(int64_t horizon, std::deque<Event> &events)
         Event &event = held_.front();
         const int64_t reach = event.earliest + train_span_;
         if (horizon <= reach || (!pending_.empty() && pending_.front().time <= reach)) break;
-        if (event.stations >= min_stations_ && event.best_snr >= event_snr_) {
+        if (event.stations >= min_stations_ && event.clear) {
             std::stable_sort(event.picks.begin(), event.picks.end(), [&](const onset_pick &a, const onset_pick &b) {
                 return rank_[a.channel] != rank_[b.channel] ? rank_[a.channel] < rank_[b.channel] : a.time < b.time;
             });

@@ -14,7 +14,7 @@ namespace detect {
 struct Event {
     int64_t earliest;
     int32_t stations;
-    double best_snr;  // of its P picks
+    bool clear;  // one of its P picks stands out by its channel's event_snr
     std::vector<onset_pick> picks;  // in the order of the channels' ids
 };
 
@@ -25,7 +25,8 @@ struct Event {
 // Where onsets never pause that long (a low threshold, or a very large
 // network), a block ends after `dense_span` at its largest gap, so that
 // memory stays bounded. Each block's call sees only the channels that have
-// onsets in it. A capture on at least min_stations stations is an event.
+// onsets in it. A capture on at least min_stations stations, one of whose P
+// picks stands out by its channel's event_snr, is an event.
 // Only P onsets are grouped; an S onset joins the event that holds the P of
 // its channel's wave train, so a block waits until its channels' S waves
 // can no longer come (`train_span` after its last P). The captures then
@@ -33,7 +34,7 @@ struct Event {
 // can join it any more.
 class EventGrouping {
 public:
-    EventGrouping(double tolerance, int32_t min_stations, double train_span, double event_snr);
+    EventGrouping(double tolerance, int32_t min_stations, double train_span);
 
     // The channels in grouping order (by id) and the station of each.
     void set_channels(std::vector<int32_t> rank, std::vector<int32_t> station);
@@ -56,7 +57,6 @@ private:
     int64_t dense_span_;
     int64_t train_span_;
     int32_t min_stations_;
-    double event_snr_;
     std::vector<int32_t> rank_, station_;
     std::vector<TimedOnset> pending_;  // P onsets by time, then rank
     std::vector<TimedOnset> s_waves_;  // S onsets not yet joined

@@ -39,7 +39,7 @@ bool merge_later_picks(Event &earlier, Event &later, int64_t moveout, int64_t tr
             changed = true;
         } else if (!p && pick.time - earlier.earliest <= moveout && pick.time >= earlier.earliest) {
             moved.insert(moved.end(), with.begin(), with.end());
-            earlier.best_snr = std::max(earlier.best_snr, later.best_snr);
+            earlier.clear = earlier.clear || later.clear;
             changed = true;
         } else {
             kept.insert(kept.end(), with.begin(), with.end());

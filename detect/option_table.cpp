@@ -20,36 +20,37 @@ constexpr double unbounded = std::numeric_limits<double>::infinity();
 #define ONSET_FIELD(name) #name, offsetof(onset_detect_options, name)
 
 // Windows over an hour and spans over a day are typing errors; a channel's
-// look-back grows with them.
+// look-back grows with them. Only the grouping's options are the network's:
+// every other one acts on a trace alone and may differ per station.
 
 const onset_option_info option_table[] = {
-    {ONSET_FIELD(fmin), ONSET_OPTION_REAL, 2.0, 0.0, unbounded, 0, "Hz",
+    {ONSET_FIELD(fmin), ONSET_OPTION_REAL, 2.0, 0.0, unbounded, 0, 0, "Hz",
      "lower edge of the band, at about half power"},
-    {ONSET_FIELD(fmax), ONSET_OPTION_REAL, 20.0, 0.0, unbounded, 0, "Hz",
+    {ONSET_FIELD(fmax), ONSET_OPTION_REAL, 20.0, 0.0, unbounded, 0, 0, "Hz",
      "upper edge of the band, at about half power; below the Nyquist frequency of every trace"},
-    {ONSET_FIELD(voices), ONSET_OPTION_UINT32, 4.0, 1.0, 32.0, 1, "", "wavelet scales per octave"},
-    {ONSET_FIELD(kurtosis_window), ONSET_OPTION_REAL, 1.0, 0.0, 3600.0, 0, "s",
+    {ONSET_FIELD(voices), ONSET_OPTION_UINT32, 4.0, 1.0, 32.0, 1, 0, "", "wavelet scales per octave"},
+    {ONSET_FIELD(kurtosis_window), ONSET_OPTION_REAL, 1.0, 0.0, 3600.0, 0, 0, "s",
      "width of the moving-kurtosis window"},
-    {ONSET_FIELD(jump_window), ONSET_OPTION_REAL, 0.0, 0.0, 3600.0, 1, "s",
+    {ONSET_FIELD(jump_window), ONSET_OPTION_REAL, 0.0, 0.0, 3600.0, 1, 0, "s",
      "width of the max-jump window over the kurtosis; 0 takes the kurtosis window"},
-    {ONSET_FIELD(threshold), ONSET_OPTION_REAL, 3.0, 0.0, unbounded, 0, "",
+    {ONSET_FIELD(threshold), ONSET_OPTION_REAL, 3.0, 0.0, unbounded, 0, 0, "",
      "rise of the kurtosis within the jump window that makes a candidate onset. Noise rises by 1 to 6, "
      "local events by 3 to 90; the signal-to-noise checks sort the candidates, so the threshold can stay "
      "low. Raise it (6 to 8) for fewer, surer picks"},
-    {ONSET_FIELD(dead_time), ONSET_OPTION_REAL, 2.0, 0.0, 86400.0, 0, "s",
+    {ONSET_FIELD(dead_time), ONSET_OPTION_REAL, 2.0, 0.0, 86400.0, 0, 0, "s",
      "an onset suppresses further onsets of its trace for this long"},
-    {ONSET_FIELD(tolerance), ONSET_OPTION_REAL, 2.0, 0.0, 86400.0, 0, "s",
+    {ONSET_FIELD(tolerance), ONSET_OPTION_REAL, 2.0, 0.0, 86400.0, 0, 1, "s",
      "picks on other traces within this time of the pick on the capture's first trace join the capture"},
-    {ONSET_FIELD(min_stations), ONSET_OPTION_INT32, 3.0, 1.0, unbounded, 1, "",
+    {ONSET_FIELD(min_stations), ONSET_OPTION_INT32, 3.0, 1.0, unbounded, 1, 1, "",
      "distinct stations (NET.STA) a capture needs to be an event"},
-    {ONSET_FIELD(min_snr), ONSET_OPTION_REAL, 2.0, 0.0, unbounded, 0, "",
+    {ONSET_FIELD(min_snr), ONSET_OPTION_REAL, 2.0, 0.0, unbounded, 0, 0, "",
      "an onset counts only when the mean square of the band-passed second after it is at least this many "
      "times the noise level before it: the mean square of the 10 s before it, or of the last 2 s when "
      "quieter, but no less than the lower quartile of its tenths of a second. Kurtosis rises in noise and "
      "coda wiggles do not count, arrivals do"},
-    {ONSET_FIELD(event_snr), ONSET_OPTION_REAL, 5.0, 0.0, unbounded, 0, "",
-     "an event needs one P pick that stands out this much; with a minimum of one station every detection "
-     "is then a clear arrival"},
+    {ONSET_FIELD(event_snr), ONSET_OPTION_REAL, 5.0, 0.0, unbounded, 0, 0, "",
+     "an event needs one P pick that stands out this much (by its own station's value); with a minimum of one "
+     "station every detection is then a clear arrival"},
 };
 
 #undef ONSET_FIELD

@@ -13,14 +13,14 @@
 namespace detect {
 
 Run::Run(const onset_detect_options &options, reading::Reader *reader, int64_t chunk)
-    : options_(options), detector_(options), reader_(reader), chunk_(chunk),
+    : detector_(options), reader_(reader), chunk_(chunk),
       next_(reader ? reader->begin() : 0)
 {
 }
 
 int32_t Run::declare(const std::string &id, double rate)
 {
-    const std::string problem = rate_problem(options_, rate);
+    const std::string problem = rate_problem(detector_.options_for(id), rate);
     if (!problem.empty()) {
         warnings().add(id + " left out: " + problem);
         return rate > 0.0 ? ONSET_DETECT_RATE : ONSET_DETECT_INVALID;
@@ -35,6 +35,11 @@ int32_t Run::add_channel(const std::string &id, double rate)
 {
     if (reader_) throw Failure{ONSET_DETECT_INVALID, "a run over a reader declares its channels itself"};
     return declare(id, rate);
+}
+
+void Run::set_station_options(const std::string &pattern, const onset_detect_options &options)
+{
+    detector_.set_station_options(pattern, options);
 }
 
 void Run::feed(int32_t channel, int64_t start, const double *samples, size_t count)

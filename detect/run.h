@@ -29,6 +29,8 @@ public:
     // A channel of the host's: its number, or a negative code when its rate
     // cannot be used (then warned about). Throws Failure otherwise.
     int32_t add_channel(const std::string &id, double rate);
+    // Before the first channel: Detector::set_station_options.
+    void set_station_options(const std::string &pattern, const onset_detect_options &options);
     void feed(int32_t channel, int64_t start, const double *samples, size_t count);
 
     // Flushes the detector and warns about every channel that proved
@@ -56,7 +58,6 @@ private:
     void declare_read();
     void slice(int64_t until);
 
-    onset_detect_options options_;
     Detector detector_;
     reading::Reader *reader_;
     reading::Warnings own_warnings_;

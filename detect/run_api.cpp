@@ -97,6 +97,14 @@ int32_t onset_run_add_channel(onset_run *run, const char *id, double rate)
     return status == 0 ? number : status;
 }
 
+int onset_run_station_options(onset_run *run, const char *pattern, const onset_detect_options *options)
+{
+    return guarded(run, [&] {
+        if (!options) throw detect::Failure{ONSET_DETECT_INVALID, "no options given"};
+        run->run.set_station_options(pattern ? pattern : "", *options);
+    });
+}
+
 int onset_run_feed(onset_run *run, int32_t channel, int64_t start, const double *samples, size_t count)
 {
     return guarded(run, [&] { run->run.feed(channel, start, samples, count); });

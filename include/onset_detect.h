@@ -85,6 +85,10 @@ typedef struct onset_option_info {
     double highest;         /* to highest (included); INFINITY: any finite
                                value; integers are whole numbers */
     int32_t lowest_included;
+    int32_t network;        /* 1: an option of the whole network (how
+                               stations' picks are grouped), the same for
+                               every station; 0: an option of each trace,
+                               which may differ per station */
     const char *unit;       /* "Hz", "s" or "" */
     const char *help;       /* what it does: one paragraph, no line breaks */
 } onset_option_info;
@@ -192,6 +196,19 @@ typedef struct onset_detector onset_detector;
  * (terminated) are written there. */
 ONSET_DETECT_API onset_detector *onset_detector_create(const onset_detect_options *options,
                                                        char *message, size_t message_size);
+
+/* Options for the channels of the stations (NET.STA) that `pattern`
+ * matches, with shell wildcards (*, ?, [...]), in place of the detector's
+ * own: e.g. a higher threshold on noisy stations. Call it before the first
+ * channel is declared. Where several patterns match a station, the one set
+ * last wins. Only the per-trace options are taken from `options`; those of
+ * the whole network (network 1 in the table) stay the detector's. Each
+ * channel gets the per-rate settings of its own options, so channels that
+ * no pattern matches give the very results they give without any. Returns
+ * 0, or ONSET_DETECT_INVALID (options out of range, an empty pattern, a
+ * channel already declared) with the reason in onset_detector_message. */
+ONSET_DETECT_API int onset_detector_station_options(onset_detector *detector, const char *pattern,
+                                                    const onset_detect_options *options);
 
 /* Frees the detector and everything it handed out. NULL is ignored. */
 ONSET_DETECT_API void onset_detector_destroy(onset_detector *detector);
@@ -383,6 +400,12 @@ typedef struct onset_run onset_run;
  * first. */
 ONSET_DETECT_API onset_run *onset_run_create(const onset_detect_options *options, onset_reader *reader,
                                              double chunk, char *message, size_t message_size);
+
+/* onset_detector_station_options of the run's detector: before its first
+ * step, or before its host adds the first channel. The run leaves out a
+ * channel whose rate its own options cannot use. */
+ONSET_DETECT_API int onset_run_station_options(onset_run *run, const char *pattern,
+                                               const onset_detect_options *options);
 
 /* Frees the run, its detector and everything they handed out. NULL is
  * ignored. */

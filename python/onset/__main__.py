@@ -11,6 +11,7 @@ import warnings
 
 from ._engine import option_problem, option_table, options_record, selection_problem
 from ._progress import Progress
+from .config import settings
 from .detection import read
 from .detector import DetectionWarning
 from .distributed import archive_span, block_length
@@ -71,6 +72,12 @@ def _parser():
     archive.add_argument("--start", help="first time, UTC (default: the archive's first day)")
     archive.add_argument("--end", help="time to stop before (default: after its last day)")
     archive.add_argument("--channels", help="NET.STA.LOC.CHA patterns, comma separated")
+    archive.add_argument("--config", metavar="FILE",
+                         help="a settings file (TOML), as onset-detect --config reads it: the "
+                              "detection options by their names, channels and chunk, and "
+                              "[stations.\"NET.STA\"] tables of options for the stations each "
+                              "pattern matches (the last match in the file wins); the flags "
+                              "override its top-level values")
     archive.add_argument("--block", default="1D",
                          help="the length of a task's block: 1D, 6H, 30min ... (default 1D)")
     archive.add_argument("-o", "--output", metavar="CSV", help="write the CSV here, not to stdout")
@@ -136,16 +143,17 @@ def _checked_archive_run(args):
         if problem:
             raise ValueError(f"--{name.replace('_', '-')}: {problem}")
     options_record(options)  # what options must be together
+    _, _, channels, _ = settings(args.config, options)
     try:
         block_length(args.block)
     except ValueError as error:
         raise ValueError(f"--{error}") from None
     # The workers check an archive that only they see.
     if not args.scheduler or os.path.isdir(args.root):
-        problem = selection_problem(args.root, args.channels, args.start, args.end)
+        problem = selection_problem(args.root, args.channels or channels, args.start, args.end)
         if problem:
             raise ValueError(problem)
-        archive_span(args.root, args.channels, args.start, args.end)
+        archive_span(args.root, args.channels or channels, args.start, args.end)
     return options
 
 
@@ -186,7 +194,7 @@ def _detect_archive(args):
             warnings.simplefilter("always", DetectionWarning)
             detection = detect_archive(args.root, start=args.start, end=args.end,
                                        channels=args.channels, client=client, block=args.block,
-                                       progress=progress, **options)
+                                       progress=progress, config=args.config, **options)
         progress.clear()
         for warning in said:
             print(f"onset detect-archive: warning: {warning.message}", file=sys.stderr)

@@ -28,7 +28,7 @@ _FIELD_TYPES = {_REAL: _f64, _INT32: _i32, _UINT32: ctypes.c_uint32}
 
 class OptionInfo(ctypes.Structure):
     _fields_ = [("name", _cp), ("offset", _size), ("type", _i32), ("default_value", _f64),
-                ("lowest", _f64), ("highest", _f64), ("lowest_included", _i32), ("unit", _cp),
+                ("lowest", _f64), ("highest", _f64), ("lowest_included", _i32), ("network", _i32), ("unit", _cp),
                 ("help", _cp)]
 
 
@@ -63,7 +63,7 @@ LOW_SNR, DEAD_TIME, CODA = 1, 2, 3
 LAYOUTS = {
     Candidate: (40, {"time": 0, "peak": 8, "strength": 16, "snr": 24, "verdict": 32}),
     OptionInfo: (72, {"name": 0, "offset": 8, "type": 16, "default_value": 24, "lowest": 32,
-                      "highest": 40, "lowest_included": 48, "unit": 56, "help": 64}),
+                      "highest": 40, "lowest_included": 48, "network": 52, "unit": 56, "help": 64}),
     Reach: (64, {"look_back": 48, "wait": 56}),
     Pick: (32, {"channel": 0, "phase": 4, "time": 8, "strength": 16, "uncertainty": 24}),
     Event: (24, {"earliest": 0, "stations": 8, "pick_count": 12, "picks": 16}),
@@ -99,6 +99,7 @@ _SIGNATURES = {
     "onset_run_step": (ctypes.c_int, [_vp]),
     "onset_run_add_channel": (_i32, [_vp, _cp, _f64]),
     "onset_run_feed": (ctypes.c_int, [_vp, _i32, _i64, _vp, _size]),
+    "onset_run_station_options": (ctypes.c_int, [_vp, _cp, _options]),
     "onset_run_finish": (ctypes.c_int, [_vp]),
     "onset_run_next_event": (ctypes.c_int, [_vp, ctypes.POINTER(Event)]),
     "onset_run_next_warning": (_cp, [_vp]),
@@ -150,6 +151,7 @@ class Option:
         self.offset, self.type = info.offset, info.type
         self.kind = float if info.type == _REAL else int
         self.default, self.lowest, self.highest = info.default_value, info.lowest, info.highest
+        self.network = bool(info.network)  # the same for every station
 
     def describe(self):
         """Its meaning, unit, range and default in one line."""
@@ -416,9 +418,11 @@ class Reader:
 
 class Run:
     """An onset_run handle: a detector driven over a Reader, chunk seconds
-    of every channel at a time, or over the channels the host adds."""
+    of every channel at a time, or over the channels the host adds;
+    `stations`: (NET.STA pattern, options) for the channels of the stations
+    each matches, the last match winning."""
 
-    def __init__(self, options, reader=None, chunk=None):
+    def __init__(self, options, reader=None, chunk=None, stations=()):
         self.lib = engine()
         self.handle = None
         record = options_record(options)
@@ -431,17 +435,25 @@ class Run:
         if not self.handle:
             raise ValueError(message.value.decode())
         self.reader = reader
+        try:
+            for pattern, station_options in stations:
+                self.check(self.lib.onset_run_station_options(
+                    self.handle, pattern.encode(), ctypes.byref(options_record(station_options))),
+                    ValueError)
+        except BaseException:
+            self.close()
+            raise
 
     def close(self):
         if self.handle:
             self.lib.onset_run_destroy(self.handle)
             self.handle = None
 
-    def check(self, status):
+    def check(self, status, error=RuntimeError):
         if status == NO_MEMORY:
             raise MemoryError("the detector is out of memory")
         if status < 0:
-            error = OSError if status == -5 else RuntimeError
+            error = OSError if status == -5 else error
             raise error(self.lib.onset_run_message(self.handle).decode())
         return status
 

@@ -3,6 +3,7 @@ events and their picks out."""
 
 from . import traces as _traces
 from ._engine import OptionHelp, Reader, Run, options_record
+from .config import settings
 from .detector import Detector, conclude, say
 from .result import Detection
 
@@ -20,9 +21,11 @@ def station(trace_id):
     return ".".join(trace_id.split(".")[:2])
 
 
-def detect(traces, **options):
+def detect(traces, config=None, **options):
     """Finds events in traces: the engine of onset-detect, with the same
     options (see onset.OPTIONS) and the same results on the same samples.
+    `config`: the path of a settings file, as onset-detect --config reads it
+    (see onset.config), whose top-level options the keywords override.
 
     `traces`: ObsPy-style Trace objects (.data, .id or .stats.network/
     station/location/channel, .stats.sampling_rate, .stats.starttime as a
@@ -47,7 +50,7 @@ def detect(traces, **options):
     >>> str(result.picks["time"][0])[:19]
     '2024-01-01T00:00:30'
     """
-    detector = Detector(**options)
+    detector = Detector(config, **options)
     by_id = {}
     for piece in _traces.segments(traces):
         by_id.setdefault(piece.id, []).append(piece)
@@ -80,28 +83,35 @@ def read(source, start=None, end=None, channels=None, sds=None):
         reader.close()
 
 
-def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=CHUNK, **options):
+def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=None, config=None,
+                 **options):
     """detect() over miniSEED files, folders or an SDS archive (`source`,
     `start`, `end`, `channels` and `sds` as for read()), read and detected a
-    slice of `chunk` seconds of every channel at a time, as onset-detect
-    does: memory stays bounded, and the results are the command line's.
+    slice of `chunk` seconds (default CHUNK) of every channel at a time, as
+    onset-detect does: memory stays bounded, and the results are the command
+    line's. A settings file (`config`) may give the channels and the chunk;
+    the keywords override them.
     """
+    options, stations, file_channels, file_chunk = settings(config, options)
+    channels = file_channels if channels is None else channels
+    chunk = next(c for c in (chunk, file_chunk, CHUNK) if c is not None)
     min_stations = options_record(options).min_stations
     said = []
     found, ids, usable = run_reader(Reader(source, start, end, channels, sds), options, chunk,
-                                    lambda lines: say(lines, said))
+                                    lambda lines: say(lines, said), stations)
     conclude(len(usable), min_stations, said)
     return Detection.from_engine(found, ids, options, said)
 
 
-def run_reader(reader, options, chunk, said):
-    """Runs a detector with `options` over what `reader` reads, `chunk`
-    seconds of every channel at a time, and closes the reader. Returns the
+def run_reader(reader, options, chunk, said, stations=()):
+    """Runs a detector with `options` (and `stations`' options, as for
+    onset._engine.Run) over what `reader` reads, `chunk` seconds of every
+    channel at a time, and closes the reader. Returns the
     events as (earliest, stations, picks), the channel ids by number and the
     stations with a usable channel; the warning lines go to said(lines)."""
     run = None
     try:
-        run = Run(options, reader, chunk)
+        run = Run(options, reader, chunk, stations)
         found, more = [], True
         while more:
             more = run.step()

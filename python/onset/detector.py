@@ -6,6 +6,7 @@ import weakref
 
 from . import traces as _traces
 from ._engine import Run
+from .config import settings
 from .result import Detection
 
 
@@ -35,7 +36,8 @@ class Detector:
     """The detector of onset.detect, fed piece by piece: for real-time
     streams, or recordings too long to hold at once.
 
-    Detector(**options) takes the options of onset.detect (onset.OPTIONS).
+    Detector(config=None, **options) takes the options of onset.detect
+    (onset.OPTIONS, and a settings file: see onset.config).
     feed(traces) takes what onset.detect takes (ObsPy-style traces, a
     Stream, (id, start, rate, samples) tuples), in pieces of any size; each
     channel's pieces in time order (samples already given are dropped), and
@@ -76,9 +78,9 @@ class Detector:
     '2024-01-01T00:00:30'
     """
 
-    def __init__(self, **options):
-        self.options = dict(options)
-        self._run = Run(options)
+    def __init__(self, config=None, **options):
+        self.options, stations, _, _ = settings(config, options)
+        self._run = Run(self.options, stations=stations)
         self._close = weakref.finalize(self, self._run.close)
         self._channels = {}  # id: (its number, None when left out; its rate; the piece that set it)
         self._returned = 0  # events handed out so far, to number the next ones

@@ -24,6 +24,7 @@ import numpy as np
 
 from . import _checks, traces as _traces
 from ._engine import INT64_MAX, INT64_MIN, Reader, options_record, reach
+from .config import settings
 from .detection import CHUNK, run_reader
 from .detector import conclude, say
 from .result import Detection
@@ -118,15 +119,16 @@ def _large_buffers_on_the_heap():
         mallopt(_M_MMAP_THRESHOLD, 32 << 20)
 
 
-def detect_block(root, channels, keep, read, days, options, chunk):
+def detect_block(root, channels, keep, read, days, options, chunk, stations=()):
     """One block, as a task runs it: the events whose earliest pick lies in
     [keep[0], keep[1]) among those found in the samples of [read[0],
     read[1]) (microseconds; INT64_MIN and INT64_MAX for no bound), which lie
     in the day files of the days that meet [days[0], days[1]). Returns
     (events as (earliest, stations, [(trace, phase, time, strength,
     uncertainty), ...]), the stations with a usable channel, the warning
-    lines). A day file that cannot be read fails the block with OSError, so
-    that a block never stands for data it did not see."""
+    lines). `stations`: per-station options, as for onset._engine.Run. A
+    day file that cannot be read fails the block with OSError, so that a
+    block never stands for data it did not see."""
     files = day_files(root, channels, *days)
     if not files:
         return [], set(), []
@@ -140,7 +142,7 @@ def detect_block(root, channels, keep, read, days, options, chunk):
     said = []
     bound = [None if t in (INT64_MIN, INT64_MAX) else np.datetime64(t, "us") for t in read]
     found, ids, usable = run_reader(Reader(root, *bound, channels, True), options, chunk,
-                                    said.extend)
+                                    said.extend, stations)
     events = [(earliest, stations, [(ids[c], phase, t, strength, uncertainty)
                                     for c, phase, t, strength, uncertainty in picks])
               for earliest, stations, picks in found if keep[0] <= earliest < keep[1]]
@@ -214,7 +216,7 @@ def _outcomes(client, function, calls, done=None, alone=60.0):
 
 
 def detect_archive(root, start=None, end=None, channels=None, client=None, block="1D",
-                   progress=None, lost_after=60.0, **options):
+                   progress=None, lost_after=60.0, config=None, **options):
     """onset.detect_files over an SDS archive, cut into blocks of `block`
     (from `start`, or from the archive's first day) that run as tasks on a
     Dask cluster: the same events, bit for bit, as one process finds.
@@ -224,18 +226,22 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     (None: the blocks run in this process). `block`: "1D", "6H", "30min",
     a timedelta or seconds. `progress`: None, or called as progress(done,
     blocks, events) as each block ends, with the events kept so far.
-    `options`: the detector's (onset.OPTIONS), and `chunk` as for
-    onset.detect_files. A root that is no folder, or without day files of
-    the channels in the span, is a ValueError before any block runs, in
-    onset-detect's words. Each block's warnings come prefixed
-    with its span, as DetectionWarning. A block that fails (a day file that
-    cannot be read, a worker lost) is left out with a warning naming its
+    `config`, `options`: the settings file and the detector's options
+    (onset.OPTIONS), and `chunk`, as for onset.detect_files. A root that is
+    no folder, or without day files of the channels in the span, is a
+    ValueError before any block runs, in onset-detect's words. Each block's
+    warnings come prefixed with its span, as DetectionWarning. A block
+    that fails (a day file that cannot be read, a worker lost) is left out with a warning naming its
     span and reason and is listed in the result's .failures as (start, end,
     reason); the other blocks' events come back, also when the cluster has
     had no worker left for `lost_after` seconds. RuntimeError when every
     block fails.
     """
-    chunk = _checks.real(options.pop("chunk", CHUNK), "chunk", positive=True)
+    chunk = options.pop("chunk", None)
+    options, station_options, file_channels, file_chunk = settings(config, options)
+    channels = file_channels if channels is None else channels
+    chunk = _checks.real(next(c for c in (chunk, file_chunk, CHUNK) if c is not None), "chunk",
+                         positive=True)
     record = options_record(options)
     length = block_length(block)
     root = os.path.abspath(os.fspath(root))
@@ -249,7 +255,8 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
         raise span
     first = span[0] if first is None else first
     last = span[1] if last is None else last
-    margin = round(overlap(**options) * 1e6)
+    # Stations with options of their own may look further back.
+    margin = round(max(overlap(**o) for o in [options] + [s for _, s in station_options]) * 1e6)
     cut = blocks(first, last, length, margin, start is None, end is None)
     tally = [0, 0]  # blocks done, events kept
     if progress:
@@ -260,7 +267,8 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
         tally[1] += 0 if isinstance(outcome, BaseException) else len(outcome[0])
         progress(tally[0], len(cut), tally[1])
     outcomes = _outcomes(client, detect_block,
-                         [(root, channels, *block, options, chunk) for _, *block in cut],
+                         [(root, channels, *block, options, chunk, station_options)
+                          for _, *block in cut],
                          done if progress else None, lost_after)
     found, usable, said, failures = [], set(), [], []
     for (edges, *_), outcome in zip(cut, outcomes):

@@ -308,8 +308,8 @@ TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
 {
     const auto pick = [](int32_t channel, int64_t time) { return onset_pick{channel, 'P', time, 5.0, 0.01}; };
     const std::vector<int32_t> station{0, 1, 2, 3, 4};
-    detect::Event earlier{0, 0, 9.0, {pick(0, 1'000'000), pick(1, 1'500'000)}};
-    detect::Event later{0, 0, 3.0, {pick(2, 3'500'000), pick(1, 4'000'000), pick(3, 9'000'000)}};
+    detect::Event earlier{0, 0, true, {pick(0, 1'000'000), pick(1, 1'500'000)}};
+    detect::Event later{0, 0, true, {pick(2, 3'500'000), pick(1, 4'000'000), pick(3, 9'000'000)}};
     detect::settle(earlier, station);
     detect::settle(later, station);
     ASSERT_TRUE(detect::merge_later_picks(earlier, later, 4'000'000, 8'000'000));
@@ -325,7 +325,7 @@ TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
     EXPECT_EQ(earlier.earliest, 1'000'000);
     // A single-station event takes no S from a later capture: its channel's
     // own wave train decides that.
-    detect::Event single{0, 0, 9.0, {pick(0, 1'000'000)}}, next{0, 0, 9.0, {pick(0, 2'000'000)}};
+    detect::Event single{0, 0, true, {pick(0, 1'000'000)}}, next{0, 0, true, {pick(0, 2'000'000)}};
     detect::settle(single, station);
     EXPECT_FALSE(detect::merge_later_picks(single, next, 4'000'000, 8'000'000));
 }
@@ -345,12 +345,12 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, 1.0});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, true});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);
     for (int c = 0; c < channels; ++c) rank[c] = channels - 1 - c, station[c] = c / 2;
-    detect::EventGrouping grouping(2.0, 2, 0.0, 0.0);
+    detect::EventGrouping grouping(2.0, 2, 0.0);
     grouping.set_channels(rank, station);
     std::deque<detect::Event> events;
     // Batches in time order, each shuffled; the horizon is the next batch's

@@ -6,11 +6,17 @@
 
 namespace tool {
 
-Engine::Engine(const onset_detect_options &options)
+Engine::Engine(const onset_detect_options &options, const std::vector<StationOptions> &stations)
 {
     char message[256];
     detector_ = onset_detector_create(&options, message, sizeof message);
     if (!detector_) throw InputError(message);
+    for (const StationOptions &station : stations)
+        if (onset_detector_station_options(detector_, station.pattern.c_str(), &station.options) != 0) {
+            const std::string reason = onset_detector_message(detector_);
+            onset_detector_destroy(detector_);
+            throw InputError(reason);
+        }
 }
 
 Engine::~Engine() { onset_detector_destroy(detector_); }
@@ -53,8 +59,8 @@ std::vector<Event> Engine::take()
     return events;
 }
 
-Run::Run(const onset_detect_options &options, double chunk, const std::vector<std::string> &paths,
-         const std::string &channels, Microseconds start, Microseconds end)
+Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
+         const std::vector<std::string> &paths, const std::string &channels, Microseconds start, Microseconds end)
 {
     // Bad options are said before bad paths.
     char message[512];
@@ -63,18 +69,20 @@ Run::Run(const onset_detect_options &options, double chunk, const std::vector<st
     for (const std::string &path : paths) names.push_back(path.c_str());
     onset_reader *reader =
         onset_reader_open(names.data(), names.size(), channels.c_str(), start, end, message, sizeof message);
-    opened(reader, message, options, chunk);
+    opened(reader, message, options, stations, chunk);
 }
 
-Run::Run(const onset_detect_options &options, double chunk, const std::string &flag, const std::string &root,
-         const std::string &channels, Microseconds start, Microseconds end)
+Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
+         const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
+         Microseconds end)
 {
     char message[512];
     onset_reader *reader = onset_reader_open_sds(root.c_str(), channels.c_str(), start, end, message, sizeof message);
-    opened(reader, flag + ": " + message, options, chunk);
+    opened(reader, flag + ": " + message, options, stations, chunk);
 }
 
-void Run::opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options, double chunk)
+void Run::opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options,
+                 const std::vector<StationOptions> &stations, double chunk)
 {
     if (!reader) throw InputError(reason);
     reader_ = reader;
@@ -85,6 +93,13 @@ void Run::opened(onset_reader *reader, const std::string &reason, const onset_de
         onset_reader_close(reader_);
         throw InputError(message);
     }
+    for (const StationOptions &station : stations)
+        if (onset_run_station_options(run_, station.pattern.c_str(), &station.options) != 0) {
+            const std::string failure = onset_run_message(run_);
+            onset_run_destroy(run_);
+            onset_reader_close(reader_);
+            throw InputError(failure);
+        }
 }
 
 Run::~Run()

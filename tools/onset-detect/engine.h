@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config_file.h"
 #include "event_writer.h"
 #include "inputs.h"
 #include "onset_detect.h"
@@ -15,7 +16,7 @@ namespace tool {
 class Engine {
 public:
     // Throws InputError when the options make no detector.
-    explicit Engine(const onset_detect_options &options);
+    Engine(const onset_detect_options &options, const std::vector<StationOptions> &stations);
     ~Engine();
     Engine(const Engine &) = delete;
     Engine &operator=(const Engine &) = delete;
@@ -45,10 +46,11 @@ public:
     // Files and folders, or an SDS archive; throws InputError with the
     // reader's reason, after `flag` when one is given, or with the reason
     // the options make no run.
-    Run(const onset_detect_options &options, double chunk, const std::vector<std::string> &paths,
-        const std::string &channels, Microseconds start, Microseconds end);
-    Run(const onset_detect_options &options, double chunk, const std::string &flag, const std::string &root,
-        const std::string &channels, Microseconds start, Microseconds end);
+    Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
+        const std::vector<std::string> &paths, const std::string &channels, Microseconds start, Microseconds end);
+    Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
+        const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
+        Microseconds end);
     ~Run();
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
@@ -75,7 +77,8 @@ public:
     const std::vector<std::string> &ids() const { return ids_; }
 
 private:
-    void opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options, double chunk);
+    void opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options,
+                const std::vector<StationOptions> &stations, double chunk);
     void check(int status) const;
 
     onset_reader *reader_ = nullptr;

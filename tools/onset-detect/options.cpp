@@ -73,22 +73,25 @@ Flag engine_flag(size_t index)
                         : "at most " + number_text(option.highest) + ", ";
     const std::string help = std::string(option.help) + " (" + range + "default " +
                              number_text(option.default_value) + ")";
-    return {name, value, help, [index, &option](Options &o, const std::string &flag, const std::string &text) {
+    return {name, value, help, [index](Options &o, const std::string &flag, const std::string &text) {
                 const double number = parse_number(flag, text);
                 char problem[256];
                 if (onset_detect_option_check(index, number, problem, sizeof problem) != 0)
                     throw InputError(flag + ": " + problem + ", got " + text);
-                char *field = reinterpret_cast<char *>(&o.detector) + option.offset;
-                if (option.type == ONSET_OPTION_INT32) {
-                    const auto whole = static_cast<int32_t>(number);
-                    std::memcpy(field, &whole, sizeof whole);
-                } else if (option.type == ONSET_OPTION_UINT32) {
-                    const auto whole = static_cast<uint32_t>(number);
-                    std::memcpy(field, &whole, sizeof whole);
-                } else {
-                    std::memcpy(field, &number, sizeof number);
-                }
+                set_option_value(o.detector, index, number);
             }};
+}
+
+// "tolerance and min_stations": the options no station may set apart.
+std::string network_options()
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < onset_detect_option_count(); ++i)
+        if (onset_detect_option(i)->network) names.push_back(onset_detect_option(i)->name);
+    std::string text;
+    for (size_t n = 0; n < names.size(); ++n)
+        text += (n == 0 ? "" : n + 1 == names.size() ? " and " : ", ") + names[n];
+    return text;
 }
 
 std::vector<Section> sections()
@@ -97,6 +100,15 @@ std::vector<Section> sections()
     std::vector<Flag> detection;
     for (size_t i = 0; i < onset_detect_option_count(); ++i) detection.push_back(engine_flag(i));
     return {
+        {"settings file",
+         {{"--config", "FILE",
+           "read options from a TOML file: the detection options below by their names (threshold = 4, "
+           "kurtosis_window = 1.5), channels and chunk, and a table per station pattern, [stations.\"XX.S0*\"] "
+           "(NET.STA, shell wildcards), of detection options for the channels of the stations it matches; "
+           "where several match, the last in the file wins. " + network_options() +
+               " are the network's and cannot be set per station. Flags override the file's top-level values; a "
+               "station's table still applies on top of them, being more specific",
+           [](Options &o, auto &, auto &v) { o.config = v; }}}},
         {"input",
          {{"--sds", "ROOT", "read an SDS archive, ROOT/YEAR/NET/STA/CHA.TYPE/NET.STA.LOC.CHA.TYPE.YEAR.DAY, day by day",
            [](Options &o, auto &, auto &v) { o.sds = v; }},
@@ -178,7 +190,42 @@ std::string wrapped(const std::string &text, size_t indent, size_t used)
     return out + "\n";
 }
 
+const Flag &flag_named(const std::vector<Flag> &flags, const std::string &name)
+{
+    for (const Flag &flag : flags)
+        if (flag.name == name) return flag;
+    throw InputError(name + ": unknown option (see --help)");
+}
+
+std::vector<Flag> all_flags()
+{
+    std::vector<Flag> flags;
+    for (Section &section : sections())
+        for (Flag &flag : section.flags) flags.push_back(std::move(flag));
+    return flags;
+}
+
 }  // namespace
+
+void set_option_value(onset_detect_options &options, size_t index, double value)
+{
+    const onset_option_info &option = *onset_detect_option(index);
+    char *field = reinterpret_cast<char *>(&options) + option.offset;
+    if (option.type == ONSET_OPTION_INT32) {
+        const auto whole = static_cast<int32_t>(value);
+        std::memcpy(field, &whole, sizeof whole);
+    } else if (option.type == ONSET_OPTION_UINT32) {
+        const auto whole = static_cast<uint32_t>(value);
+        std::memcpy(field, &whole, sizeof whole);
+    } else {
+        std::memcpy(field, &value, sizeof value);
+    }
+}
+
+void set_flag(Options &options, const std::string &name, const std::string &label, const std::string &text)
+{
+    flag_named(all_flags(), name).set(options, label, text);
+}
 
 std::string help_text()
 {
@@ -239,9 +286,9 @@ channel of the input can be used (message on stderr).
 
 Request parse_arguments(int argc, char **argv, Options &options)
 {
-    std::vector<Flag> flags;
-    for (Section &section : sections())
-        for (Flag &flag : section.flags) flags.push_back(std::move(flag));
+    const std::vector<Flag> flags = all_flags();
+    // The flags are applied after the file, which they override.
+    std::vector<std::pair<const Flag *, std::string>> given;
     bool only_inputs = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -261,20 +308,22 @@ Request parse_arguments(int argc, char **argv, Options &options)
             value = arg.substr(equals + 1);
             arg.resize(equals);
         }
-        const Flag *flag = nullptr;
-        for (const Flag &candidate : flags)
-            if (candidate.name == arg) flag = &candidate;
-        if (!flag) throw InputError(arg + ": unknown option (see --help)");
+        const Flag *flag = &flag_named(flags, arg);
         if (flag->value.empty()) {
             if (equals != std::string::npos) throw InputError(arg + ": takes no value");
         } else if (equals == std::string::npos) {
             if (i + 1 >= argc) throw InputError(arg + ": needs a value");
             value = argv[++i];
         }
-        flag->set(options, arg, value);
+        given.push_back({flag, value});
+        if (flag->name == "--config") options.config = value;
     }
+    std::vector<StationSection> sections;
+    if (!options.config.empty()) sections = read_config(options.config, options);
+    for (const auto &[flag, value] : given) flag->set(options, flag->name, value);
     char problem[256];
     if (onset_detect_check(&options.detector, problem, sizeof problem) != 0) throw InputError(problem);
+    options.stations = station_options(options.config, sections, options.detector);
     if (options.start >= options.end) throw InputError("--start must be before --end");
     const bool recordings = !options.sds.empty() || !options.inputs.empty();
     if (!options.sds.empty() && !options.inputs.empty())

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config_file.h"
 #include "inputs.h"
 #include "onset_detect.h"
 
@@ -14,6 +15,8 @@ namespace tool {
 // What a flag's value fills in; the defaults are the flags' defaults.
 struct Options {
     onset_detect_options detector;  // the engine's settings
+    std::string config;             // the --config file
+    std::vector<StationOptions> stations;  // its per-station options, the last match winning
     bool csv = false;
     std::string quakeml;  // files the events also go to
     std::string nlloc;
@@ -41,6 +44,13 @@ enum class Request { run, help, version };
 
 // Parses argv; throws InputError naming the flag on a bad value.
 Request parse_arguments(int argc, char **argv, Options &options);
+
+// Sets what flag `name` (--chunk) sets from `text`, as on the command line;
+// a bad value is an InputError that begins with `label`.
+void set_flag(Options &options, const std::string &name, const std::string &label, const std::string &text);
+
+// Sets the engine's option number `index` to `value`, in its field's type.
+void set_option_value(onset_detect_options &options, size_t index, double value);
 
 // The text of --help.
 std::string help_text();

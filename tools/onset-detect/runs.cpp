@@ -66,10 +66,11 @@ std::unique_ptr<Run> open_run(const Options &options)
 {
     std::unique_ptr<Run> run;
     try {
-        run = options.sds.empty() ? std::make_unique<Run>(options.detector, options.chunk, options.inputs,
-                                                          options.channels, options.start, options.end)
-                                  : std::make_unique<Run>(options.detector, options.chunk, "--sds", options.sds,
-                                                          options.channels, options.start, options.end);
+        run = options.sds.empty()
+                  ? std::make_unique<Run>(options.detector, options.stations, options.chunk, options.inputs,
+                                          options.channels, options.start, options.end)
+                  : std::make_unique<Run>(options.detector, options.stations, options.chunk, "--sds", options.sds,
+                                          options.channels, options.start, options.end);
     } catch (const InputError &) {
         refuse_empty_selection(options);
         throw;
@@ -134,7 +135,7 @@ int run_recordings(const Options &options)
 int run_synthetic(const Options &options)
 {
     const SyntheticNetwork network(options.synthetic_stations, options.synthetic_duration);
-    Engine engine(options.detector);
+    Engine engine(options.detector, options.stations);
     for (const std::string &id : network.ids()) {
         std::string problem;
         if (engine.add(id, SyntheticNetwork::rate, problem) < 0) throw InputError(problem);
