@@ -62,6 +62,13 @@ int onset_detect_option_check(size_t index, double value, char *message, size_t 
     return ONSET_DETECT_INVALID;
 }
 
+int onset_detect_option_set(onset_detect_options *options, size_t index, double value)
+{
+    if (!options || index >= detect::option_count) return ONSET_DETECT_INVALID;
+    detect::set_option(*options, detect::option_table[index], value);
+    return 0;
+}
+
 int onset_detect_check(const onset_detect_options *options, char *message, size_t message_size)
 {
     const std::string problem = options ? detect::options_problem(*options) : "no options given";

@@ -108,6 +108,11 @@ ONSET_DETECT_API const onset_option_info *onset_detect_option(size_t index);
 ONSET_DETECT_API int onset_detect_option_check(size_t index, double value, char *message,
                                                size_t message_size);
 
+/* Sets option `index` of *options to `value` (converted to the field's
+ * type; check it first with onset_detect_option_check). Returns 0, or
+ * ONSET_DETECT_INVALID for NULL options or an unknown index. */
+ONSET_DETECT_API int onset_detect_option_set(onset_detect_options *options, size_t index, double value);
+
 /* Whether options can make a detector: each in its range, fmin below fmax.
  * Returns 0, or ONSET_DETECT_INVALID with the reason in message as above
  * (naming the option). */

@@ -36,6 +36,8 @@ Microseconds day_start(int64_t year, int64_t day_of_year)
     return static_cast<Microseconds>(timegm(&parts)) * 1000000;
 }
 
+}  // namespace
+
 std::vector<std::string> split(const std::string &text, char separator)
 {
     std::vector<std::string> parts(1);
@@ -45,8 +47,6 @@ std::vector<std::string> split(const std::string &text, char separator)
     }
     return parts;
 }
-
-}  // namespace
 
 ChannelSelection::ChannelSelection(const std::string &patterns)
 {

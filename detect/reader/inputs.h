@@ -17,6 +17,9 @@ struct ReadError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The parts of `text` between separators (one part when there is none).
+std::vector<std::string> split(const std::string &text, char separator);
+
 // NET.STA.LOC.CHA patterns with shell wildcards (*, ?, [...]), comma
 // separated; an empty selection takes every channel.
 class ChannelSelection {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "inputs.h"
+
 namespace reading::seedlink {
 
 namespace {
@@ -17,15 +19,6 @@ constexpr size_t v4_header = 17;       // up to the station id's length
 constexpr size_t v4_largest = 1 << 20; // a payload beyond this is a broken stream
 constexpr size_t mseed_header = 48;
 
-std::vector<std::string> split(const std::string &text, char separator)
-{
-    std::vector<std::string> parts(1);
-    for (char c : text) {
-        if (c == separator) parts.emplace_back();
-        else parts.back() += c;
-    }
-    return parts;
-}
 
 bool plain(const std::string &pattern) { return pattern.find_first_of("*[") == std::string::npos; }
 

@@ -130,7 +130,7 @@ std::vector<StationOptions> station_options(const std::string &path, const std::
     std::vector<StationOptions> stations;
     for (const StationSection &section : sections) {
         onset_detect_options options = top;
-        for (const auto &[index, value] : section.values) set_option_value(options, index, value);
+        for (const auto &[index, value] : section.values) onset_detect_option_set(&options, index, value);
         char problem[256];
         if (onset_detect_check(&options, problem, sizeof problem) != 0)
             throw InputError(path + ": [stations.\"" + section.pattern + "\"]: " + problem);

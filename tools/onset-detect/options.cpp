@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 
 #include "inputs.h"
@@ -78,7 +77,7 @@ Flag engine_flag(size_t index)
                 char problem[256];
                 if (onset_detect_option_check(index, number, problem, sizeof problem) != 0)
                     throw InputError(flag + ": " + problem + ", got " + text);
-                set_option_value(o.detector, index, number);
+                onset_detect_option_set(&o.detector, index, number);
             }};
 }
 
@@ -206,21 +205,6 @@ std::vector<Flag> all_flags()
 }
 
 }  // namespace
-
-void set_option_value(onset_detect_options &options, size_t index, double value)
-{
-    const onset_option_info &option = *onset_detect_option(index);
-    char *field = reinterpret_cast<char *>(&options) + option.offset;
-    if (option.type == ONSET_OPTION_INT32) {
-        const auto whole = static_cast<int32_t>(value);
-        std::memcpy(field, &whole, sizeof whole);
-    } else if (option.type == ONSET_OPTION_UINT32) {
-        const auto whole = static_cast<uint32_t>(value);
-        std::memcpy(field, &whole, sizeof whole);
-    } else {
-        std::memcpy(field, &value, sizeof value);
-    }
-}
 
 void set_flag(Options &options, const std::string &name, const std::string &label, const std::string &text)
 {

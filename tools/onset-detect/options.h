@@ -49,9 +49,6 @@ Request parse_arguments(int argc, char **argv, Options &options);
 // a bad value is an InputError that begins with `label`.
 void set_flag(Options &options, const std::string &name, const std::string &label, const std::string &text);
 
-// Sets the engine's option number `index` to `value`, in its field's type.
-void set_option_value(onset_detect_options &options, size_t index, double value);
-
 // The text of --help.
 std::string help_text();
 
