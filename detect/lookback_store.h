@@ -81,7 +81,8 @@ private:
             const size_t capacity =
                 std::max(needed + needed / 2, std::min(working_, std::max<size_t>(2 * capacity_, 4096)));
             std::vector<double> grown(columns_ * capacity);
-            for (size_t c = 0; c < columns_; ++c)
+            // The first growth has nothing to keep (and no storage to copy from).
+            for (size_t c = 0; c < columns_ && kept > 0; ++c)
                 std::memcpy(grown.data() + c * capacity, data_.data() + c * capacity_ + head_, kept * sizeof(double));
             data_.swap(grown);
             capacity_ = capacity;
