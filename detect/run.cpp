@@ -63,6 +63,7 @@ void Run::slice(int64_t until)
     std::atomic<uint64_t> fed{0};
     const auto count = static_cast<int64_t>(read_channels_.size());
     std::vector<std::exception_ptr> failures(read_channels_.size());
+    reader_->warnings().unsettle();
 #pragma omp parallel for schedule(dynamic, 1)
     for (int64_t c = 0; c < count; ++c) {
         const auto [channel, number] = read_channels_[static_cast<size_t>(c)];
@@ -75,6 +76,7 @@ void Run::slice(int64_t until)
             failures[static_cast<size_t>(c)] = std::current_exception();
         }
     }
+    reader_->warnings().settle();
     for (const std::exception_ptr &failure : failures)
         if (failure) std::rethrow_exception(failure);
     if (until != std::numeric_limits<int64_t>::max()) detector_.advance(until);

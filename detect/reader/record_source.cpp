@@ -19,7 +19,24 @@ void Warnings::add(const std::string &text)
 {
     const std::string line = readable_text(text);
     const std::lock_guard<std::mutex> hold(lock_);
-    if (said_.insert(line).second) lines_.push_back(line);
+    if (!said_.insert(line).second) return;
+    if (unsettled_) unsettled_lines_.push_back(line);
+    else lines_.push_back(line);
+}
+
+void Warnings::unsettle()
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    unsettled_ = true;
+}
+
+void Warnings::settle()
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    std::sort(unsettled_lines_.begin(), unsettled_lines_.end());
+    lines_.insert(lines_.end(), unsettled_lines_.begin(), unsettled_lines_.end());
+    unsettled_lines_.clear();
+    unsettled_ = false;
 }
 
 bool Warnings::take(std::string &line)

@@ -28,10 +28,19 @@ public:
     // Moves the oldest line not yet taken to `line`; false when none is left.
     bool take(std::string &line);
 
+    // Lines added from here to settle(), while channels are read side by
+    // side, come in whatever order the threads finish: settle() puts them
+    // after the earlier ones in the order of their text (each begins with
+    // its channel's id), so that a run says them the same way every time.
+    void unsettle();
+    void settle();
+
 private:
     std::mutex lock_;
     std::deque<std::string> lines_;
     std::set<std::string> said_;
+    bool unsettled_ = false;
+    std::vector<std::string> unsettled_lines_;
 };
 
 struct ChannelRecords {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -193,6 +194,41 @@ TEST_F(DetectBadInput, OverlapsThatDifferAreToldWithChannelSpanAndFile)
     const std::string missing = summary(folder_.file("a.mseed") + " " + folder_.file("later.mseed"));
     EXPECT_NE(missing.find("\nonset-detect: XX.OVL..HHZ: 500 samples missing, 0 overlapped\n"), std::string::npos)
         << missing;
+}
+
+TEST_F(DetectBadInput, WarningsOfChannelsReadSideBySideComeInOneOrder)
+{
+    // Four channels whose overlapping files differ, read on two threads:
+    // their warnings come in the order of the channels' ids, every time.
+    const int64_t t0 = detect_test::time_of(0);
+    std::vector<Segment> first, second;
+    for (const char *station : {"D", "B", "C", "A"}) {
+        std::vector<double> x(3000);
+        for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>((i * 7919) % 1000);
+        first.push_back({"XX", station, "", "HHZ", t0, 100.0, std::vector<double>(x.begin(), x.begin() + 2000)});
+        std::vector<double> y(x.begin() + 1000, x.end());
+        y[500] += 1;
+        second.push_back({"XX", station, "", "HHZ", t0 + 1000 * 10000, 100.0, y});
+    }
+    detect_test::write_segments(folder_.file("first.mseed"), first);
+    detect_test::write_segments(folder_.file("second.mseed"), second);
+    const std::string command = "OMP_NUM_THREADS=2 " + std::string(ONSET_DETECT_PROGRAM) + " --quiet --min-stations 1 " +
+                                folder_.file("first.mseed") + " " + folder_.file("second.mseed") + " 2>" +
+                                folder_.file("err") + " >/dev/null";
+    std::string said;
+    for (int repeat = 0; repeat < 4; ++repeat) {
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string err = detect_test::slurp(folder_.file("err"));
+        if (repeat == 0) said = err;
+        EXPECT_EQ(err, said);
+    }
+    size_t at = 0;
+    for (const char *station : {"XX.A..HHZ: samples", "XX.B..HHZ: samples", "XX.C..HHZ: samples", "XX.D..HHZ: samples"}) {
+        const size_t found = said.find(station);
+        ASSERT_NE(found, std::string::npos) << station << "\n" << said;
+        EXPECT_GE(found, at) << said;
+        at = found;
+    }
 }
 
 TEST_F(DetectBadInput, CodesAndNamesAreMadeValidText)
