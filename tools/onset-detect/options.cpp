@@ -239,8 +239,9 @@ value (dead channels, filled gaps) are gaps. Data are processed as they are
 read, so memory does not grow with the length of the recording, and each
 event is written as soon as it is final.
 
-Output: one line per event: earliest P pick (UTC, ISO 8601, ms), number of
-stations, then each trace's picks (ID=time, and ID=time(S) for an S). With
+Output: per event a line with its number, earliest P pick (UTC, ISO 8601,
+ms), stations and picks, then one line per pick in time order (trace, phase,
+time, uncertainty, strength), and a summary on stderr at the end. With
 --csv one row per pick: event,earliest,stations,trace,pick,strength,phase,
 uncertainty. The uncertainty (s) is the quality of a pick: the farthest
 split on either side that fits the data as well (within 2 of the least AIC);
