@@ -152,10 +152,19 @@ void Detector::group_final()
     int64_t horizon = finished_ ? std::numeric_limits<int64_t>::max() : advanced_;
     if (!channels_.empty()) horizon = std::numeric_limits<int64_t>::max();
     for (auto &c : channels_) {
-        grouping_.add(c->take_onsets());
+        const std::vector<TimedOnset> onsets = c->take_onsets();
+        keep_final(onsets);
+        grouping_.add(onsets);
         horizon = std::min(horizon, c->horizon());
     }
     grouping_.group(horizon, ready_);
+}
+
+void Detector::keep_final(const std::vector<TimedOnset> &onsets)
+{
+    if (!keeping_picks_) return;
+    for (const TimedOnset &onset : onsets)
+        picks_.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty});
 }
 
 const Event *Detector::next_event()
@@ -165,6 +174,15 @@ const Event *Detector::next_event()
     current_ = std::move(ready_.front());
     ready_.pop_front();
     return &current_;
+}
+
+const onset_pick *Detector::next_pick()
+{
+    if (picks_.empty()) group_final();
+    if (picks_.empty()) return nullptr;
+    current_pick_ = picks_.front();
+    picks_.pop_front();
+    return &current_pick_;
 }
 
 onset_channel_report Detector::report(int32_t number) const
