@@ -117,6 +117,7 @@ bool Run::step()
 void Run::finish()
 {
     if (finished_) return;
+    say_late();
     detector_.flush();
     finished_ = true;
     for (size_t n = 0; n < ids_.size(); ++n) {

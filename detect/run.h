@@ -72,9 +72,11 @@ private:
     void declare_read();
     void slice(int64_t until);
     bool live_step();
-    // Decodes and feeds record_ (length bytes); returns the end of its
-    // samples, or INT64_MIN when none were used.
+    // Decodes and feeds record_; returns the end of its samples, or
+    // INT64_MIN when none were used.
     int64_t take_record();
+    // Warns about the late records since the last call, a line per channel.
+    void say_late();
 
     Detector detector_;
     reading::Reader *reader_;
@@ -93,6 +95,12 @@ private:
     std::map<std::string, int32_t> record_channels_;
     std::vector<char> record_;
     std::vector<double> record_samples_;
+    // Each channel's late records not yet warned about: from, to, and the
+    // time the run had moved on to.
+    struct LateSpan {
+        int64_t from, to, passed;
+    };
+    std::map<int32_t, LateSpan> late_;
     uint64_t samples_ = 0;
 };
 

@@ -39,8 +39,19 @@ void Run::feed_record(const char *bytes, size_t length)
 
 void Run::advance(int64_t time)
 {
+    say_late();
     detector_.advance(time);
     advanced_ = std::max(advanced_, time);
+}
+
+void Run::say_late()
+{
+    // A station back after a silence sends many records at once: one line.
+    for (const auto &[number, span] : late_)
+        warnings().add(ids_[static_cast<size_t>(number)] + ": records from " + reading::time_text(span.from) + " to " +
+                       reading::time_text(span.to) + " came after the run had moved on to " +
+                       reading::time_text(span.passed) + "; their samples before then are left out");
+    late_.clear();
 }
 
 int64_t Run::take_record()
@@ -92,9 +103,9 @@ int64_t Run::take_record()
         // sample kept at or after that time too.
         const int64_t kept_from = advanced_ + std::llround(0.5e6 / rate);
         while (first < count && time_of(first) < kept_from) ++first;
-        warnings().add(header.id + ": a record from " + reading::time_text(header.start) + " to " +
-                       reading::time_text(time_of(count)) + " came after the run had moved on to " +
-                       reading::time_text(advanced_) + "; its samples before then are left out");
+        const int64_t end = time_of(count);
+        const auto [span, first_late] = late_.try_emplace(number, LateSpan{header.start, end, advanced_});
+        if (!first_late) span->second = {std::min(span->second.from, header.start), std::max(span->second.to, end), advanced_};
         if (first < count) detector_.feed(number, time_of(first), record_samples_.data() + first, count - first);
     }
     samples_ += count - first;
@@ -129,6 +140,7 @@ bool Run::live_step()
     const int64_t data_now = live.clock.now(microseconds(Clock::now()));
     if (data_now != std::numeric_limits<int64_t>::min() && data_now - live.max_latency > advanced_)
         advance(data_now - live.max_latency);
+    say_late();
     return true;
 }
 
