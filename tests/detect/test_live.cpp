@@ -194,6 +194,15 @@ TEST_F(LiveRun, ASilentStationHoldsBackTheOthersNoLongerThanTheMaxLatency)
     stop(live);
 }
 
+TEST_F(LiveRun, MistakenFlagsAndAnUnreachableServerAreRefused)
+{
+    expect_refused("--state s --demo", "--state: belongs to a live run");
+    expect_refused("--seedlink 127.0.0.1:1 --channels 'XX.*' x.mseed", "give no other input");
+    expect_refused("--seedlink 127.0.0.1:1", "--seedlink needs --channels");
+    expect_refused("--seedlink 127.0.0.1:1 --channels 'XX.*..HHZ' --end 2024-01-01", "--start and --end");
+    expect_refused("--seedlink 127.0.0.1:1 --channels 'XX.*..HHZ'", "--seedlink: cannot connect");
+}
+
 TEST(DataClock, TheMedianChannelTellsTheDataTimeAndAWrongClockIsOutvoted)
 {
     detect::DataClock clock;
