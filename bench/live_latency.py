@@ -16,6 +16,7 @@ to handle, and their own span left out of the latencies.
 
     /usr/bin/python3 bench/live_latency.py                  # both: about 15 minutes
     /usr/bin/python3 bench/live_latency.py --only load --seconds 300
+    /usr/bin/python3 bench/live_latency.py --only load --flags "--threshold 6"
 """
 
 import argparse
@@ -89,7 +90,7 @@ def process_load(pid):
     return cpu, rss
 
 
-def live_run(program, files, first_end, data_start, speed, seconds, folder):
+def live_run(program, files, first_end, data_start, speed, seconds, folder, flags):
     """Serves the files at `speed`, runs onset-detect on them and stops it
     once everything was served; returns the pick and event rows with the
     monotonic time each was read, the server's start, and load samples
@@ -104,7 +105,7 @@ def live_run(program, files, first_end, data_start, speed, seconds, folder):
     os.mkfifo(fifo)
     picks_in = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
     detector = subprocess.Popen([str(program), "--seedlink", "127.0.0.1:" + port, "--channels", "XX.*..HHZ",
-                                 "--csv", "--picks", str(fifo), "--quiet"], stdout=subprocess.PIPE)
+                                 "--csv", "--picks", str(fifo), "--quiet"] + flags, stdout=subprocess.PIPE)
     streams = {detector.stdout.fileno(): [b"", []], picks_in: [b"", []]}
     samples, stop_at, stopped = [], served_from + seconds / speed + 5, None
     open_streams = set(streams)
@@ -146,7 +147,8 @@ def load(args, program, folder):
     import onset._engine as engine
 
     files, first_end, data_start = write_network(program, folder, args.stations, args.seconds)
-    picks, events, served_from, samples = live_run(program, files, first_end, data_start, 1.0, args.seconds, folder)
+    picks, events, served_from, samples = live_run(program, files, first_end, data_start, 1.0, args.seconds, folder,
+                                                   args.flags.split())
     pick_delays = [t - arrival(microseconds(row.split(",")[1]), data_start, first_end, served_from, 1.0)
                    for t, row in picks]
     seen, event_delays = set(), []
@@ -155,7 +157,7 @@ def load(args, program, folder):
         if number not in seen:
             seen.add(number)
             event_delays.append(t - arrival(microseconds(earliest), data_start, first_end, served_from, 1.0))
-    wait = engine.reach({}, 100.0).wait
+    wait = engine.reach(detection_options(args.flags), 100.0).wait
     busy = [s for s in samples if s[0] >= served_from + 10]
     share = (busy[-1][1] - busy[0][1]) / (busy[-1][0] - busy[0][0])
     print(f"load: {args.stations} stations at 100 Hz in real time for {args.seconds} s")
@@ -170,12 +172,20 @@ def load(args, program, folder):
 def memory(args, program, folder):
     seconds = args.hours * 3600
     files, first_end, data_start = write_network(program, folder, args.memory_stations, seconds)
-    _, _, served_from, samples = live_run(program, files, first_end, data_start, args.speed, seconds, folder)
+    _, _, served_from, samples = live_run(program, files, first_end, data_start, args.speed, seconds, folder,
+                                          args.flags.split())
     print(f"memory: {args.memory_stations} stations over {args.hours:g} h served {args.speed:g}x real time")
     marks = [samples[min(len(samples) - 1, round(f * (len(samples) - 1)))] for f in (0.1, 0.25, 0.5, 0.75, 1.0)]
     print("  resident MiB at 10/25/50/75/100% of the run: " + " ".join(f"{m[2]:.1f}" for m in marks))
     print(f"  onset-detect: {100 * (samples[-1][1] - samples[0][1]) / (samples[-1][0] - samples[0][0]):.1f}% of one "
           f"core at {args.speed:g}x")
+
+
+def detection_options(flags):
+    """The engine's options that --flags sets: --threshold 6 as threshold=6."""
+    words = flags.split()
+    return {name[2:].replace("-", "_"): int(value) if value.isdigit() else float(value)
+            for name, value in zip(words[::2], words[1::2])}
 
 
 def quantile(values, q):
@@ -192,6 +202,7 @@ def main():
     parser.add_argument("--memory-stations", type=int, default=20)
     parser.add_argument("--hours", type=float, default=4.0, help="of data in the sped-up run")
     parser.add_argument("--speed", type=float, default=60.0, help="of the sped-up run")
+    parser.add_argument("--flags", default="", help="detection flags for onset-detect, such as '--threshold 6'")
     args = parser.parse_args()
     program = Path(args.build) / "tools" / "onset-detect" / "onset-detect"
     if not program.exists():

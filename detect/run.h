@@ -1,8 +1,8 @@
 // One run of a detector: over a reader, slice by slice, over a live
 // SeedLink stream, record by record, or over what the host adds and feeds.
-// It declares the channels, feeds them side by side,
-// lets the detector finish what each slice allows, judges at the end which
-// channels could be used, and says what it left out.
+// It declares the channels, feeds them side by side, lets the detector
+// finish what each slice allows, judges at the end which channels could be
+// used, and says what it left out.
 #ifndef ONSET_DETECT_RUN_H
 #define ONSET_DETECT_RUN_H
 

@@ -61,10 +61,10 @@ int64_t Run::take_record()
     std::vector<std::string> said;
     record_samples_.clear();
     const std::string problem = reading::decode_record(record_, header, record_samples_, said);
-    const std::string named = header.id.empty() ? "a record" : header.id;
-    for (const std::string &line : said) warnings().add(named + ": " + line);
+    const std::string record = header.id.empty() ? "a record" : "a record of " + header.id;
+    for (const std::string &line : said) warnings().add(record + ": " + line);
     if (!problem.empty()) {
-        warnings().add(named + ": a record is left out: " + problem);
+        warnings().add(record + " is left out: " + problem);
         return nothing;
     }
     if (header.text) {

@@ -319,6 +319,15 @@ TEST_F(LiveRun, RecordsFedWholeInAnyTurnGiveTheSameEventsAndLateOnesAreLeftOut)
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
     EXPECT_TRUE(std::includes(all.begin(), all.end(), grouped.begin(), grouped.end()));
 
+    // Bytes that are no record are left out with a warning; the run goes on.
+    onset_run *run = onset_run_create(&options, nullptr, 0.0, nullptr, 0);
+    const std::string junk(record_length, 'x');
+    EXPECT_EQ(onset_run_feed_record(run, junk.data(), junk.size()), 0);
+    const char *said = onset_run_next_warning(run);
+    EXPECT_EQ(std::string(said ? said : "").rfind("a record is left out: ", 0), 0u) << said;
+    EXPECT_EQ(onset_run_feed_record(run, records[0].bytes.data(), records[0].bytes.size()), 0);
+    onset_run_destroy(run);
+
     const Outcome late = run_records(true, "XX.S05..HHZ");
     ASSERT_EQ(late.warnings.size(), 1u);
     EXPECT_EQ(late.warnings[0].rfind("XX.S05..HHZ: records from 2024-01-01T00:01:4", 0), 0u) << late.warnings[0];
