@@ -43,7 +43,9 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped.
+// dead time of the previous one is dropped. No onset is picked before the
+// windows behind it are full: the filter's half kernel, the kurtosis and
+// the max-jump windows from the start of the run.
 class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
@@ -80,6 +82,8 @@ private:
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
+    int64_t warm_up_;  // the filter's half kernel and both windows
+    int64_t run_first_ = 0;  // the run's first band-passed sample
     size_t least_part_;  // samples of either part of an AIC split
     int64_t next_allowed_ = INT64_MIN;
     uint64_t onset_count_ = 0;

@@ -16,7 +16,7 @@ namespace detect {
 // and S waves of its wave trains.
 constexpr double train_seconds = 31.0;
 // A station's components see one arrival within this of each other.
-constexpr double duplicate_seconds = 0.5;
+constexpr double duplicate_seconds = 0.3;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
 constexpr double dense_tolerances = 10.0;
