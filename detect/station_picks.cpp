@@ -44,12 +44,15 @@ bool StationPicks::vertical_p_within(size_t from, int64_t time) const
 // comes next; a vertical's S label last.
 int StationPicks::s_rank(const TimedOnset &onset) const
 {
-    const bool horizontal = !picks_on(onset.channel);
-    // A searched S counts for this P only when it was searched after this
-    // P, as its channel saw it.
-    const bool own_train = onset.searched && onset.train - train_time_ <= duplicate_span_ &&
-                           train_time_ - onset.train <= duplicate_span_;
-    if (onset.searched) return own_train ? (horizontal || horizontals_.empty() ? 1 : -1) : -1;
+    const bool horizontal =
+        std::find(horizontals_.begin(), horizontals_.end(), onset.channel) != horizontals_.end();
+    if (onset.searched) {
+        // It counts for this P only when it was searched after this P, as
+        // its channel saw it.
+        const bool own_train =
+            onset.train - train_time_ <= duplicate_span_ && train_time_ - onset.train <= duplicate_span_;
+        return own_train && (horizontal || horizontals_.empty()) ? 1 : -1;
+    }
     if (horizontal) return 0;
     return horizontals_.empty() && onset.phase == 'S' ? 2 : -1;
 }
