@@ -159,7 +159,8 @@ ONSET_DETECT_API int onset_detect_reach(const onset_detect_options *options, dou
  * Results
  * ------------------------------------------------------------------------ */
 
-/* One channel's pick of an event. */
+/* One station's pick of an event: its P or its S, on the channel it was
+ * picked on (see onset_detector_add_channel for stations). */
 typedef struct onset_pick {
     int32_t channel;    /* as returned by onset_detector_add_channel */
     int32_t phase;      /* 'P' or 'S' */
@@ -223,7 +224,17 @@ ONSET_DETECT_API void onset_detector_destroy(onset_detector *detector);
 ONSET_DETECT_API const char *onset_detector_message(const onset_detector *detector);
 
 /* Declares a channel: id "NET.STA.LOC.CHA" (the station NET.STA is what
- * counts towards min_stations) and rate in samples per second. Returns its
+ * counts towards min_stations) and rate in samples per second.
+ *
+ * Channels pick as stations: those of one NET.STA.LOC whose codes share all
+ * but the last letter (band and instrument, as in HHZ, HHN, HHE) and end in
+ * Z, N, E, 1 or 2 are the components of one station; any other channel is
+ * a station of its own. A station gives at most one P and one S per wave
+ * train: the P picked on its vertical (the horizontals' onsets within 0.3 s
+ * of it are the same arrival), the S after it on a horizontal (its own
+ * onset there, else the S searched on its samples after the P). A vertical
+ * alone gives its own P and S; horizontals alone are picked as one channel.
+ * An S joins the event of its station's P and never begins one. Returns its
  * index (0, 1, ... in order of declaration), ONSET_DETECT_RATE when fmax is
  * not below the rate's Nyquist frequency, ONSET_DETECT_INVALID for an empty
  * or repeated id or a rate that is not a positive number, or
@@ -272,9 +283,9 @@ ONSET_DETECT_API int onset_detector_next_event(onset_detector *detector, onset_e
  * asks keeps none. Returns 0 or ONSET_DETECT_INVALID (NULL detector). */
 ONSET_DETECT_API int onset_detector_keep_picks(onset_detector *detector);
 
-/* Takes the next final pick, in the order they became final (channel by
- * channel within one call): returns 1 and fills *pick, 0 when no further
- * pick is final yet, or ONSET_DETECT_NO_MEMORY. */
+/* Takes the next final pick, in the order they became final: returns 1
+ * and fills *pick, 0 when no further pick is final yet, or
+ * ONSET_DETECT_NO_MEMORY. */
 ONSET_DETECT_API int onset_detector_next_pick(onset_detector *detector, onset_pick *pick);
 
 /* Fills *report for a channel; returns 0 or ONSET_DETECT_INVALID. */
@@ -590,6 +601,11 @@ ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, do
 #define ONSET_CANDIDATE_DEAD_TIME 2 /* within dead_time of the channel's last P */
 #define ONSET_CANDIDATE_CODA 3      /* inside a wave train: its coda, or a rise
                                        after its S */
+#define ONSET_CANDIDATE_WARM_UP 4   /* before the windows behind it are full: the
+                                       band-pass filter's half length and the
+                                       kurtosis and max-jump windows from the
+                                       start of the data or of a stretch after a
+                                       gap */
 
 /* One excursion of the onset strength above the threshold, as the detector
  * judges it on this channel alone. */
@@ -610,7 +626,8 @@ typedef struct onset_candidate {
  * again with room for *found. Which candidates become picks depends on what
  * came before, so a trace cut into pieces may judge them otherwise near the
  * cuts; the onsets a detector finds on a channel fed these samples (before
- * it groups them into events) are the 'P' and 'S' candidates. Returns as
+ * it groups them into events) are the 'P' and 'S' candidates, and the S it
+ * searches after each P (see onset_pick). Returns as
  * onset_detect_stages does. */
 ONSET_DETECT_API int onset_detect_candidates(const onset_detect_options *options, double rate, int64_t start,
                                              const double *samples, size_t count, double *filtered,
