@@ -149,8 +149,10 @@ def load(args, program, folder):
     files, first_end, data_start = write_network(program, folder, args.stations, args.seconds)
     picks, events, served_from, samples = live_run(program, files, first_end, data_start, 1.0, args.seconds, folder,
                                                    args.flags.split())
-    pick_delays = [t - arrival(microseconds(row.split(",")[1]), data_start, first_end, served_from, 1.0)
-                   for t, row in picks]
+    delays = {"P": [], "S": []}
+    for t, row in picks:
+        _, time_text, _, phase, _ = row.split(",")
+        delays[phase].append(t - arrival(microseconds(time_text), data_start, first_end, served_from, 1.0))
     seen, event_delays = set(), []
     for t, row in events:
         number, earliest = row.split(",")[:2]
@@ -161,8 +163,10 @@ def load(args, program, folder):
     busy = [s for s in samples if s[0] >= served_from + 10]
     share = (busy[-1][1] - busy[0][1]) / (busy[-1][0] - busy[0][0])
     print(f"load: {args.stations} stations at 100 Hz in real time for {args.seconds} s")
-    print(f"  picks:  {len(pick_delays)}, latency from their record's arrival: median {statistics.median(pick_delays):.2f} s,"
-          f" 10% {quantile(pick_delays, 0.1):.2f} s, 90% {quantile(pick_delays, 0.9):.2f} s")
+    for phase, values in delays.items():
+        if values:
+            print(f"  {phase} picks: {len(values)}, latency from their record's arrival: median "
+                  f"{statistics.median(values):.2f} s, 10% {quantile(values, 0.1):.2f} s, 90% {quantile(values, 0.9):.2f} s")
     print(f"  events: {len(event_delays)}, latency from their earliest pick's arrival: median "
           f"{statistics.median(event_delays):.2f} s (the grouping holds {wait:.1f} s), "
           f"90% {quantile(event_delays, 0.9):.2f} s")
