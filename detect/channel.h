@@ -22,6 +22,7 @@ struct TimedOnset {
     double uncertainty;  // s
     int64_t train;       // time of the P that began its event on the channel
     bool clear;          // a P that stands out of the noise by its channel's event_snr
+    int32_t polarity;    // 'U', 'D' or 0
 };
 
 // Sample indices count from 1970 at the channel's rate, from the time of

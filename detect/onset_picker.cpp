@@ -37,6 +37,7 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       lead_(settings.windows.kurtosis >> 1),
       dead_time_(settings.windows.dead_time),
       least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
+      first_motion_(settings.rate, lead_),
       energy_(settings.energy_block),
       labels_(settings, min_snr, event_snr)
 {
@@ -47,7 +48,7 @@ void OnsetPicker::samples(const LookbackStore &store, int64_t first, size_t coun
     if (!in_run_) {
         in_run_ = true;
         has_strength_ = false;
-        filtered_from_ = filtered_end_ = first;
+        run_first_ = filtered_from_ = filtered_end_ = first;
         energy_.reset();
         labels_.reset();
     }
@@ -117,13 +118,21 @@ Onset OnsetPicker::refine(int64_t peak, const Views &views) const
     const int64_t from = std::max(filtered.begin(), rise_pick - lead_);
     const int64_t to = std::min(filtered.end(), rise_pick + lead_ + 1);
     const AicOnset onset = aic_onset(filtered.at(from), static_cast<size_t>(to - from), least_part_);
-    return {from + static_cast<int64_t>(onset.index), views.strength[peak],
-            std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0, 0.0};
+    const int64_t pick = from + static_cast<int64_t>(onset.index);
+    const int64_t half_width = std::max<int64_t>(1, static_cast<int64_t>(onset.half_width));
+    // The samples held however the input was cut: back to the peak's window
+    // and half a kurtosis window more (see scan), on to the second after the
+    // pick (a peak is placed only once it has come) or the run's end.
+    const int64_t held_from = std::max(run_first_, peak - reach_ - lead_);
+    const int64_t held_to = std::min(filtered.end(), pick + settings_.signal_span);
+    const int32_t polarity = first_motion_(views.raw.at(held_from), held_from, held_to, pick, half_width);
+    return {pick, views.strength[peak], half_width, 'P', 0, 0.0, polarity};
 }
 
 void OnsetPicker::scan(const LookbackStore &store, bool ended)
 {
-    const Views views{ColumnView(store, Column::filtered, filtered_from_, filtered_end_),
+    const Views views{ColumnView(store, Column::raw, filtered_from_, filtered_end_),
+                      ColumnView(store, Column::filtered, filtered_from_, filtered_end_),
                       ColumnView(store, Column::strength, strength_from_, strength_end_),
                       ColumnView(store, Column::kurtosis, strength_from_, strength_end_)};
     const ColumnView &strength = views.strength;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "energy_history.h"
+#include "first_motion.h"
 #include "phase_labels.h"
 #include "lookback_store.h"
 #include "settings.h"
@@ -21,6 +22,7 @@ struct Onset {
     char phase;          // 'P' or 'S'
     int64_t train;       // the P onset of its event on this channel
     double snr;          // of a P: how far it stands out of the noise
+    int32_t polarity;    // first motion: 'U', 'D' or 0 where it is not clear
 };
 
 // An excursion's candidate onset and what became of it, for pictures that
@@ -43,7 +45,9 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped.
+// dead time of the previous one is dropped. The pick's first motion is read
+// on the raw samples, with the half kurtosis window before the pick as its
+// noise.
 class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
@@ -69,7 +73,7 @@ public:
 private:
     // The columns this picker reads, over the indices it holds of them.
     struct Views {
-        ColumnView filtered, strength, kurtosis;
+        ColumnView raw, filtered, strength, kurtosis;
     };
 
     void scan(const LookbackStore &store, bool ended);
@@ -81,13 +85,15 @@ private:
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
     size_t least_part_;  // samples of either part of an AIC split
+    FirstMotion first_motion_;
     int64_t next_allowed_ = INT64_MIN;
     uint64_t onset_count_ = 0;
 
     bool in_run_ = false;
     bool has_strength_ = false;
     int64_t run_begin_ = 0;     // of the strength
-    int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed samples held
+    int64_t run_first_ = 0;
+    int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed (and raw) samples held
     EnergyHistory energy_;      // and their block energies
     PhaseLabels labels_;
     int64_t strength_from_ = 0, strength_end_ = 0;  // its strength and kurtosis held
@@ -96,7 +102,7 @@ private:
     bool excursion_over_ = false;
     int64_t peak_ = 0;
     bool placed_ = false;        // candidate_ is the pick of peak_
-    Onset candidate_{0, 0.0, 0, 'P', 0, 0.0};
+    Onset candidate_{0, 0.0, 0, 'P', 0, 0.0, 0};
     std::vector<Onset> found_;
     std::vector<JudgedOnset> *judged_ = nullptr;
 };
