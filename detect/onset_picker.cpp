@@ -36,6 +36,7 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
       dead_time_(settings.windows.dead_time),
+      warm_up_(settings.filter.center + int64_t{settings.windows.kurtosis} + settings.windows.jump),
       least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
       first_motion_(settings.rate, lead_),
       energy_(settings.energy_block),
@@ -48,7 +49,7 @@ void OnsetPicker::samples(const LookbackStore &store, int64_t first, size_t coun
     if (!in_run_) {
         in_run_ = true;
         has_strength_ = false;
-        run_first_ = filtered_from_ = filtered_end_ = first;
+        filtered_from_ = filtered_end_ = run_first_ = first;
         energy_.reset();
         labels_.reset();
     }
@@ -152,10 +153,15 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     while (true) {
         if (excursion_over_) {
             if (!place()) break;
-            candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            // Before the windows behind it are full, a rise may be the
+            // edge of the data rather than an arrival.
+            const bool warming_up = candidate_.index < run_first_ + warm_up_;
+            candidate_.phase =
+                warming_up ? 0 : labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
             if (judged_)
-                judged_->push_back({candidate_.index, peak_, candidate_.strength, labels_.last_onset_snr(),
-                                    labels_.last_verdict()});
+                judged_->push_back({candidate_.index, peak_, candidate_.strength,
+                                    warming_up ? std::numeric_limits<double>::quiet_NaN() : labels_.last_onset_snr(),
+                                    warming_up ? PhaseLabels::Verdict::warm_up : labels_.last_verdict()});
             if (candidate_.phase != 0) {
                 candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
                 candidate_.snr = candidate_.phase == 'P' ? labels_.last_snr() : 0.0;

@@ -45,9 +45,11 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped. The pick's first motion is read
-// on the raw samples, with the half kurtosis window before the pick as its
-// noise.
+// dead time of the previous one is dropped. No onset is picked before the
+// windows behind it are full: the filter's half kernel, the kurtosis and
+// the max-jump windows from the start of the run. The pick's first motion
+// is read on the raw samples, with the half kurtosis window before the pick
+// as its noise.
 class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
@@ -84,6 +86,8 @@ private:
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
+    int64_t warm_up_;  // the filter's half kernel and both windows
+    int64_t run_first_ = 0;  // the run's first band-passed sample
     size_t least_part_;  // samples of either part of an AIC split
     FirstMotion first_motion_;
     int64_t next_allowed_ = INT64_MIN;
@@ -92,7 +96,6 @@ private:
     bool in_run_ = false;
     bool has_strength_ = false;
     int64_t run_begin_ = 0;     // of the strength
-    int64_t run_first_ = 0;
     int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed (and raw) samples held
     EnergyHistory energy_;      // and their block energies
     PhaseLabels labels_;

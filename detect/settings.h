@@ -15,6 +15,8 @@ namespace detect {
 // An event waits this long after its earliest pick for the late stations
 // and S waves of its wave trains.
 constexpr double train_seconds = 31.0;
+// A station's components see one arrival within this of each other.
+constexpr double duplicate_seconds = 0.3;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
 constexpr double dense_tolerances = 10.0;

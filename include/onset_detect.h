@@ -533,6 +533,11 @@ ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, do
 #define ONSET_CANDIDATE_DEAD_TIME 2 /* within dead_time of the channel's last P */
 #define ONSET_CANDIDATE_CODA 3      /* inside a wave train: its coda, or a rise
                                        after its S */
+#define ONSET_CANDIDATE_WARM_UP 4   /* before the windows behind it are full: the
+                                       band-pass filter's half length and the
+                                       kurtosis and max-jump windows from the
+                                       start of the data or of a stretch after a
+                                       gap */
 
 /* One excursion of the onset strength above the threshold, as the detector
  * judges it on this channel alone. */

@@ -312,7 +312,7 @@ TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
     detect::Event later{0, 0, true, {pick(2, 3'500'000), pick(1, 4'000'000), pick(3, 9'000'000)}};
     detect::settle(earlier, station);
     detect::settle(later, station);
-    ASSERT_TRUE(detect::merge_later_picks(earlier, later, 4'000'000, 8'000'000));
+    ASSERT_TRUE(detect::merge_later_picks(earlier, later, station, 4'000'000, 8'000'000));
     ASSERT_EQ(earlier.picks.size(), 4u);
     EXPECT_EQ(earlier.picks[2].channel, 2);  // within 4 s of the earliest pick: a late station
     EXPECT_EQ(earlier.picks[2].phase, 'P');
@@ -327,7 +327,7 @@ TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
     // own wave train decides that.
     detect::Event single{0, 0, true, {pick(0, 1'000'000)}}, next{0, 0, true, {pick(0, 2'000'000)}};
     detect::settle(single, station);
-    EXPECT_FALSE(detect::merge_later_picks(single, next, 4'000'000, 8'000'000));
+    EXPECT_FALSE(detect::merge_later_picks(single, next, station, 4'000'000, 8'000'000));
 }
 
 // Blocks cut at quiet spans group exactly as one call of the library over
@@ -345,13 +345,13 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, true, 0});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, c, true, 0});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);
     for (int c = 0; c < channels; ++c) rank[c] = channels - 1 - c, station[c] = c / 2;
     detect::EventGrouping grouping(2.0, 2, 0.0);
-    grouping.set_channels(rank, station);
+    grouping.set_channels(rank, station, station);
     std::deque<detect::Event> events;
     // Batches in time order, each shuffled; the horizon is the next batch's
     // first onset.

@@ -1,0 +1,69 @@
+// One pick of each phase per station and event: the onsets of a station's
+// components merged into the station's own P and S picks.
+#ifndef ONSET_DETECT_STATION_PICKS_H
+#define ONSET_DETECT_STATION_PICKS_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "channel.h"
+
+namespace detect {
+
+// The part a channel plays in its station: NET.STA.LOC and the band and
+// instrument codes (the channel code but its last letter) make the station;
+// the last letter is the component.
+enum class Component { vertical, horizontal, single };
+
+// The station key and component of a channel id NET.STA.LOC.CHA. A channel
+// code of three letters ending in Z, N, E, 1 or 2 is a component of the
+// station named by the rest; any other channel is a station of its own.
+std::pair<std::string, Component> station_component(const std::string &id);
+
+// The P of a three-component station is picked on its vertical, where the
+// S wave is weak; the horizontals' onsets within `duplicate_span` of it are
+// that same P. The S is the first onset of a horizontal after that, within
+// `train_span` of the P, whether the horizontal's own picker saw it as a P
+// (the S is often the first strong arrival there) or as an S; the
+// vertical's own S labels count too, the earliest of them wins. A station
+// without a vertical is picked on its horizontals as one channel; one of a
+// single channel, on it alone, as before. Picks that are the S of a
+// station's P carry that P's time and channel, so that they join its event
+// and never begin one.
+class StationPicks {
+public:
+    StationPicks(int64_t duplicate_span, int64_t train_span)
+        : duplicate_span_(duplicate_span), train_span_(train_span)
+    {
+    }
+
+    void add_channel(int32_t channel, Component component);
+    void add(const std::vector<TimedOnset> &onsets);
+
+    // Decides every onset no later onset of the channels can change, given
+    // that none comes before `channels_horizon`, and appends the station's
+    // picks among them to `picks`. Returns the station's horizon: no pick
+    // released later lies before it.
+    int64_t release(int64_t channels_horizon, std::vector<TimedOnset> &picks);
+
+private:
+    // Whether the channel's onsets can be the station's P.
+    bool picks_on(int32_t channel) const;
+    // Whether the vertical has a P among the pending onsets from `from` on,
+    // within the duplicate span after `time`.
+    bool vertical_p_within(size_t from, int64_t time) const;
+
+    int64_t duplicate_span_, train_span_;
+    int32_t vertical_ = -1;
+    std::vector<int32_t> horizontals_;
+    std::vector<TimedOnset> pending_;  // by time, then channel
+    bool in_train_ = false, has_s_ = false;
+    int64_t train_time_ = 0;
+    int32_t train_channel_ = 0;
+};
+
+}  // namespace detect
+
+#endif
