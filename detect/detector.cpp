@@ -77,7 +77,7 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     const auto [key, component] = station_component(id);
     const auto unit = units_by_key_.emplace(key, static_cast<int32_t>(units_.size())).first->second;
     if (static_cast<size_t>(unit) == units_.size())
-        units_.emplace_back(std::llround(duplicate_seconds * 1e6), std::llround(train_seconds * 1e6));
+        units_.emplace_back(std::llround(duplicate_seconds * 1e6), std::llround(s_window_seconds * 1e6));
     units_[static_cast<size_t>(unit)].add_channel(number, component);
     unit_of_.push_back(unit);
     ranks_current_ = false;

@@ -23,6 +23,7 @@ struct Onset {
     int64_t train;       // the P onset of its event on this channel
     double snr;          // of a P: how far it stands out of the noise
     int32_t polarity;    // first motion: 'U', 'D' or 0 where it is not clear
+    bool searched = false;  // an S found by searching after its P, not a rise
 };
 
 // An excursion's candidate onset and what became of it, for pictures that
@@ -49,7 +50,11 @@ struct JudgedOnset {
 // windows behind it are full: the filter's half kernel, the kurtosis and
 // the max-jump windows from the start of the run. The pick's first motion
 // is read on the raw samples, with the half kurtosis window before the pick
-// as its noise.
+// as its noise; a searched S, inside the P's coda, is given none.
+// Each P's S is searched on the band-passed samples after it, from a
+// little after the P to the largest amplitude within s_window_seconds (or
+// before the next P): the split of that stretch best by the Akaike
+// information criterion, where the S wave's larger amplitudes set in.
 class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
@@ -80,6 +85,8 @@ private:
 
     void scan(const LookbackStore &store, bool ended);
     Onset refine(int64_t peak, const Views &views) const;
+    // The S of the P at s_train_, searched up to `end` (exclusive).
+    void search_s(const Views &views, int64_t end);
 
     const RateSettings &settings_;
     double threshold_;
@@ -88,6 +95,9 @@ private:
     int64_t dead_time_;
     int64_t warm_up_;  // the filter's half kernel and both windows
     int64_t run_first_ = 0;  // the run's first band-passed sample
+    int64_t s_gap_, s_reach_;  // the S searched from s_gap_ to s_reach_ after its P
+    bool s_search_ = false;    // the S of the P at s_train_ is still to be searched
+    int64_t s_train_ = 0;
     size_t least_part_;  // samples of either part of an AIC split
     FirstMotion first_motion_;
     int64_t next_allowed_ = INT64_MIN;

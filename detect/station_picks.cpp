@@ -39,6 +39,35 @@ bool StationPicks::vertical_p_within(size_t from, int64_t time) const
     return false;
 }
 
+// A horizontal's own onset after the P is the sharpest sign of the S; the
+// S searched after the P on a horizontal (or, without one, on the vertical)
+// comes next; a vertical's S label last.
+int StationPicks::s_rank(const TimedOnset &onset) const
+{
+    const bool horizontal =
+        std::find(horizontals_.begin(), horizontals_.end(), onset.channel) != horizontals_.end();
+    if (onset.searched) {
+        // It counts for this P only when it was searched after this P, as
+        // its channel saw it.
+        const bool own_train =
+            onset.train - train_time_ <= duplicate_span_ && train_time_ - onset.train <= duplicate_span_;
+        return own_train && (horizontal || horizontals_.empty()) ? 1 : -1;
+    }
+    if (horizontal) return 0;
+    return horizontals_.empty() && onset.phase == 'S' ? 2 : -1;
+}
+
+void StationPicks::close_train(std::vector<TimedOnset> &picks)
+{
+    if (in_train_ && best_s_.phase == 'S') {
+        picks.push_back(best_s_);
+        picks.back().train = train_time_;
+        picks.back().train_channel = train_channel_;
+    }
+    best_s_.phase = 0;
+    in_train_ = false;
+}
+
 int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> &picks)
 {
     // An onset is decided once every onset within the duplicate span after
@@ -52,37 +81,32 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
     size_t i = 0;
     for (; i < pending_.size() && pending_[i].time < decided; ++i) {
         const TimedOnset &onset = pending_[i];
-        const bool in_train = in_train_ && onset.time - train_time_ <= train_span_;
-        const bool after_p = in_train && onset.time - train_time_ > duplicate_span_;
-        if (picks_on(onset.channel)) {
-            if (onset.phase == 'P') {
-                // Another horizontal's view of the P just picked.
-                if (in_train && !after_p) continue;
-                picks.push_back(onset);
-                in_train_ = true;
-                has_s_ = false;
-                train_time_ = onset.time;
-                train_channel_ = onset.channel;
-            } else if (in_train && !has_s_) {
-                picks.push_back(onset);
-                picks.back().train = train_time_;
-                picks.back().train_channel = train_channel_;
-                has_s_ = true;
-            }
+        if (in_train_ && onset.time - train_time_ > s_span_) close_train(picks);
+        const bool after_p = in_train_ && onset.time - train_time_ > duplicate_span_;
+        if (picks_on(onset.channel) && onset.phase == 'P') {
+            // Another horizontal's view of the P just picked.
+            if (in_train_ && !after_p) continue;
+            close_train(picks);
+            picks.push_back(onset);
+            in_train_ = true;
+            train_time_ = onset.time;
+            train_channel_ = onset.channel;
             continue;
         }
-        // A horizontal of a station with a vertical: the P seen there, the
-        // S, or coda.
-        if (!after_p || has_s_ || vertical_p_within(i + 1, onset.time)) continue;
-        picks.push_back(onset);
-        TimedOnset &s = picks.back();
-        s.phase = 'S';
-        s.train = train_time_;
-        s.train_channel = train_channel_;
-        has_s_ = true;
+        // The S, the P seen on a horizontal, or coda.
+        if (!after_p || (!picks_on(onset.channel) && vertical_p_within(i + 1, onset.time))) continue;
+        const int rank = s_rank(onset);
+        if (rank < 0 || (best_s_.phase == 'S' && rank >= best_rank_)) continue;
+        best_s_ = onset;
+        best_s_.phase = 'S';
+        best_rank_ = rank;
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(i));
-    return decided;
+    // Every S candidate of the train has come once the search after its P
+    // is over.
+    if (in_train_ && (decided == std::numeric_limits<int64_t>::max() || decided - train_time_ > s_span_))
+        close_train(picks);
+    return in_train_ ? std::min(decided, train_time_ + 1) : decided;
 }
 
 }  // namespace detect

@@ -24,18 +24,18 @@ std::pair<std::string, Component> station_component(const std::string &id);
 
 // The P of a three-component station is picked on its vertical, where the
 // S wave is weak; the horizontals' onsets within `duplicate_span` of it are
-// that same P. The S is the first onset of a horizontal after that, within
-// `train_span` of the P, whether the horizontal's own picker saw it as a P
-// (the S is often the first strong arrival there) or as an S; the
-// vertical's own S labels count too, the earliest of them wins. A station
-// without a vertical is picked on its horizontals as one channel; one of a
-// single channel, on it alone, as before. Picks that are the S of a
-// station's P carry that P's time and channel, so that they join its event
-// and never begin one.
+// that same P. Its S is chosen among the candidates after the P, within
+// `s_span`: a horizontal's own onset first (its picker may have seen it as
+// a P: the S is often the first strong arrival there), then the S searched
+// after the P on a horizontal. A station without horizontals takes the S
+// searched on its vertical, or the vertical's S label; one without a
+// vertical is picked on its horizontals as one channel; one of a single
+// channel, on it alone. At most one P and one S per wave train: the S is
+// handed out with the P's time and channel, so that it joins the P's event
+// and never begins one.
 class StationPicks {
 public:
-    StationPicks(int64_t duplicate_span, int64_t train_span)
-        : duplicate_span_(duplicate_span), train_span_(train_span)
+    StationPicks(int64_t duplicate_span, int64_t s_span) : duplicate_span_(duplicate_span), s_span_(s_span)
     {
     }
 
@@ -54,14 +54,20 @@ private:
     // Whether the vertical has a P among the pending onsets from `from` on,
     // within the duplicate span after `time`.
     bool vertical_p_within(size_t from, int64_t time) const;
+    // How good an S of the current train the onset is: 0 best, -1 none.
+    int s_rank(const TimedOnset &onset) const;
+    // Hands out the train's best S and ends it.
+    void close_train(std::vector<TimedOnset> &picks);
 
-    int64_t duplicate_span_, train_span_;
+    int64_t duplicate_span_, s_span_;
     int32_t vertical_ = -1;
     std::vector<int32_t> horizontals_;
     std::vector<TimedOnset> pending_;  // by time, then channel
-    bool in_train_ = false, has_s_ = false;
+    bool in_train_ = false;
     int64_t train_time_ = 0;
     int32_t train_channel_ = 0;
+    TimedOnset best_s_{};  // phase 'S' once the train has a candidate
+    int best_rank_ = 0;
 };
 
 }  // namespace detect

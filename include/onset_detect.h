@@ -558,7 +558,8 @@ typedef struct onset_candidate {
  * again with room for *found. Which candidates become picks depends on what
  * came before, so a trace cut into pieces may judge them otherwise near the
  * cuts; the onsets a detector finds on a channel fed these samples (before
- * it groups them into events) are the 'P' and 'S' candidates. Returns as
+ * it groups them into events) are the 'P' and 'S' candidates, and the S it
+ * searches after each P (see onset_pick). Returns as
  * onset_detect_stages does. */
 ONSET_DETECT_API int onset_detect_candidates(const onset_detect_options *options, double rate, int64_t start,
                                              const double *samples, size_t count, double *filtered,
