@@ -175,7 +175,9 @@ typedef struct onset_pick {
                            the pick by more than twice the noise's largest
                            deviation comes within the uncertainty and
                            0.05 s beyond it, none before it having strayed
-                           beyond that largest deviation the other way */
+                           beyond that largest deviation the other way.
+                           An S found by searching after its P, inside
+                           the P's coda, has none */
 } onset_pick;
 
 /* A group of picks on at least min_stations stations. */
