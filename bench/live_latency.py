@@ -151,7 +151,8 @@ def load(args, program, folder):
                                                    args.flags.split())
     delays = {"P": [], "S": []}
     for t, row in picks:
-        _, time_text, _, phase, _ = row.split(",")
+        fields = row.split(",")  # trace,pick,strength,phase,...
+        time_text, phase = fields[1], fields[3]
         delays[phase].append(t - arrival(microseconds(time_text), data_start, first_end, served_from, 1.0))
     seen, event_delays = set(), []
     for t, row in events:

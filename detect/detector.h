@@ -55,6 +55,9 @@ private:
     void group_final();
     // Keeps a copy of onsets handed to the grouping as picks.
     void keep_final(const std::vector<TimedOnset> &onsets);
+    // The S after a P at `p` (a time) on the band-pass-only horizontals of
+    // station `unit`, searched up to `end`.
+    bool search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const;
 
     // The detector's options first, then each station pattern's, in the
     // order they were set.

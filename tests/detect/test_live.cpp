@@ -143,7 +143,7 @@ protected:
         EXPECT_EQ(document.select_nodes("//event").size(), std::stoul(events.substr(events.rfind('\n', events.size() - 2) + 1)));
         // Every pick of an event was written on its own before, once.
         const std::string pick_rows = slurp(picks);
-        EXPECT_EQ(pick_rows.rfind("trace,pick,strength,phase,uncertainty\n", 0), 0u);
+        EXPECT_EQ(pick_rows.rfind("trace,pick,strength,phase,uncertainty,polarity\n", 0), 0u);
         std::istringstream rows(events);
         std::string row;
         std::getline(rows, row);

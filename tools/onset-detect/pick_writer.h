@@ -1,6 +1,5 @@
 // Picks as they become final, one CSV row each, for an associator that
-// cannot wait for the events: trace,pick,strength,phase,uncertainty, in
-// the event CSV's formats.
+// cannot wait for the events: the pick columns of the event CSV.
 #ifndef ONSET_DETECT_TOOL_PICK_WRITER_H
 #define ONSET_DETECT_TOOL_PICK_WRITER_H
 
