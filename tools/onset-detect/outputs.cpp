@@ -24,6 +24,7 @@ Outputs::Outputs(const Options &options, const std::vector<std::string> &ids) : 
     };
     add("--quakeml", options.quakeml, Format::quakeml);
     add("--nlloc", options.nlloc, Format::nlloc);
+    add("--origins", options.origins, Format::origins);
 }
 
 Outputs::~Outputs()
