@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -335,17 +336,38 @@ std::vector<AssociatedEvent> associate_groups(const Locator &locator,
         events.push_back(std::move(event));
     }
     const std::vector<size_t> rest = free_picks();
-    if (static_cast<int32_t>(rest.size()) < options.min_phases)
-        return events;
-    std::vector<PhasePick> left;
-    for (const size_t k : rest)
-        left.push_back(picks[k]);
-    for (AssociatedEvent &event : associate(locator, left, options)) {
-        for (size_t &k : event.picks)
-            k = rest[k];
-        events.push_back(std::move(event));
+    if (static_cast<int32_t>(rest.size()) >= options.min_phases) {
+        std::vector<PhasePick> left;
+        for (const size_t k : rest)
+            left.push_back(picks[k]);
+        for (AssociatedEvent &event : associate(locator, left, options)) {
+            for (size_t &k : event.picks)
+                k = rest[k];
+            events.push_back(std::move(event));
+        }
     }
-    return events;
+    // Origins closer in time than twice the tolerance are one event found
+    // twice (from a group and from its late arrivals that it did not
+    // explain, say): the one that fits its picks best stands.
+    std::vector<size_t> order(events.size());
+    for (size_t e = 0; e < order.size(); ++e)
+        order[e] = e;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return events[a].location.rms_residual_s < events[b].location.rms_residual_s;
+    });
+    std::vector<bool> kept(events.size(), false);
+    const int64_t apart_us = std::llround(2.0 * options.tolerance_s * 1e6);
+    for (const size_t e : order)
+        kept[e] = std::none_of(order.begin(), order.end(), [&](size_t other) {
+            return kept[other] &&
+                   std::llabs(events[other].location.origin_time - events[e].location.origin_time) <
+                       apart_us;
+        });
+    std::vector<AssociatedEvent> distinct;
+    for (size_t e = 0; e < events.size(); ++e)
+        if (kept[e])
+            distinct.push_back(std::move(events[e]));
+    return distinct;
 }
 
 } // namespace detect::location
