@@ -19,7 +19,7 @@ struct Event {
     int32_t stations;
     bool clear;  // one of its P picks stands out by its channel's event_snr
     std::vector<onset_pick> picks;  // in the order of the channels' ids
-    std::shared_ptr<LocatedOrigin> origin;  // where the detector locates events
+    std::shared_ptr<LocatedOrigin> origin = nullptr;  // where the detector locates events
 };
 
 // Onsets are grouped by the library's `captures` in blocks. A capture's

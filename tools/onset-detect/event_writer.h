@@ -20,9 +20,9 @@ struct Event {
     Microseconds earliest;
     int stations;
     std::vector<onset_pick> picks;
-    bool located;  // where the run locates: then origin and arrivals hold
-    onset_origin origin;  // its arrivals pointer is not kept
-    std::vector<onset_arrival> arrivals;  // one per pick
+    bool located = false;  // where the run locates: then origin and arrivals hold
+    onset_origin origin{};  // its arrivals pointer is not kept
+    std::vector<onset_arrival> arrivals{};  // one per pick
 };
 
 // text: per event a header (number, earliest pick, stations, picks) and
