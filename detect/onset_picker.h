@@ -21,6 +21,7 @@ struct Onset {
     char phase;          // 'P' or 'S'
     int64_t train;       // the P onset of its event on this channel
     double snr;          // of a P: how far it stands out of the noise
+    bool searched = false;  // an S found by searching after its P, not a rise
 };
 
 // An excursion's candidate onset and what became of it, for pictures that
@@ -43,7 +44,13 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped.
+// dead time of the previous one is dropped. No onset is picked before the
+// windows behind it are full: the filter's half kernel, the kurtosis and
+// the max-jump windows from the start of the run.
+// Each P's S is searched on the band-passed samples after it, from a
+// little after the P to the largest amplitude within s_window_seconds (or
+// before the next P): the split of that stretch best by the Akaike
+// information criterion, where the S wave's larger amplitudes set in.
 class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
@@ -74,12 +81,19 @@ private:
 
     void scan(const LookbackStore &store, bool ended);
     Onset refine(int64_t peak, const Views &views) const;
+    // The S of the P at s_train_, searched up to `end` (exclusive).
+    void search_s(const Views &views, int64_t end);
 
     const RateSettings &settings_;
     double threshold_;
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
+    int64_t warm_up_;  // the filter's half kernel and both windows
+    int64_t run_first_ = 0;  // the run's first band-passed sample
+    int64_t s_gap_, s_reach_;  // the S searched from s_gap_ to s_reach_ after its P
+    bool s_search_ = false;    // the S of the P at s_train_ is still to be searched
+    int64_t s_train_ = 0;
     size_t least_part_;  // samples of either part of an AIC split
     int64_t next_allowed_ = INT64_MIN;
     uint64_t onset_count_ = 0;

@@ -72,6 +72,7 @@ int32_t verdict_code(detect::PhaseLabels::Verdict verdict)
     case detect::PhaseLabels::Verdict::low_snr: return ONSET_CANDIDATE_LOW_SNR;
     case detect::PhaseLabels::Verdict::dead_time: return ONSET_CANDIDATE_DEAD_TIME;
     case detect::PhaseLabels::Verdict::coda: return ONSET_CANDIDATE_CODA;
+    case detect::PhaseLabels::Verdict::warm_up: return ONSET_CANDIDATE_WARM_UP;
     }
     return 0;
 }
