@@ -128,7 +128,9 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
     const std::vector<location::AssociatedEvent> associated = location::associate_groups(located_by, picks, groups, options);
 
     std::vector<Event> found;
-    std::vector<bool> contributed(count, false), unplaced_given(count, false);
+    std::vector<bool> unplaced_given(count, false);
+    std::vector<std::vector<bool>> taken_picks(count);
+    for (size_t e = 0; e < count; ++e) taken_picks[e].assign(pool_[e].picks.size(), false);
     for (const location::AssociatedEvent &a : associated) {
         // The picks without coordinates go with the event that took most
         // of their group's other picks.
@@ -139,7 +141,7 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         Event event{};
         for (size_t m = 0; m < a.picks.size(); ++m) {
             const Source &source = sources[a.picks[m]];
-            contributed[source.event] = true;
+            taken_picks[source.event][source.pick] = true;
             event.picks.push_back(pool_[source.event].picks[source.pick]);
             const location::PickFit &fit = a.location.picks[m];
             origin->arrivals.push_back({fit.residual, fit.distance_km, fit.azimuth_deg, fit.used ? 1 : 0, a.phases[m]});
@@ -168,19 +170,25 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         event.origin = std::move(origin);
         found.push_back(std::move(event));
     }
-    // A group no origin took a pick of is kept, not located, only when it
-    // has too few phases or stations with coordinates to be located.
+    // What no origin took of a group is kept, not located, where its P
+    // picks still make an event: too few to locate, or too far off the
+    // model for an origin to explain them.
     for (size_t e = 0; e < count; ++e) {
-        if (contributed[e] || unplaced_given[e]) continue;
+        Event event{};
         std::vector<std::string> stations;
-        for (const size_t k : groups[e]) stations.push_back(station_of(ids_[static_cast<size_t>(pool_[e].picks[sources[k].pick].channel)]));
+        for (size_t k = 0; k < pool_[e].picks.size(); ++k) {
+            const onset_pick &pick = pool_[e].picks[k];
+            const bool unplaced = site_of_channel_[static_cast<size_t>(pick.channel)] < 0;
+            if (taken_picks[e][k] || (unplaced && unplaced_given[e])) continue;
+            event.picks.push_back(pick);
+            if (pick.phase == 'P') stations.push_back(station_of(ids_[static_cast<size_t>(pick.channel)]));
+        }
         std::sort(stations.begin(), stations.end());
-        const auto placed_stations = std::unique(stations.begin(), stations.end()) - stations.begin();
-        if (static_cast<int32_t>(groups[e].size()) >= options.min_phases && placed_stations >= min_stations_) continue;
+        if (std::unique(stations.begin(), stations.end()) - stations.begin() < min_stations_) continue;
         auto origin = std::make_shared<LocatedOrigin>();
         origin->origin = unlocated_origin();
-        for (const onset_pick &pick : pool_[e].picks) origin->arrivals.push_back({nan, nan, nan, 0, pick.phase});
-        Event event = std::move(pool_[e]);
+        for (const onset_pick &pick : event.picks) origin->arrivals.push_back({nan, nan, nan, 0, pick.phase});
+        event.clear = true;
         event.origin = std::move(origin);
         found.push_back(std::move(event));
     }

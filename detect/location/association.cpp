@@ -325,7 +325,18 @@ std::vector<AssociatedEvent> associate_groups(const Locator &locator,
         if (static_cast<int32_t>(members.size()) < options.min_phases ||
             distinct_stations(locator, picks, members) < options.min_stations)
             continue;
-        Location location = locator.locate(labelled);
+        // The P picks alone where they fix a hypocentre: a group may have
+        // taken the arrivals of the next event as its S waves.
+        std::vector<Candidate> first_arrivals;
+        std::vector<PhasePick> p_picks;
+        for (size_t m = 0; m < members.size(); ++m)
+            if (members[m].phase == 'P')
+                first_arrivals.push_back(members[m]), p_picks.push_back(labelled[m]);
+        const bool p_alone = static_cast<int32_t>(p_picks.size()) >= options.min_phases - 1 &&
+                             distinct_stations(locator, picks, first_arrivals) >= options.min_stations;
+        Location location = locator.locate(p_alone ? p_picks : labelled);
+        if (p_alone)
+            members = std::move(first_arrivals);
         if (!converge(locator, picks, free_picks(), options, members, location))
             continue;
         AssociatedEvent event{std::move(location), {}, {}};
