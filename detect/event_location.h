@@ -27,9 +27,10 @@ struct LocatedOrigin {
 // another are taken together (so that an event the grouping split, or two
 // it merged, come out as their origins explain their picks), once no event
 // still to come can join them. Picks of a channel without coordinates stay
-// with the event that took most of their group's other picks. A group that
-// no origin explains is dropped when it has the phases and stations a
-// location needs; a smaller one is kept, not located.
+// with the event that took most of their group's other picks. What no
+// origin explains of a group stays an event, not located, where its P picks
+// are still on min_stations stations; other picks no origin explains are
+// dropped.
 class EventLocation {
 public:
     // Station metadata (StationXML or CSV) and a velocity model (CSV; the

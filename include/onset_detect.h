@@ -174,8 +174,9 @@ typedef struct onset_pick {
 #define ONSET_ORIGIN_LARGE_GAP      2 /* located, but the stations used leave
                                          a gap of more than 300 degrees of
                                          azimuth around it: poorly placed */
-#define ONSET_ORIGIN_TOO_FEW_PHASES 3 /* not located: fewer than 4 phases, or
-                                         3 stations, with coordinates */
+#define ONSET_ORIGIN_TOO_FEW_PHASES 3 /* not located: too few phases with
+                                         coordinates that one origin
+                                         explains */
 
 /* One pick of an event as its location takes it: arrivals[k] is picks[k]'s. */
 typedef struct onset_arrival {
@@ -275,9 +276,12 @@ ONSET_DETECT_API int onset_detector_station_options(onset_detector *detector, co
  * their picks come within twice the tolerance of one another, are
  * associated again: each becomes the picks one origin explains as P or S
  * within 0.5 s (relabelled where the picker took an S for a P), with 5
- * phases on min_stations stations at least; overlapping events come apart,
- * split ones together, and a group that no origin explains is dropped (one
- * too small to locate is kept, not located). Picks of a channel the
+ * phases on min_stations stations at least (a group's P picks alone
+ * propose its origin where they suffice); overlapping events come apart,
+ * split ones together, and two origins within a second are one event, the
+ * better fit. What no origin explains of a group stays an event, not
+ * located, where its P picks are on min_stations stations; other picks no
+ * origin explains are dropped. Picks of a channel the
  * metadata do not place stay with their group's event, not located. Every
  * event then carries an origin (onset_event.origin). Events wait for the
  * pool they belong to, a few seconds more than without. Returns 0, or

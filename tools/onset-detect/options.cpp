@@ -134,8 +134,8 @@ std::vector<Section> sections()
            "locate the events with the stations' coordinates in FILE: FDSN StationXML, or CSV with the columns "
            "network,station,latitude,longitude,elevation_m. Picks then become events by travel time: the picks one "
            "origin explains as P or S within 0.5 s (relabelled where need be), on min-stations stations with 5 "
-           "phases at least; groups no origin explains are dropped. A channel without coordinates is picked but "
-           "not located. With --write-synthetic: the file to write the network's stations to",
+           "phases at least; what no origin explains of a group stays an event, not located, where its P picks "
+           "are on min-stations stations. A channel without coordinates is picked but not located. With --write-synthetic: the file to write the network's stations to",
            [](Options &o, auto &, auto &v) { o.station_file = v; }},
           {"--velocity-model", "FILE",
            "the 1-D model to locate with: CSV with the columns depth_km,vp_km_s,vs_km_s, each row the top of a "
