@@ -129,6 +129,17 @@ class Detection:
         time +- this).
     .warnings: the lines onset-detect would have printed as warnings.
     .options: the options given to the detector.
+    .origins: where the events were located (stations= given), one row per
+        event: fields event, time (the origin time, NaT when not located),
+        latitude, longitude (degrees), depth_km (below sea level),
+        horizontal_uncertainty_km, depth_uncertainty_km (one standard
+        deviation), rms (s), azimuthal_gap (degrees), phases (used) and
+        status ('located', 'large gap' or 'too few phases'); empty
+        otherwise. See onset.location.
+    .arrivals: one row per pick of a located event: event, pick (its
+        number within the event, from 1), the phase the location takes it
+        for, residual (s), distance_km, azimuth (of the station from the
+        epicentre) and used.
     .failures: the blocks of onset.distributed.detect_archive that failed,
         as (start, end, reason), their events missing; empty otherwise.
     .resource_id: the QuakeML id of the catalogue, smi:local/onset/ and a
@@ -139,8 +150,11 @@ class Detection:
         creationInfo says.
     """
 
-    def __init__(self, events, picks, options=None, warnings=()):
+    def __init__(self, events, picks, options=None, warnings=(), origins=None, arrivals=None):
+        from .location import ARRIVAL_DTYPE, ORIGIN_DTYPE
         self.events, self.picks = events, picks
+        self.origins = np.zeros(0, dtype=ORIGIN_DTYPE) if origins is None else origins
+        self.arrivals = np.zeros(0, dtype=ARRIVAL_DTYPE) if arrivals is None else arrivals
         self.options = dict(options or {})
         self.warnings = list(warnings)
         self.failures = []
@@ -151,14 +165,16 @@ class Detection:
     @classmethod
     def from_engine(cls, found, ids, options, warnings):
         """From the engine's events as (earliest, stations, [(channel, phase,
-        time, strength, uncertainty), ...]) and the channel ids by number."""
+        time, strength, uncertainty), ...], origin) and the channel ids by
+        number; origin None or as onset.location.origin_arrays reads it."""
+        from .location import origin_arrays
         events = np.zeros(len(found), dtype=_event_dtype())
         rows = []
-        for number, (earliest, stations, picks) in enumerate(found, start=1):
+        for number, (earliest, stations, picks, *_) in enumerate(found, start=1):
             events[number - 1] = (number, np.datetime64(earliest, "us"), stations, len(picks))
             rows += [(number, ids[c], t, phase, strength, uncertainty)
                      for c, phase, t, strength, uncertainty in picks]
-        return cls(events, _pick_array(rows), options, warnings)
+        return cls(events, _pick_array(rows), options, warnings, *origin_arrays(found))
 
     @classmethod
     def from_csv(cls, path, **options):
@@ -204,6 +220,23 @@ class Detection:
                 out.write(f"{event['event']},{earliest},{event['stations']},{_csv_field(str(p['trace']))},"
                           f"{iso_milliseconds(int(p['time'].astype(np.int64)))},"
                           f"{'%.3f' % p['strength']},{p['phase']},{'%.3f' % p['uncertainty']}\n")
+        return _written(out.getvalue(), path)
+
+    def to_origins(self, path=None):
+        """onset-detect's --origins output: written to `path`, or returned as
+        text."""
+        out = io.StringIO()
+        out.write("event,time,latitude,longitude,depth_km,horizontal_uncertainty_km,depth_uncertainty_km,"
+                  "rms_s,azimuthal_gap,phases,status\n")
+        for o in self.origins:
+            if o["status"] == "too few phases":
+                out.write(f"{o['event']},,,,,,,,,0,too few phases\n")
+                continue
+            out.write(f"{o['event']},{iso_milliseconds(int(o['time'].astype(np.int64)))},"
+                      + "%.6f,%.6f,%.3f,%.3f,%.3f,%.4f,%.1f,%d," % (
+                          o["latitude"], o["longitude"], o["depth_km"], o["horizontal_uncertainty_km"],
+                          o["depth_uncertainty_km"], o["rms"], o["azimuthal_gap"], o["phases"])
+                      + f"{o['status']}\n")
         return _written(out.getvalue(), path)
 
     def to_quakeml(self, path=None):
