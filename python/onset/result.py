@@ -117,6 +117,76 @@ def _written(text, path):
     return None
 
 
+_KM_PER_DEGREE = 6371.0 * math.pi / 180.0
+
+
+def _quakeml_origin(public, o, picks, arrivals, creation_info):
+    """A located event's origin as onset-detect's --quakeml writes it: its
+    uncertainty, quality and an arrival per pick with a place."""
+    placed = [(p, a) for p, a in zip(picks, arrivals) if math.isfinite(a["residual"])]
+    stations = {".".join(_codes(str(p["trace"]))[:2]) for p, _ in placed}
+    used = {".".join(_codes(str(p["trace"]))[:2]) for p, a in placed if a["used"]}
+    distances = [a["distance_km"] for _, a in placed]
+    latitude_deg = o["horizontal_uncertainty_km"] / _KM_PER_DEGREE
+    text = (f'      <origin publicID="{public}/origin">\n'
+            f'        <time>\n'
+            f'          <value>{iso_microseconds(o["time"].astype(np.int64))}</value>\n'
+            f'        </time>\n'
+            '        <latitude>\n'
+            '          <value>%.6f</value>\n'
+            '          <uncertainty>%.6f</uncertainty>\n'
+            '        </latitude>\n'
+            '        <longitude>\n'
+            '          <value>%.6f</value>\n'
+            '          <uncertainty>%.6f</uncertainty>\n'
+            '        </longitude>\n'
+            '        <depth>\n'
+            '          <value>%.0f</value>\n'
+            '          <uncertainty>%.0f</uncertainty>\n'
+            '        </depth>\n'
+            '        <depthType>from location</depthType>\n'
+            '        <methodID>smi:local/onset/grid-search-l1</methodID>\n'
+            '        <quality>\n'
+            '          <associatedPhaseCount>%d</associatedPhaseCount>\n'
+            '          <usedPhaseCount>%d</usedPhaseCount>\n'
+            '          <associatedStationCount>%d</associatedStationCount>\n'
+            '          <usedStationCount>%d</usedStationCount>\n'
+            '          <standardError>%.4f</standardError>\n'
+            '          <azimuthalGap>%.1f</azimuthalGap>\n'
+            '          <minimumDistance>%.5f</minimumDistance>\n'
+            '          <maximumDistance>%.5f</maximumDistance>\n'
+            '        </quality>\n'
+            '        <evaluationMode>automatic</evaluationMode>\n'
+            '        <evaluationStatus>preliminary</evaluationStatus>\n'
+            '        <originUncertainty>\n'
+            '          <horizontalUncertainty>%.0f</horizontalUncertainty>\n'
+            '          <preferredDescription>horizontal uncertainty</preferredDescription>\n'
+            '        </originUncertainty>\n') % (
+        o["latitude"], latitude_deg, o["longitude"],
+        latitude_deg / max(math.cos(math.radians(o["latitude"])), 1e-6), o["depth_km"] * 1000.0,
+        o["depth_uncertainty_km"] * 1000.0, len(placed), o["phases"], len(stations), len(used), o["rms"],
+        o["azimuthal_gap"], min(distances, default=math.inf) / _KM_PER_DEGREE,
+        max(distances, default=0.0) / _KM_PER_DEGREE, o["horizontal_uncertainty_km"] * 1000.0)
+    if o["status"] == "large gap":
+        text += ('        <comment>\n'
+                 '          <text>large azimuthal gap: poorly constrained</text>\n'
+                 '        </comment>\n')
+    text += creation_info
+    for k, (p, a) in enumerate(zip(picks, arrivals), start=1):
+        if not math.isfinite(a["residual"]):
+            continue
+        text += (f'        <arrival publicID="{public}/origin/arrival/{k}">\n'
+                 f'          <pickID>{public}/pick/{k}</pickID>\n'
+                 f'          <phase>{a["phase"]}</phase>\n'
+                 '          <azimuth>%.2f</azimuth>\n'
+                 '          <distance>%.5f</distance>\n'
+                 '          <timeResidual>%.4f</timeResidual>\n'
+                 '          <timeWeight>%d</timeWeight>\n'
+                 '        </arrival>\n') % (a["azimuth"], a["distance_km"] / _KM_PER_DEGREE, a["residual"],
+                                             1 if a["used"] else 0)
+    return text + '      </origin>\n'
+
+
 class Detection:
     """Events found by onset.detect or onset.detect_files.
 
@@ -243,8 +313,9 @@ class Detection:
         """QuakeML 1.2 (BED), as onset-detect's --quakeml writes it: one
         event per detection with its picks (time and uncertainty, waveform
         id, onset where it is clear, phase hint, evaluation mode automatic,
-        the strength in a comment) and no origin, since none is located;
-        every resource named under .resource_id with its creationInfo."""
+        the strength in a comment), and where the event was located its
+        preferred origin with its uncertainty, quality and arrivals; every
+        resource named under .resource_id with its creationInfo."""
         from ._engine import engine
         version = engine().onset_detect_version().decode()
         created = iso_microseconds(np.datetime64(self.creation_time, "us").astype(np.int64))
@@ -261,11 +332,15 @@ class Detection:
                   '<q:quakeml xmlns:q="http://quakeml.org/xmlns/quakeml/1.2" '
                   'xmlns="http://quakeml.org/xmlns/bed/1.2">\n'
                   f'  <eventParameters publicID="{_xml(self.resource_id)}">\n')
+        origins = {int(o["event"]): o for o in self.origins if o["status"] != "too few phases"}
         for event, picks in self._grouped():
             public = _xml(self._event_id(event))
             stations = int(event["stations"])
-            out.write(f'    <event publicID="{public}">\n'
-                      f'      <comment>\n'
+            origin = origins.get(int(event["event"]))
+            out.write(f'    <event publicID="{public}">\n')
+            if origin is not None:
+                out.write(f'      <preferredOriginID>{public}/origin</preferredOriginID>\n')
+            out.write(f'      <comment>\n'
                       f'        <text>{stations} station{"" if stations == 1 else "s"}, earliest pick '
                       f'{iso_microseconds(event["earliest"].astype(np.int64))}</text>\n'
                       f'      </comment>\n')
@@ -287,6 +362,9 @@ class Detection:
                           f'          <text>strength {"%.3f" % p["strength"]}</text>\n'
                           f'        </comment>\n')
                 out.write(creation_info("        ") + '      </pick>\n')
+            if origin is not None:
+                arrivals = self.arrivals[self.arrivals["event"] == event["event"]]
+                out.write(_quakeml_origin(public, origin, picks, arrivals, creation_info("        ")))
             out.write(creation_info("      ") + '    </event>\n')
         # After the events, where QuakeML's order of elements puts it.
         out.write(creation_info("    ") + "  </eventParameters>\n</q:quakeml>\n")

@@ -11,6 +11,7 @@ import numpy as np
 import pytest
 
 import onset
+from conftest import without_run
 from onset import distributed as od
 
 
@@ -23,8 +24,9 @@ def located(command_line, tmp_path_factory):
     command_line("--write-synthetic", folder / "sds", "--synthetic-duration", 900, "--stations", stations,
                  "--velocity-model", model)
     command_line("--sds", folder / "sds", "--stations", stations, "--velocity-model", model, "--origins",
-                 origins, "--quiet")
-    return SimpleNamespace(root=folder / "sds", stations=stations, model=model, origins=origins.read_text())
+                 origins, "--quakeml", folder / "events.xml", "--quiet")
+    return SimpleNamespace(root=folder / "sds", stations=stations, model=model, origins=origins.read_text(),
+                           quakeml=(folder / "events.xml").read_text())
 
 
 def inventory(path):
@@ -46,6 +48,8 @@ def test_the_same_origins_from_every_path(located):
     assert len(files.origins) == len(files) > 10
     assert set(files.origins["status"]) == {"located"}
     assert len(files.arrivals) == len(files.picks)
+    assert without_run(files.to_quakeml()) == without_run(located.quakeml)
+    assert files.to_quakeml().count("<arrival ") == len(files.picks)
     traces = onset.read(located.root)
     from_inventory = onset.detect(traces, stations=inventory(located.stations), velocity_model=located.model)
     assert from_inventory.to_origins() == located.origins
