@@ -78,6 +78,23 @@ def test_origins_lie_near_the_sources(located, command_line):
         assert max(abs(east), abs(north)) < 3.5 and 2.5 < o["depth_km"] < 8.5, o
 
 
+def test_the_map_of_stations_and_epicentres(located, tmp_path):
+    pytest.importorskip("matplotlib")
+    traces = onset.read(located.root)
+    result = onset.detect(traces, stations=located.stations, velocity_model=located.model)
+    figure = result.plot(traces, path=tmp_path / "events.png")
+    panel = figure.axes[-1]
+    assert panel.get_title() == "stations and epicentres"
+    stations, epicentres = panel.lines[:-1], panel.lines[-1]
+    with open(located.stations, newline="") as table:
+        truth = {row["station"]: (float(row["longitude"]), float(row["latitude"])) for row in csv.DictReader(table)}
+    assert len(stations) == len(truth)
+    for line, label in zip(stations, [t.get_text() for t in panel.texts]):
+        np.testing.assert_allclose([line.get_xdata()[0], line.get_ydata()[0]], truth[label], atol=1e-4)
+    np.testing.assert_array_equal(epicentres.get_xdata(), result.origins["longitude"])
+    assert (tmp_path / "events.png").stat().st_size > 0
+
+
 def test_stations_that_cannot_be_used(located, tmp_path):
     with pytest.raises(ValueError, match="gives none of the channels coordinates"):
         onset.detect_files(located.root, stations=inventory(located.stations).__class__(
