@@ -93,13 +93,15 @@ void EventLocation::take(std::deque<Event> &grouped, int64_t settled, std::deque
     grouped.clear();
     std::stable_sort(pool_.begin(), pool_.end(), [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
     // Pools in time order: each ends where no later event starts within the
-    // gap of its picks, and is complete once nothing earlier can come.
+    // gap of its picks, and is complete once no event still to come can
+    // start within it (one handed out already may, where a merge in the
+    // grouping moved its earliest pick).
     while (!pool_.empty()) {
         int64_t end = INT64_MIN;
         size_t count = 0;
         for (; count < pool_.size() && (count == 0 || pool_[count].earliest <= end + gap_); ++count)
             for (const onset_pick &pick : pool_[count].picks) end = std::max(end, pick.time);
-        if (count == pool_.size() && end + gap_ >= settled) break;
+        if (end + gap_ >= settled) break;
         locate_pool(count, events);
         pool_.erase(pool_.begin(), pool_.begin() + static_cast<std::ptrdiff_t>(count));
     }

@@ -296,6 +296,9 @@ std::vector<AssociatedEvent> associate(const Locator &locator, const std::vector
     return events;
 }
 
+// The P picks a group's first location takes at most.
+constexpr size_t seed_picks = 15;
+
 std::vector<AssociatedEvent> associate_groups(const Locator &locator,
                                               const std::vector<PhasePick> &picks,
                                               const std::vector<std::vector<size_t>> &groups,
@@ -334,9 +337,27 @@ std::vector<AssociatedEvent> associate_groups(const Locator &locator,
                 first_arrivals.push_back(members[m]), p_picks.push_back(labelled[m]);
         const bool p_alone = static_cast<int32_t>(p_picks.size()) >= options.min_phases - 1 &&
                              distinct_stations(locator, picks, first_arrivals) >= options.min_stations;
-        Location location = locator.locate(p_alone ? p_picks : labelled);
-        if (p_alone)
-            members = std::move(first_arrivals);
+        if (p_alone) {
+            // The earliest of them, those of the nearest stations, place it
+            // well enough for the search near it with all the picks it
+            // explains; the wide search then costs the same in a network of
+            // any size.
+            std::vector<size_t> order(first_arrivals.size());
+            for (size_t m = 0; m < order.size(); ++m)
+                order[m] = m;
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                return p_picks[a].time < p_picks[b].time ||
+                       (p_picks[a].time == p_picks[b].time &&
+                        first_arrivals[a].pick < first_arrivals[b].pick);
+            });
+            order.resize(std::min(order.size(), seed_picks));
+            std::vector<Candidate> seeds;
+            labelled.clear();
+            for (const size_t m : order)
+                seeds.push_back(first_arrivals[m]), labelled.push_back(p_picks[m]);
+            members = std::move(seeds);
+        }
+        Location location = locator.locate(labelled);
         if (!converge(locator, picks, free_picks(), options, members, location))
             continue;
         AssociatedEvent event{std::move(location), {}, {}};
