@@ -1,0 +1,227 @@
+// A station's components merged into one P and one S per wave train, the
+// same however its channels' onsets and horizons come.
+#include <gtest/gtest.h>
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "network_fixture.h"
+#include "station_picks.h"
+
+namespace {
+
+using detect::Component;
+using detect::TimedOnset;
+
+constexpr int64_t second = 1'000'000;
+
+TimedOnset onset(int32_t channel, double seconds, char phase, bool searched = false, double train = 0.0)
+{
+    const auto time = static_cast<int64_t>(seconds * second);
+    return {time, channel, 1.0, phase, 0.01, searched ? static_cast<int64_t>(train * second) : time, channel, true,
+            searched};
+}
+
+std::vector<std::tuple<int32_t, char, int64_t, int64_t, int32_t>> summary(const std::vector<TimedOnset> &picks)
+{
+    std::vector<std::tuple<int32_t, char, int64_t, int64_t, int32_t>> out;
+    for (const TimedOnset &p : picks)
+        out.emplace_back(p.channel, static_cast<char>(p.phase), p.time, p.train, p.train_channel);
+    return out;
+}
+
+// Picks of a station of `components` (channel c has components[c]) from
+// the onsets given in one go.
+std::vector<TimedOnset> picks_at_once(const std::vector<Component> &components, const std::vector<TimedOnset> &onsets)
+{
+    detect::StationPicks station(std::llround(0.3 * second), 15 * second);
+    for (size_t c = 0; c < components.size(); ++c) station.add_channel(static_cast<int32_t>(c), components[c]);
+    station.add(onsets);
+    std::vector<TimedOnset> picks;
+    station.release(std::numeric_limits<int64_t>::max(), picks);
+    return picks;
+}
+
+TEST(DetectStations, ChannelCodesMakeStationsOfComponents)
+{
+    using Key = std::pair<std::string, Component>;
+    EXPECT_EQ(detect::station_component("XX.S01..HHZ"), (Key{"XX.S01..HH", Component::vertical}));
+    EXPECT_EQ(detect::station_component("XX.S01.00.BH1"), (Key{"XX.S01.00.BH", Component::horizontal}));
+    EXPECT_EQ(detect::station_component("XX.S01.00.EHE"), (Key{"XX.S01.00.EH", Component::horizontal}));
+    EXPECT_EQ(detect::station_component("XX.S01..LDI"), (Key{"XX.S01..LDI", Component::single}));
+    EXPECT_EQ(detect::station_component("XX.S01..Z"), (Key{"XX.S01..Z", Component::single}));
+}
+
+TEST(DetectStations, OnePAndOneSPerTrain)
+{
+    const std::vector<Component> zne{Component::vertical, Component::horizontal, Component::horizontal};
+    // The vertical's P at 10 s, seen on both horizontals within 0.3 s (one
+    // of them before it); the S as the north's own onset at 12 s, searched
+    // on the east at 12.1 s, and the vertical's own S label at 11.5 s. A
+    // second train at 40 s whose S is only searched.
+    const std::vector<TimedOnset> onsets{
+        onset(0, 10.0, 'P'),        onset(1, 10.05, 'P'), onset(2, 9.95, 'P'),
+        onset(1, 12.0, 'P'),        onset(2, 12.1, 'S', true, 9.95),
+        onset(0, 11.5, 'S'),        onset(0, 40.0, 'P'),  onset(2, 43.0, 'S', true, 40.1),
+        onset(1, 44.0, 'S', true, 20.0)};  // searched after another P: not this train's
+    const auto expected = std::vector<std::tuple<int32_t, char, int64_t, int64_t, int32_t>>{
+        {0, 'P', 10 * second, 10 * second, 0},
+        {1, 'S', 12 * second, 10 * second, 0},
+        {0, 'P', 40 * second, 40 * second, 0},
+        {2, 'S', 43 * second, 40 * second, 0}};
+    EXPECT_EQ(summary(picks_at_once(zne, onsets)), expected);
+
+    // The same from onsets that come in pieces, in any order within a
+    // piece, released at horizons that only grow; none lies before a
+    // horizon an earlier release gave.
+    std::mt19937_64 random(3);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<TimedOnset> sorted = onsets;
+        std::sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.time < b.time; });
+        detect::StationPicks station(std::llround(0.3 * second), 15 * second);
+        for (int32_t c = 0; c < 3; ++c) station.add_channel(c, zne[static_cast<size_t>(c)]);
+        std::vector<TimedOnset> picks;
+        int64_t promised = std::numeric_limits<int64_t>::min();
+        for (size_t i = 0; i < sorted.size();) {
+            const size_t n = std::min(sorted.size() - i, static_cast<size_t>(random() % 3 + 1));
+            std::vector<TimedOnset> piece(sorted.begin() + static_cast<long>(i), sorted.begin() + static_cast<long>(i + n));
+            std::shuffle(piece.begin(), piece.end(), random);
+            station.add(piece);
+            i += n;
+            const int64_t horizon = i < sorted.size() ? sorted[i].time : std::numeric_limits<int64_t>::max();
+            const size_t before = picks.size();
+            const int64_t next = station.release(horizon, picks);
+            for (size_t k = before; k < picks.size(); ++k) EXPECT_GE(picks[k].time, promised);
+            promised = std::max(promised, next);
+        }
+        station.release(std::numeric_limits<int64_t>::max(), picks);
+        ASSERT_EQ(summary(picks), expected) << "trial " << trial;
+    }
+}
+
+TEST(DetectStations, StationsWithoutVerticalOrHorizontals)
+{
+    // Horizontals alone: their P, once; the S after it.
+    const auto horizontal = picks_at_once({Component::horizontal, Component::horizontal},
+                                          {onset(0, 5.0, 'P'), onset(1, 5.1, 'P'), onset(1, 7.0, 'S')});
+    EXPECT_EQ(summary(horizontal), (std::vector<std::tuple<int32_t, char, int64_t, int64_t, int32_t>>{
+                                       {0, 'P', 5 * second, 5 * second, 0}, {1, 'S', 7 * second, 5 * second, 0}}));
+    // A vertical alone: the S searched after its P before its own S label;
+    // an S with no P before it begins nothing.
+    const auto vertical = picks_at_once({Component::vertical}, {onset(0, 1.0, 'S'), onset(0, 5.0, 'P'),
+                                                               onset(0, 6.5, 'S'), onset(0, 7.0, 'S', true, 5.0)});
+    EXPECT_EQ(summary(vertical), (std::vector<std::tuple<int32_t, char, int64_t, int64_t, int32_t>>{
+                                     {0, 'P', 5 * second, 5 * second, 0}, {0, 'S', 7 * second, 5 * second, 0}}));
+}
+
+}  // namespace
+
+namespace {
+
+// Three stations of three components, 10 minutes at 100 Hz: an event every
+// 50 s, its P strong on the verticals and its S, 1.5 to 3 s later, on the
+// horizontals; the truth of each arrival.
+struct ThreeComponentNetwork {
+    static constexpr size_t length = 60000;
+    std::vector<std::string> ids;
+    std::vector<std::vector<double>> samples;
+    std::vector<std::vector<int64_t>> p_index, s_index;  // per station
+
+    ThreeComponentNetwork()
+    {
+        std::mt19937_64 random(11);
+        std::normal_distribution<double> normal;
+        for (int s = 0; s < 3; ++s) {
+            std::vector<int64_t> ps, ss;
+            for (size_t event = 3000 + 40 * static_cast<size_t>(s); event + 4000 < length; event += 5000) {
+                ps.push_back(static_cast<int64_t>(event));
+                ss.push_back(static_cast<int64_t>(event) + 150 + static_cast<int64_t>(random() % 150));
+            }
+            for (const char component : {'Z', 'N', 'E'}) {
+                ids.push_back("XX.T0" + std::to_string(s + 1) + "..HH" + component);
+                std::vector<double> x(length);
+                for (double &v : x) v = normal(random);
+                const double p_amplitude = component == 'Z' ? 30.0 : 8.0, s_amplitude = component == 'Z' ? 10.0 : 40.0;
+                for (size_t e = 0; e < ps.size(); ++e)
+                    for (int64_t i = 0; i < 2500; ++i) {
+                        const double t = static_cast<double>(i) / 100.0;
+                        x[static_cast<size_t>(ps[e] + i)] += p_amplitude * std::sin(2 * M_PI * 7.0 * t) * std::exp(-2 * t);
+                        if (ps[e] + i >= ss[e]) {
+                            const double u = static_cast<double>(ps[e] + i - ss[e]) / 100.0;
+                            x[static_cast<size_t>(ps[e] + i)] += s_amplitude * std::sin(2 * M_PI * 5.0 * u) * std::exp(-u);
+                        }
+                    }
+                samples.push_back(std::move(x));
+            }
+            p_index.push_back(ps);
+            s_index.push_back(ss);
+        }
+    }
+};
+
+constexpr int64_t network_start = 1704067200LL * 1000000;
+
+// The events of the network fed in pieces of `piece` samples, channel by
+// channel within each round, on `threads` threads.
+std::vector<detect_test::FoundEvent> station_events(const ThreeComponentNetwork &network, size_t piece, int threads)
+{
+    omp_set_num_threads(threads);
+    onset_detect_options options;
+    onset_detect_defaults(&options);
+    options.min_stations = 2;
+    onset_detector *detector = onset_detector_create(&options, nullptr, 0);
+    for (const std::string &id : network.ids) EXPECT_GE(onset_detector_add_channel(detector, id.c_str(), 100.0), 0);
+    std::vector<detect_test::FoundEvent> events;
+    for (size_t at = 0; at < ThreeComponentNetwork::length; at += piece) {
+        const size_t n = std::min(piece, ThreeComponentNetwork::length - at);
+        for (size_t c = 0; c < network.ids.size(); ++c)
+            EXPECT_EQ(onset_detector_feed(detector, static_cast<int32_t>(c), network_start + static_cast<int64_t>(at) * 10000,
+                                          network.samples[c].data() + at, n), 0);
+        EXPECT_EQ(onset_detector_advance(detector, network_start + static_cast<int64_t>(at + n) * 10000), 0);
+        detect_test::take_events(detector, events);
+    }
+    EXPECT_EQ(onset_detector_flush(detector), 0);
+    detect_test::take_events(detector, events);
+    onset_detector_destroy(detector);
+    return events;
+}
+
+TEST(DetectStations, ThreeComponentStationsPickPOnTheVerticalAndSOnAHorizontal)
+{
+    const ThreeComponentNetwork network;
+    const auto events = station_events(network, ThreeComponentNetwork::length, 1);
+    ASSERT_EQ(events.size(), network.p_index[0].size());
+    size_t close_s = 0, s_picks = 0;
+    for (size_t e = 0; e < events.size(); ++e) {
+        std::map<std::pair<int32_t, int32_t>, int> per_station_phase;
+        for (const onset_pick &pick : events[e].picks) {
+            const size_t station = static_cast<size_t>(pick.channel) / 3;
+            ++per_station_phase[{static_cast<int32_t>(station), pick.phase}];
+            const int64_t index = (pick.time - network_start) / 10000;
+            if (pick.phase == 'P') {
+                EXPECT_EQ(pick.channel % 3, 0);  // the vertical
+                EXPECT_LE(std::llabs(index - network.p_index[station][e]), 10);
+            } else {
+                EXPECT_NE(pick.channel % 3, 0);  // a horizontal
+                ++s_picks;
+                close_s += std::llabs(index - network.s_index[station][e]) <= 10;
+            }
+        }
+        for (const auto &[key, count] : per_station_phase) EXPECT_EQ(count, 1);
+    }
+    EXPECT_GE(close_s, s_picks * 9 / 10);
+    EXPECT_GE(s_picks, events.size() * 3 * 9 / 10);
+    // The same bits however the samples come and whatever the threads.
+    for (const auto &[piece, threads] : {std::pair<size_t, int>{700, 1}, {4999, 2}, {123, 2}})
+        EXPECT_EQ(station_events(network, piece, threads), events) << piece << " " << threads;
+}
+
+}  // namespace
