@@ -251,7 +251,7 @@ bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) cons
         if (energy > strongest_energy) strongest_energy = energy, strongest = c;
     }
     s = TimedOnset{grid.time_of(from + static_cast<int64_t>(onset.index)), used[strongest], 0.0, 'S',
-                   static_cast<double>(std::max<size_t>(1, onset.half_width)) / grid.rate(), p, 0, false, true};
+                   static_cast<double>(std::max<size_t>(1, onset.half_width)) / grid.rate(), p, 0, false, 0, true};
     return true;
 }
 
