@@ -24,6 +24,11 @@ duplicates included, is a false positive.
   The picks of a hit are judged against the P and S picks of its stations;
   picks on stations with no reference pick of their phase are not judged.
   Missed events' reference picks count as missed.
+- Location, with `-- --stations FILE [--velocity-model FILE ...]` (network/
+  alone, whose stations those are): an origin within 1.5 s of a reference
+  origin in network/origins.csv is matched one to one, nearest first; the
+  figures are the events located and the median epicentre distance (km),
+  depth difference (km) and origin-time difference (s) over them.
 
 usage: bench/real_data.py [--program PATH] [--folder DIR] [--json] [-- onset-detect flags]
 Skips with a message where the folder is absent.
@@ -35,14 +40,17 @@ import datetime as dt
 import json
 import math
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from collections import defaultdict
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PICK_WINDOW = 0.5  # s, a pick finds a reference this close
 EVENT_WINDOW = 2.0  # s, a detection hits an event this close
+ORIGIN_WINDOW = 1.5  # s, an origin matches a reference origin this close
 CLOSE = 0.1  # s, the share of residuals within this is reported
 PHASES = ("P", "S")
 
@@ -52,10 +60,12 @@ def seconds(text):
     return dt.datetime.fromisoformat(text.rstrip("Z")).replace(tzinfo=dt.timezone.utc).timestamp()
 
 
-def detect(program, files, flags):
+def detect(program, files, flags, origins=None):
     """Runs onset-detect on the files; returns its events, each a list of
-    (station NET.STA, pick seconds, phase) in the order of the CSV."""
-    out = subprocess.run([program, "--quiet", "--csv", *flags, *files], capture_output=True, text=True)
+    (station NET.STA, pick seconds, phase) in the order of the CSV. With
+    `origins`, a path, the origins are written there too."""
+    extra = ["--origins", origins] if origins else []
+    out = subprocess.run([program, "--quiet", "--csv", *extra, *flags, *files], capture_output=True, text=True)
     if out.returncode != 0:
         raise SystemExit(f"onset-detect failed ({out.returncode}): {out.stderr.strip()}")
     events = defaultdict(list)
@@ -63,6 +73,45 @@ def detect(program, files, flags):
         station = ".".join(row["trace"].split(".")[:2])
         events[int(row["event"])].append((station, seconds(row["pick"]), row["phase"]))
     return [events[k] for k in sorted(events)]
+
+
+def median(values):
+    values = sorted(values)
+    n = len(values)
+    return math.nan if n == 0 else 0.5 * (values[(n - 1) // 2] + values[n // 2])
+
+
+def epicentre_km(lat1, lon1, lat2, lon2):
+    """Great-circle distance on a sphere of 6371 km."""
+    p1, p2 = math.radians(lat1), math.radians(lat2)
+    a = math.sin((p2 - p1) / 2) ** 2 + math.cos(p1) * math.cos(p2) * math.sin(math.radians(lon2 - lon1) / 2) ** 2
+    return 2 * 6371.0 * math.asin(math.sqrt(a))
+
+
+def score_origins(path, references_path):
+    """The origins written to `path` against the reference origins."""
+    with open(references_path, newline="") as f:
+        references = [r for r in csv.DictReader(f)]
+    with open(path, newline="") as f:
+        origins = [r for r in csv.DictReader(f) if r["status"] != "too few phases"]
+    pairs = sorted((abs(seconds(o["time"]) - seconds(r["time_utc"])), i, k)
+                   for i, o in enumerate(origins) for k, r in enumerate(references)
+                   if abs(seconds(o["time"]) - seconds(r["time_utc"])) <= ORIGIN_WINDOW)
+    matched, used = {}, set()
+    for _, i, k in pairs:
+        if i not in used and k not in matched:
+            matched[k] = i
+            used.add(i)
+    epicentres, depths, times = [], [], []
+    for k, i in matched.items():
+        o, r = origins[i], references[k]
+        epicentres.append(epicentre_km(float(o["latitude"]), float(o["longitude"]), float(r["latitude"]),
+                                       float(r["longitude"])))
+        depths.append(abs(float(o["depth_km"]) - float(r["depth_km"])))
+        times.append(abs(seconds(o["time"]) - seconds(r["time_utc"])))
+    return {"references": len(references), "origins": len(origins), "located": len(matched),
+            "epicentre_km": median(epicentres), "depth_km": median(depths), "time_s": median(times),
+            "large_gap": sum(o["status"] == "large gap" for o in origins)}
 
 
 class Tally:
@@ -136,7 +185,9 @@ def score_picks(folder, program, flags, vertical_only):
 def score_network(folder, program, flags):
     truth = read_truth(os.path.join(folder, "truth.csv"), "event_id")
     mseed = os.path.join(folder, "mseed")
-    detections = detect(program, [os.path.join(mseed, n) for n in sorted(os.listdir(mseed))], flags)
+    locating = "--stations" in flags
+    origins = os.path.join(tempfile.mkdtemp(prefix="onset-origins-"), "origins.csv") if locating else None
+    detections = detect(program, [os.path.join(mseed, n) for n in sorted(os.listdir(mseed))], flags, origins)
     starts = [min([t for _, t, p in d if p == "P"] or [t for _, t, _ in d]) for d in detections]
     first_p = {k: e["*"]["first_P_modelled"] for k, e in truth.items()}
     pairs = sorted((abs(start - first_p[k]), i, k) for i, start in enumerate(starts)
@@ -163,6 +214,9 @@ def score_network(folder, program, flags):
     result = {phase: tallies[phase].figures() for phase in PHASES}
     result.update(events=len(truth), found=len(matched), retriggers=retriggers,
                   extras=len(detections) - len(used) - retriggers, unjudged=unjudged)
+    if locating:
+        result["location"] = score_origins(origins, os.path.join(folder, "origins.csv"))
+        shutil.rmtree(os.path.dirname(origins))
     return result
 
 
@@ -184,6 +238,11 @@ def table(results):
             lines.append(f"{name}: events found {result['found']}/{result['events']}, re-triggers "
                          f"{result['retriggers']}, extras {result['extras']}; picks on stations without "
                          f"a reference of their phase (not judged) {result['unjudged']}")
+        if "location" in result:
+            f = result["location"]
+            lines.append(f"{name}: located {f['located']}/{f['references']} (of {f['origins']} origins, "
+                         f"{f['large_gap']} with a large gap); median epicentre {f['epicentre_km']:.2f} km, "
+                         f"depth {f['depth_km']:.2f} km, origin time {f['time_s']:.3f} s")
     return "\n".join(lines)
 
 
@@ -200,7 +259,8 @@ def main():
     started = time.monotonic()
     results = {}
     picks = os.path.join(args.folder, "picks")
-    if os.path.isfile(os.path.join(picks, "truth.csv")):
+    # Station metadata are the network's: the single stations are not located.
+    if os.path.isfile(os.path.join(picks, "truth.csv")) and "--stations" not in args.flags:
         results["picks/ all"] = score_picks(picks, args.program, args.flags, vertical_only=False)
         results["picks/ vertical"] = score_picks(picks, args.program, args.flags, vertical_only=True)
     network = os.path.join(args.folder, "network")

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "handle.h"
 #include "onset.h"
@@ -25,6 +26,10 @@ int guarded(onset_detector *handle, Call call)
     } catch (const std::bad_alloc &) {
         handle->detector.set_message("out of memory");
         return ONSET_DETECT_NO_MEMORY;
+    } catch (const std::invalid_argument &error) {
+        // The locator's: a model or a network it cannot search.
+        handle->detector.set_message(error.what());
+        return ONSET_DETECT_INVALID;
     }
 }
 
@@ -101,6 +106,26 @@ int onset_detector_station_options(onset_detector *detector, const char *pattern
         if (!options) throw detect::Failure{ONSET_DETECT_INVALID, "no options given"};
         detector->detector.set_station_options(pattern ? pattern : "", *options);
     });
+}
+
+int onset_detector_locate(onset_detector *detector, const char *stations, const char *velocity_model, int32_t graded)
+{
+    return guarded(detector, [&] {
+        if (!stations || !*stations) throw detect::Failure{ONSET_DETECT_INVALID, "no station metadata given"};
+        detector->detector.locate(stations, velocity_model ? velocity_model : "", graded != 0);
+    });
+}
+
+int onset_detector_placed(const onset_detector *detector, int32_t channel)
+{
+    if (!detector) return ONSET_DETECT_INVALID;
+    try {
+        detector->detector.report(channel);  // refuses an unknown channel
+    } catch (const detect::Failure &) {
+        return ONSET_DETECT_INVALID;
+    }
+    const detect::EventLocation *location = detector->detector.location();
+    return location && location->placed(channel) ? 1 : 0;
 }
 
 void onset_detector_destroy(onset_detector *detector) { delete detector; }

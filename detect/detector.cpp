@@ -56,6 +56,15 @@ const onset_detect_options &Detector::options_for(const std::string &id) const
     return option_sets_[option_set_of(station_patterns_, id)];
 }
 
+void Detector::locate(const std::string &stations_path, const std::string &model_path, bool graded)
+{
+    if (!channels_.empty())
+        throw Failure{ONSET_DETECT_INVALID, "stations and a velocity model must be given before the first channel"};
+    const onset_detect_options &network = option_sets_[0];
+    location_ = std::make_unique<EventLocation>(stations_path, model_path, graded, network.tolerance,
+                                                network.min_stations);
+}
+
 int32_t Detector::add_channel(const std::string &id, double rate)
 {
     if (finished_) throw Failure{ONSET_DETECT_FINISHED, "channel " + id + " declared after the flush"};
@@ -74,6 +83,7 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     const auto number = static_cast<int32_t>(channels_.size());
     channels_.push_back(std::make_unique<Channel>(id, number, *settings, options));
     numbers_[id] = number;
+    if (location_) location_->add_channel(id);
     stations_.emplace(channels_.back()->station(), static_cast<int32_t>(stations_.size()));
     const auto [key, component] = station_component(id);
     const auto unit = units_by_key_.emplace(key, static_cast<int32_t>(units_.size())).first->second;
@@ -185,7 +195,15 @@ void Detector::group_final()
     }
     keep_final(picks);
     grouping_.add(picks);
-    grouping_.group(horizon, ready_);
+    if (!location_) {
+        grouping_.group(horizon, ready_);
+        return;
+    }
+    if (!channels_.empty() && !location_->places_any())
+        throw Failure{ONSET_DETECT_UNPLACED, location_->stations_path() + ": gives none of the channels coordinates"};
+    std::deque<Event> grouped;
+    grouping_.group(horizon, grouped);
+    location_->take(grouped, grouping_.settled(horizon), ready_);
 }
 
 void Detector::keep_final(const std::vector<TimedOnset> &onsets)

@@ -13,6 +13,7 @@
 
 #include "channel.h"
 #include "event_grouping.h"
+#include "event_location.h"
 #include "failure.h"
 #include "onset_detect.h"
 #include "settings.h"
@@ -29,6 +30,10 @@ public:
     void set_station_options(const std::string &pattern, const onset_detect_options &options);
     // The options of channel `id`: its station's, or the detector's.
     const onset_detect_options &options_for(const std::string &id) const;
+    // Events are located from here on (before the first channel).
+    void locate(const std::string &stations_path, const std::string &model_path, bool graded);
+    // nullptr unless events are located.
+    const EventLocation *location() const { return location_.get(); }
 
     int32_t add_channel(const std::string &id, double rate);
     void feed(int32_t channel, int64_t start, const double *samples, size_t count);
@@ -74,6 +79,7 @@ private:
     std::vector<StationPicks> units_;
     std::vector<int32_t> unit_of_;
     EventGrouping grouping_;
+    std::unique_ptr<EventLocation> location_;
     bool ranks_current_ = true;
     std::deque<Event> ready_;
     Event current_;

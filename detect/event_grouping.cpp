@@ -198,4 +198,14 @@ void EventGrouping::release(int64_t horizon, std::deque<Event> &events)
     }
 }
 
+int64_t EventGrouping::settled(int64_t horizon) const
+{
+    // Events still held, and those the P onsets still pending or to come
+    // will make: a merge moves picks only into an event held before them.
+    int64_t first = horizon;
+    for (const TimedOnset &onset : pending_) first = std::min(first, onset.time);
+    for (const Event &event : held_) first = std::min(first, event.earliest);
+    return first;
+}
+
 }  // namespace detect

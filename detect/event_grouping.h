@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "channel.h"
@@ -11,11 +12,14 @@
 
 namespace detect {
 
+struct LocatedOrigin;
+
 struct Event {
     int64_t earliest;
     int32_t stations;
     bool clear;  // one of its P picks stands out by its channel's event_snr
     std::vector<onset_pick> picks;  // in the order of the channels' ids
+    std::shared_ptr<LocatedOrigin> origin = nullptr;  // where the detector locates events
 };
 
 // Onsets are grouped by the library's `captures` in blocks. A capture's
@@ -47,6 +51,10 @@ public:
     void group(int64_t horizon, std::deque<Event> &events);
 
     size_t pending() const { return pending_.size() + s_waves_.size() + held_.size(); }
+
+    // No event still to be handed out holds a P pick before this, given
+    // that no onset before `horizon` is still to come.
+    int64_t settled(int64_t horizon) const;
 
 private:
     size_t block_end(int64_t horizon) const;

@@ -33,6 +33,9 @@ int32_t Run::declare(const std::string &id, double rate)
     const int32_t number = detector_.add_channel(id, rate);
     ids_.push_back(id);
     rates_.push_back(rate);
+    const EventLocation *location = detector_.location();
+    if (location && !location->placed(number))
+        warnings().add(id + ": no coordinates in " + location->stations_path() + ", picked but not located");
     return number;
 }
 
@@ -53,6 +56,11 @@ void Run::feed(int32_t channel, int64_t start, const double *samples, size_t cou
     detector_.feed(channel, start, samples, count);
 }
 
+void Run::locate(const std::string &stations_path, const std::string &model_path, bool graded)
+{
+    detector_.locate(stations_path, model_path, graded);
+}
+
 void Run::declare_read()
 {
     for (reading::ChannelRecords *channel : reader_->channels()) {
@@ -60,6 +68,11 @@ void Run::declare_read()
         const int32_t number = declare(channel->id, channel->rate);
         if (number >= 0) read_channels_.push_back({channel, number});
     }
+    // Metadata of another network are refused before any sample is read.
+    const EventLocation *location = detector_.location();
+    if (location && !ids_.empty() && !location->places_any())
+        throw Failure{ONSET_DETECT_UNPLACED, location->stations_path() + ": gives none of the channels coordinates (" +
+                                                 ids_.front() + (ids_.size() > 1 ? ", ..." : "") + ")"};
 }
 
 void Run::slice(int64_t until)

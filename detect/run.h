@@ -39,6 +39,8 @@ public:
     int32_t add_channel(const std::string &id, double rate);
     // Before the first channel: Detector::set_station_options.
     void set_station_options(const std::string &pattern, const onset_detect_options &options);
+    // Before the first channel: Detector::locate.
+    void locate(const std::string &stations_path, const std::string &model_path, bool graded);
     void feed(int32_t channel, int64_t start, const double *samples, size_t count);
     // A miniSEED record of the host's, its channel declared when new. A
     // record that cannot be used, or its samples before the time advanced

@@ -135,6 +135,14 @@ int onset_run_station_options(onset_run *run, const char *pattern, const onset_d
     });
 }
 
+int onset_run_locate(onset_run *run, const char *stations, const char *velocity_model, int32_t graded)
+{
+    return guarded(run, [&] {
+        if (!stations || !*stations) throw detect::Failure{ONSET_DETECT_INVALID, "no station metadata given"};
+        run->run.locate(stations, velocity_model ? velocity_model : "", graded != 0);
+    });
+}
+
 int onset_run_feed(onset_run *run, int32_t channel, int64_t start, const double *samples, size_t count)
 {
     return guarded(run, [&] { run->run.feed(channel, start, samples, count); });

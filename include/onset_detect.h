@@ -38,6 +38,7 @@ extern "C" {
 #define ONSET_DETECT_RATE     (-3) /* the band does not fit the channel's rate */
 #define ONSET_DETECT_FINISHED (-4) /* samples or channels after the flush */
 #define ONSET_DETECT_LATE     (-6) /* samples for a time the detector was advanced past */
+#define ONSET_DETECT_UNPLACED (-7) /* the station metadata place none of the channels */
 
 /* Times are microseconds since 1970. The engine takes times within 10^17 us
  * (about 3,000 years) of 1970 and refuses others with ONSET_DETECT_INVALID,
@@ -182,14 +183,60 @@ typedef struct onset_pick {
                            the P's coda, has none */
 } onset_pick;
 
+/* What became of an event's location (onset_origin.status). */
+#define ONSET_ORIGIN_LOCATED        1 /* located */
+#define ONSET_ORIGIN_LARGE_GAP      2 /* located, but the stations used leave
+                                         a gap of more than 300 degrees of
+                                         azimuth around it: poorly placed */
+#define ONSET_ORIGIN_TOO_FEW_PHASES 3 /* not located: too few phases with
+                                         coordinates that one origin
+                                         explains */
+
+/* One pick of an event as its location takes it: arrivals[k] is picks[k]'s. */
+typedef struct onset_arrival {
+    double residual;    /* seconds, observed - computed; NaN when not located
+                           or the channel has no coordinates */
+    double distance_km; /* from the epicentre to the channel's site */
+    double azimuth;     /* degrees clockwise from north of the site, seen
+                           from the epicentre */
+    int32_t used;       /* 1: in the location; 0: an outlier left out, or not
+                           located */
+    int32_t phase;      /* 'P' or 'S': the wave the location takes it for,
+                           which may differ from the pick's own label */
+} onset_arrival;
+
+/* Where an event lies: the origin found by travel times through the
+ * velocity model. Coordinates are NaN and the time 0 when it is not
+ * located. */
+typedef struct onset_origin {
+    int64_t time;                     /* origin time, microseconds since 1970 */
+    double latitude;                  /* degrees north */
+    double longitude;                 /* degrees east, -180 to 180 */
+    double depth_km;                  /* below sea level */
+    double horizontal_uncertainty_km; /* one standard deviation: the largest
+                                         semi-axis of the epicentre's */
+    double depth_uncertainty_km;      /* one standard deviation */
+    double rms_residual;              /* seconds, of the phases used */
+    double azimuthal_gap;             /* degrees: the widest angle around the
+                                         epicentre without a station used */
+    int32_t phases_used;
+    int32_t status;                   /* ONSET_ORIGIN_* */
+    const onset_arrival *arrivals;    /* one per pick, in the picks' order;
+                                         owned as the picks are */
+} onset_origin;
+
 /* A group of picks on at least min_stations stations. */
 typedef struct onset_event {
-    int64_t earliest;         /* earliest pick, microseconds since 1970 */
+    int64_t earliest;         /* earliest pick, microseconds since 1970; of a
+                                 located event, the earliest taken as P */
     int32_t stations;         /* distinct stations among the picks */
     int32_t pick_count;
     const onset_pick *picks;  /* pick_count picks in the order of the
                                  channels' ids; owned by the detector, valid
                                  until its next call */
+    const onset_origin *origin; /* NULL unless the detector locates events
+                                   (onset_detector_locate); valid as long
+                                   as the picks */
 } onset_event;
 
 /* What became of one channel so far. */
@@ -228,6 +275,42 @@ ONSET_DETECT_API onset_detector *onset_detector_create(const onset_detect_option
  * channel already declared) with the reason in onset_detector_message. */
 ONSET_DETECT_API int onset_detector_station_options(onset_detector *detector, const char *pattern,
                                                     const onset_detect_options *options);
+
+/* Locates the events: from now on picks become events by travel time.
+ * `stations` is a file of station metadata: FDSN StationXML (its channels'
+ * coordinates, or its stations') or CSV with the columns
+ * network,station,latitude,longitude,elevation_m (a station's for all its
+ * channels). `velocity_model` is a CSV file with the columns
+ * depth_km,vp_km_s,vs_km_s (km below sea level, increasing; negative above
+ * it): velocities constant from each depth down to the next (the layers'
+ * tops), or, with `graded` 1, varying linearly between them; NULL or ""
+ * takes the default model, the crust of IASP91 (5.8/3.36 km/s from 0, 6.5/
+ * 3.75 from 20 km, 8.04/4.47 from the Moho at 35 km). Call it before the
+ * first channel is declared. The events the grouping makes, pooled where
+ * their picks come within twice the tolerance of one another, are
+ * associated again: each becomes the picks one origin explains as P or S
+ * within 0.5 s (relabelled where the picker took an S for a P), with 5
+ * phases on min_stations stations at least (a group's P picks alone
+ * propose its origin where they suffice); overlapping events come apart,
+ * split ones together, and two origins within a second are one event, the
+ * better fit. What no origin explains of a group stays an event, not
+ * located, where its P picks are on min_stations stations; other picks no
+ * origin explains are dropped. Picks of a channel the
+ * metadata do not place stay with their group's event, not located. Every
+ * event then carries an origin (onset_event.origin). Events wait for the
+ * pool they belong to, a few seconds more than without. Returns 0, or
+ * ONSET_DETECT_INVALID (a file that cannot be read, an impossible value:
+ * the message names the file and the line or element; a channel already
+ * declared), or ONSET_DETECT_NO_MEMORY. The first advance or flush fails
+ * with ONSET_DETECT_UNPLACED when the metadata place none of the channels
+ * declared. */
+ONSET_DETECT_API int onset_detector_locate(onset_detector *detector, const char *stations,
+                                           const char *velocity_model, int32_t graded);
+
+/* Whether the station metadata place channel `channel`: 1 when they give
+ * its coordinates (or its station's), 0 when not or the detector does not
+ * locate, ONSET_DETECT_INVALID for an unknown channel. */
+ONSET_DETECT_API int onset_detector_placed(const onset_detector *detector, int32_t channel);
 
 /* Frees the detector and everything it handed out. NULL is ignored. */
 ONSET_DETECT_API void onset_detector_destroy(onset_detector *detector);
@@ -481,6 +564,15 @@ ONSET_DETECT_API onset_run *onset_run_create_seedlink(const onset_detect_options
  * channel whose rate its own options cannot use. */
 ONSET_DETECT_API int onset_run_station_options(onset_run *run, const char *pattern,
                                                const onset_detect_options *options);
+
+/* onset_detector_locate of the run's detector: before its first step, or
+ * before its host adds the first channel. A run over a reader refuses, with
+ * ONSET_DETECT_UNPLACED, at its first step before any sample is read, when
+ * the metadata place none of the channels; each channel they do not place
+ * is warned about once ("ID: no coordinates in FILE, picked but not
+ * located"). */
+ONSET_DETECT_API int onset_run_locate(onset_run *run, const char *stations, const char *velocity_model,
+                                      int32_t graded);
 
 /* Frees the run, its detector and everything they handed out. NULL is
  * ignored. */

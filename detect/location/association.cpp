@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -137,6 +138,34 @@ Location locate_members(const Locator &locator, const std::vector<PhasePick> &pi
     return locator.locate_near(labelled, epicentre, depth);
 }
 
+// From members located: the picks of `window` that their origin explains,
+// located again, until they no longer change. False when they are no event:
+// too few phases or stations.
+bool converge(const Locator &locator, const std::vector<PhasePick> &picks,
+              const std::vector<size_t> &window, const AssociationOptions &options,
+              std::vector<Candidate> &members, Location &location)
+{
+    for (int round = 0; round < 4 && location.status != LocationStatus::too_few_phases; ++round) {
+        std::vector<Candidate> next = explained(locator, picks, window, location,
+                                                options.tolerance_s);
+        const bool same = next.size() == members.size() &&
+                          std::equal(next.begin(), next.end(), members.begin(),
+                                     [](const Candidate &a, const Candidate &b) {
+                                         return a.pick == b.pick && a.phase == b.phase;
+                                     });
+        members = std::move(next);
+        if (same)
+            break;
+        location = locate_members(
+            locator, picks, members,
+            locator.projection().to_plane(location.latitude, location.longitude),
+            location.depth_km);
+    }
+    return location.status != LocationStatus::too_few_phases &&
+           static_cast<int32_t>(members.size()) >= options.min_phases &&
+           distinct_stations(locator, picks, members) >= options.min_stations;
+}
+
 // The event the first pick of `window` (its seed) starts, if any: the
 // picks one origin explains, the seed among them, on enough stations.
 bool event_from(const Locator &locator, const std::vector<PhasePick> &picks,
@@ -198,33 +227,14 @@ bool event_from(const Locator &locator, const std::vector<PhasePick> &picks,
     if (distinct_stations(locator, picks, best) < options.min_stations)
         return false;
 
-    // Located from the voters; then the picks that origin explains,
-    // located again, until they no longer change.
     std::vector<Candidate> members = best;
     Location location = locate_members(locator, picks, members, best_place, best_depth);
-    for (int round = 0; round < 4 && location.status != LocationStatus::too_few_phases; ++round) {
-        std::vector<Candidate> next = explained(locator, picks, window, location,
-                                                options.tolerance_s);
-        const bool same = next.size() == members.size() &&
-                          std::equal(next.begin(), next.end(), members.begin(),
-                                     [](const Candidate &a, const Candidate &b) {
-                                         return a.pick == b.pick && a.phase == b.phase;
-                                     });
-        members = std::move(next);
-        if (same)
-            break;
-        location = locate_members(
-            locator, picks, members,
-            locator.projection().to_plane(location.latitude, location.longitude),
-            location.depth_km);
-    }
+    if (!converge(locator, picks, window, options, members, location))
+        return false;
     // The seed must be one of them: an event is found from its first
     // pick, and a seed no origin explains is left out.
-    const bool has_seed = std::any_of(members.begin(), members.end(),
-                                      [&](const Candidate &c) { return c.pick == seed; });
-    if (location.status == LocationStatus::too_few_phases || !has_seed ||
-        static_cast<int32_t>(members.size()) < options.min_phases ||
-        distinct_stations(locator, picks, members) < options.min_stations)
+    if (std::none_of(members.begin(), members.end(),
+                     [&](const Candidate &c) { return c.pick == seed; }))
         return false;
 
     event = {std::move(location), {}, {}};
@@ -284,6 +294,112 @@ std::vector<AssociatedEvent> associate(const Locator &locator, const std::vector
         events.push_back(std::move(event));
     }
     return events;
+}
+
+// The P picks a group's first location takes at most.
+constexpr size_t seed_picks = 15;
+
+std::vector<AssociatedEvent> associate_groups(const Locator &locator,
+                                              const std::vector<PhasePick> &picks,
+                                              const std::vector<std::vector<size_t>> &groups,
+                                              const AssociationOptions &options)
+{
+    const auto sites = static_cast<int32_t>(locator.sites().size());
+    std::vector<bool> taken(picks.size(), false);
+    // The picks no event has taken yet, by time.
+    const auto free_picks = [&] {
+        std::vector<size_t> free;
+        for (size_t k = 0; k < picks.size(); ++k)
+            if (!taken[k] && picks[k].site >= 0 && picks[k].site < sites)
+                free.push_back(k);
+        std::stable_sort(free.begin(), free.end(),
+                         [&](size_t a, size_t b) { return picks[a].time < picks[b].time; });
+        return free;
+    };
+    std::vector<AssociatedEvent> events;
+    for (const std::vector<size_t> &group : groups) {
+        std::vector<Candidate> members;
+        std::vector<PhasePick> labelled;
+        for (const size_t k : group)
+            if (!taken[k] && picks[k].site >= 0 && picks[k].site < sites) {
+                members.push_back({k, static_cast<char>(picks[k].phase)});
+                labelled.push_back(picks[k]);
+            }
+        if (static_cast<int32_t>(members.size()) < options.min_phases ||
+            distinct_stations(locator, picks, members) < options.min_stations)
+            continue;
+        // The P picks alone where they fix a hypocentre: a group may have
+        // taken the arrivals of the next event as its S waves.
+        std::vector<Candidate> first_arrivals;
+        std::vector<PhasePick> p_picks;
+        for (size_t m = 0; m < members.size(); ++m)
+            if (members[m].phase == 'P')
+                first_arrivals.push_back(members[m]), p_picks.push_back(labelled[m]);
+        const bool p_alone = static_cast<int32_t>(p_picks.size()) >= options.min_phases - 1 &&
+                             distinct_stations(locator, picks, first_arrivals) >= options.min_stations;
+        if (p_alone) {
+            // The earliest of them, those of the nearest stations, place it
+            // well enough for the search near it with all the picks it
+            // explains; the wide search then costs the same in a network of
+            // any size.
+            std::vector<size_t> order(first_arrivals.size());
+            for (size_t m = 0; m < order.size(); ++m)
+                order[m] = m;
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                return p_picks[a].time < p_picks[b].time ||
+                       (p_picks[a].time == p_picks[b].time &&
+                        first_arrivals[a].pick < first_arrivals[b].pick);
+            });
+            order.resize(std::min(order.size(), seed_picks));
+            std::vector<Candidate> seeds;
+            labelled.clear();
+            for (const size_t m : order)
+                seeds.push_back(first_arrivals[m]), labelled.push_back(p_picks[m]);
+            members = std::move(seeds);
+        }
+        Location location = locator.locate(labelled);
+        if (!converge(locator, picks, free_picks(), options, members, location))
+            continue;
+        AssociatedEvent event{std::move(location), {}, {}};
+        for (const Candidate &c : members) {
+            event.picks.push_back(c.pick), event.phases.push_back(c.phase);
+            taken[c.pick] = true;
+        }
+        events.push_back(std::move(event));
+    }
+    const std::vector<size_t> rest = free_picks();
+    if (static_cast<int32_t>(rest.size()) >= options.min_phases) {
+        std::vector<PhasePick> left;
+        for (const size_t k : rest)
+            left.push_back(picks[k]);
+        for (AssociatedEvent &event : associate(locator, left, options)) {
+            for (size_t &k : event.picks)
+                k = rest[k];
+            events.push_back(std::move(event));
+        }
+    }
+    // Origins closer in time than twice the tolerance are one event found
+    // twice (from a group and from its late arrivals that it did not
+    // explain, say): the one that fits its picks best stands.
+    std::vector<size_t> order(events.size());
+    for (size_t e = 0; e < order.size(); ++e)
+        order[e] = e;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return events[a].location.rms_residual_s < events[b].location.rms_residual_s;
+    });
+    std::vector<bool> kept(events.size(), false);
+    const int64_t apart_us = std::llround(2.0 * options.tolerance_s * 1e6);
+    for (const size_t e : order)
+        kept[e] = std::none_of(order.begin(), order.end(), [&](size_t other) {
+            return kept[other] &&
+                   std::llabs(events[other].location.origin_time - events[e].location.origin_time) <
+                       apart_us;
+        });
+    std::vector<AssociatedEvent> distinct;
+    for (size_t e = 0; e < events.size(); ++e)
+        if (kept[e])
+            distinct.push_back(std::move(events[e]));
+    return distinct;
 }
 
 } // namespace detect::location

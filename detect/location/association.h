@@ -36,6 +36,18 @@ struct AssociatedEvent {
 std::vector<AssociatedEvent> associate(const Locator &locator, const std::vector<PhasePick> &picks,
                                        const AssociationOptions &options = {});
 
+// The same for picks already sorted into groups that mostly belong together
+// (events grouped by their times), which spares most of the search: each
+// group, in order, is located with its own labels, then takes the picks of
+// all groups that its origin explains, relabelled, until they no longer
+// change; a group whose picks an earlier origin took is merged into that
+// event. Picks that no group's origin explains then go through associate(),
+// for events hidden under others. Events come in the order they are found.
+std::vector<AssociatedEvent> associate_groups(const Locator &locator,
+                                              const std::vector<PhasePick> &picks,
+                                              const std::vector<std::vector<size_t>> &groups,
+                                              const AssociationOptions &options = {});
+
 } // namespace detect::location
 
 #endif

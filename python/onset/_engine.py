@@ -10,7 +10,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import _checks, traces as _traces
+from . import _checks, location as _location, traces as _traces
 from ._library import check_layout, load
 
 _vp = ctypes.c_void_p
@@ -21,7 +21,7 @@ _f64 = ctypes.c_double
 _size = ctypes.c_size_t
 
 INT64_MIN, INT64_MAX = -2**63, 2**63 - 1
-INVALID, NO_MEMORY, RATE = -1, -2, -3
+INVALID, NO_MEMORY, RATE, IO, UNPLACED = -1, -2, -3, -5, -7
 _REAL, _INT32, _UINT32 = 1, 2, 3
 _FIELD_TYPES = {_REAL: _f64, _INT32: _i32, _UINT32: ctypes.c_uint32}
 
@@ -42,9 +42,21 @@ class Pick(ctypes.Structure):
                 ("uncertainty", _f64), ("polarity", _i32)]
 
 
+class Arrival(ctypes.Structure):
+    _fields_ = [("residual", _f64), ("distance_km", _f64), ("azimuth", _f64), ("used", _i32),
+                ("phase", _i32)]
+
+
+class Origin(ctypes.Structure):
+    _fields_ = [("time", _i64), ("latitude", _f64), ("longitude", _f64), ("depth_km", _f64),
+                ("horizontal_uncertainty_km", _f64), ("depth_uncertainty_km", _f64),
+                ("rms_residual", _f64), ("azimuthal_gap", _f64), ("phases_used", _i32),
+                ("status", _i32), ("arrivals", ctypes.POINTER(Arrival))]
+
+
 class Event(ctypes.Structure):
     _fields_ = [("earliest", _i64), ("stations", _i32), ("pick_count", _i32),
-                ("picks", ctypes.POINTER(Pick))]
+                ("picks", ctypes.POINTER(Pick)), ("origin", ctypes.POINTER(Origin))]
 
 
 class Chunk(ctypes.Structure):
@@ -66,7 +78,9 @@ LAYOUTS = {
                       "highest": 40, "lowest_included": 48, "network": 52, "unit": 56, "help": 64}),
     Reach: (64, {"look_back": 48, "wait": 56}),
     Pick: (40, {"channel": 0, "phase": 4, "time": 8, "strength": 16, "uncertainty": 24, "polarity": 32}),
-    Event: (24, {"earliest": 0, "stations": 8, "pick_count": 12, "picks": 16}),
+    Event: (32, {"earliest": 0, "stations": 8, "pick_count": 12, "picks": 16, "origin": 24}),
+    Origin: (80, {"time": 0, "rms_residual": 48, "phases_used": 64, "status": 68, "arrivals": 72}),
+    Arrival: (32, {"residual": 0, "used": 24, "phase": 28}),
     Chunk: (40, {"id": 0, "rate": 8, "start": 16, "samples": 24, "count": 32}),
 }
 for _record, (_size_, _offsets) in LAYOUTS.items():
@@ -100,6 +114,7 @@ _SIGNATURES = {
     "onset_run_add_channel": (_i32, [_vp, _cp, _f64]),
     "onset_run_feed": (ctypes.c_int, [_vp, _i32, _i64, _vp, _size]),
     "onset_run_station_options": (ctypes.c_int, [_vp, _cp, _options]),
+    "onset_run_locate": (ctypes.c_int, [_vp, _cp, _cp, _i32]),
     "onset_run_finish": (ctypes.c_int, [_vp]),
     "onset_run_next_event": (ctypes.c_int, [_vp, ctypes.POINTER(Event)]),
     "onset_run_next_warning": (_cp, [_vp]),
@@ -420,9 +435,10 @@ class Run:
     """An onset_run handle: a detector driven over a Reader, chunk seconds
     of every channel at a time, or over the channels the host adds;
     `stations`: (NET.STA pattern, options) for the channels of the stations
-    each matches, the last match winning."""
+    each matches, the last match winning; `location`: a
+    onset.location.location_spec to locate the events with, or None."""
 
-    def __init__(self, options, reader=None, chunk=None, stations=()):
+    def __init__(self, options, reader=None, chunk=None, stations=(), location=None):
         self.lib = engine()
         self.handle = None
         record = options_record(options)
@@ -440,6 +456,10 @@ class Run:
                 self.check(self.lib.onset_run_station_options(
                     self.handle, pattern.encode(), ctypes.byref(options_record(station_options))),
                     ValueError)
+            if location is not None:
+                with _location.files(location) as (path, model, graded):
+                    self.check(self.lib.onset_run_locate(self.handle, os.fsencode(path), os.fsencode(model),
+                                                         graded), ValueError)
         except BaseException:
             self.close()
             raise
@@ -453,7 +473,9 @@ class Run:
         if status == NO_MEMORY:
             raise MemoryError("the detector is out of memory")
         if status < 0:
-            error = OSError if status == -5 else error
+            # Station metadata that place none of the channels are the
+            # caller's mistake, as onset-detect's exit status 2 says.
+            error = OSError if status == IO else ValueError if status == UNPLACED else error
             raise error(self.lib.onset_run_message(self.handle).decode())
         return status
 
@@ -475,14 +497,24 @@ class Run:
 
     def events(self):
         """The events that became final, as (earliest, stations, [(channel,
-        phase, time, strength, uncertainty, polarity), ...]), the polarity
-        'U', 'D' or '' where the first motion is not clear."""
+        phase, time, strength, uncertainty, polarity), ...], origin): the
+        polarity 'U', 'D' or '' where the first motion is not clear; origin
+        None unless the run locates, else as onset.location.origin_arrays
+        reads it."""
         found, event = [], Event()
         while self.check(self.lib.onset_run_next_event(self.handle, ctypes.byref(event))) == 1:
             picks = [(p.channel, chr(p.phase), p.time, p.strength, p.uncertainty,
                       chr(p.polarity) if p.polarity else "")
                      for p in event.picks[:event.pick_count]]
-            found.append((event.earliest, event.stations, picks))
+            origin = None
+            if event.origin:
+                o = event.origin.contents
+                arrivals = [(a.residual, a.distance_km, a.azimuth, a.used, chr(a.phase))
+                            for a in o.arrivals[:event.pick_count]]
+                origin = (o.time, o.latitude, o.longitude, o.depth_km, o.horizontal_uncertainty_km,
+                          o.depth_uncertainty_km, o.rms_residual, o.azimuthal_gap, o.phases_used, o.status,
+                          arrivals)
+            found.append((event.earliest, event.stations, picks, origin))
         return found
 
     def warnings(self):

@@ -5,6 +5,7 @@ from . import traces as _traces
 from ._engine import OptionHelp, Reader, Run, options_record
 from .config import settings
 from .detector import Detector, conclude, say
+from .location import location_spec
 from .result import Detection
 
 #: Seconds of every channel read a slice at a time, as onset-detect reads
@@ -21,7 +22,7 @@ def station(trace_id):
     return ".".join(trace_id.split(".")[:2])
 
 
-def detect(traces, config=None, **options):
+def detect(traces, config=None, stations=None, velocity_model=None, graded_model=False, **options):
     """Finds events in traces: the engine of onset-detect, with the same
     options (see onset.OPTIONS) and the same results on the same samples.
     `config`: the path of a settings file, as onset-detect --config reads it
@@ -35,6 +36,15 @@ def detect(traces, config=None, **options):
     one channel may come in several pieces, in any order. A channel that
     cannot be used is left out with a DetectionWarning, as onset-detect
     warns about it; ValueError when none can be used. Returns a Detection.
+
+    `stations`: locate the events, as onset-detect --stations does, with
+    the stations in a StationXML or CSV file (network,station,latitude,
+    longitude,elevation_m) or in an object shaped like an ObsPy Inventory
+    (.networks, each with .code and .stations, each with .code, .latitude,
+    .longitude and .elevation); `velocity_model`: a CSV file
+    (depth_km,vp_km_s,vs_km_s, layer tops; graded_model=True: graded
+    between them), None for the engine's default. The Detection's .origins
+    and .arrivals then say where each event lies.
 
     >>> import numpy as np, onset
     >>> rng = np.random.default_rng(3)
@@ -50,7 +60,7 @@ def detect(traces, config=None, **options):
     >>> str(result.picks["time"][0])[:19]
     '2024-01-01T00:00:30'
     """
-    detector = Detector(config, **options)
+    detector = Detector(config, stations, velocity_model, graded_model, **options)
     by_id = {}
     for piece in _traces.segments(traces):
         by_id.setdefault(piece.id, []).append(piece)
@@ -84,34 +94,37 @@ def read(source, start=None, end=None, channels=None, sds=None):
 
 
 def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=None, config=None,
-                 **options):
+                 stations=None, velocity_model=None, graded_model=False, **options):
     """detect() over miniSEED files, folders or an SDS archive (`source`,
     `start`, `end`, `channels` and `sds` as for read()), read and detected a
     slice of `chunk` seconds (default CHUNK) of every channel at a time, as
     onset-detect does: memory stays bounded, and the results are the command
     line's. A settings file (`config`) may give the channels and the chunk;
-    the keywords override them.
+    the keywords override them. `stations`, `velocity_model` and
+    `graded_model` locate the events, as for detect().
     """
-    options, stations, file_channels, file_chunk = settings(config, options)
+    location = location_spec(stations, velocity_model, graded_model)
+    options, station_options, file_channels, file_chunk = settings(config, options)
     channels = file_channels if channels is None else channels
     chunk = next(c for c in (chunk, file_chunk, CHUNK) if c is not None)
     min_stations = options_record(options).min_stations
     said = []
     found, ids, usable = run_reader(Reader(source, start, end, channels, sds), options, chunk,
-                                    lambda lines: say(lines, said), stations)
+                                    lambda lines: say(lines, said), station_options, location)
     conclude(len(usable), min_stations, said)
     return Detection.from_engine(found, ids, options, said)
 
 
-def run_reader(reader, options, chunk, said, stations=()):
-    """Runs a detector with `options` (and `stations`' options, as for
-    onset._engine.Run) over what `reader` reads, `chunk` seconds of every
-    channel at a time, and closes the reader. Returns the
-    events as (earliest, stations, picks), the channel ids by number and the
-    stations with a usable channel; the warning lines go to said(lines)."""
+def run_reader(reader, options, chunk, said, stations=(), location=None):
+    """Runs a detector with `options` (and `stations`' options and the
+    `location`, as for onset._engine.Run) over what `reader` reads, `chunk`
+    seconds of every channel at a time, and closes the reader. Returns the
+    events as (earliest, stations, picks, origin), the channel ids by number
+    and the stations with a usable channel; the warning lines go to
+    said(lines)."""
     run = None
     try:
-        run = Run(options, reader, chunk, stations)
+        run = Run(options, reader, chunk, stations, location)
         found, more = [], True
         while more:
             more = run.step()

@@ -7,6 +7,7 @@ import weakref
 from . import traces as _traces
 from ._engine import Run
 from .config import settings
+from .location import location_spec
 from .result import Detection
 
 
@@ -36,8 +37,10 @@ class Detector:
     """The detector of onset.detect, fed piece by piece: for real-time
     streams, or recordings too long to hold at once.
 
-    Detector(config=None, **options) takes the options of onset.detect
-    (onset.OPTIONS, and a settings file: see onset.config).
+    Detector(config=None, stations=None, velocity_model=None,
+    graded_model=False, **options) takes the options of onset.detect
+    (onset.OPTIONS, a settings file: see onset.config, and the files to
+    locate with).
     feed(traces) takes what onset.detect takes (ObsPy-style traces, a
     Stream, (id, start, rate, samples) tuples), in pieces of any size; each
     channel's pieces in time order (samples already given are dropped), and
@@ -78,9 +81,10 @@ class Detector:
     '2024-01-01T00:00:30'
     """
 
-    def __init__(self, config=None, **options):
-        self.options, stations, _, _ = settings(config, options)
-        self._run = Run(self.options, stations=stations)
+    def __init__(self, config=None, stations=None, velocity_model=None, graded_model=False, **options):
+        self.options, station_options, _, _ = settings(config, options)
+        self._run = Run(self.options, stations=station_options,
+                        location=location_spec(stations, velocity_model, graded_model))
         self._close = weakref.finalize(self, self._run.close)
         self._channels = {}  # id: (its number, None when left out; its rate; the piece that set it)
         self._returned = 0  # events handed out so far, to number the next ones
@@ -158,8 +162,8 @@ class Detector:
 
     def _detection(self, found):
         result = Detection.from_engine(found, self._run.ids(), self.options, self._said)
-        result.events["event"] += self._returned
-        result.picks["event"] += self._returned
+        for table in (result.events, result.picks, result.origins, result.arrivals):
+            table["event"] += self._returned
         self._returned += len(found)
         self._said = []
         return result

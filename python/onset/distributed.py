@@ -24,6 +24,7 @@ import numpy as np
 
 from . import _checks, traces as _traces
 from ._engine import INT64_MAX, INT64_MIN, Reader, options_record, reach
+from .location import location_spec
 from .config import settings
 from .detection import CHUNK, run_reader
 from .detector import conclude, say
@@ -119,14 +120,15 @@ def _large_buffers_on_the_heap():
         mallopt(_M_MMAP_THRESHOLD, 32 << 20)
 
 
-def detect_block(root, channels, keep, read, days, options, chunk, stations=()):
+def detect_block(root, channels, keep, read, days, options, chunk, stations=(), location=None):
     """One block, as a task runs it: the events whose earliest pick lies in
     [keep[0], keep[1]) among those found in the samples of [read[0],
     read[1]) (microseconds; INT64_MIN and INT64_MAX for no bound), which lie
     in the day files of the days that meet [days[0], days[1]). Returns
     (events as (earliest, stations, [(trace, phase, time, strength,
-    uncertainty, polarity), ...]), the stations with a usable channel, the warning
-    lines). `stations`: per-station options, as for onset._engine.Run. A
+    uncertainty, polarity), ...], origin), the stations with a usable
+    channel, the warning lines). `stations`: per-station options,
+    `location`: what to locate with, as for onset._engine.Run. A
     day file that cannot be read fails the block with OSError, so that a
     block never stands for data it did not see."""
     files = day_files(root, channels, *days)
@@ -142,9 +144,9 @@ def detect_block(root, channels, keep, read, days, options, chunk, stations=()):
     said = []
     bound = [None if t in (INT64_MIN, INT64_MAX) else np.datetime64(t, "us") for t in read]
     found, ids, usable = run_reader(Reader(root, *bound, channels, True), options, chunk,
-                                    said.extend, stations)
-    events = [(earliest, stations, [(ids[c], *rest) for c, *rest in picks])
-              for earliest, stations, picks in found if keep[0] <= earliest < keep[1]]
+                                    said.extend, stations, location)
+    events = [(earliest, count, [(ids[c], *rest) for c, *rest in picks], origin)
+              for earliest, count, picks, origin in found if keep[0] <= earliest < keep[1]]
     return events, usable, said
 
 
@@ -215,7 +217,8 @@ def _outcomes(client, function, calls, done=None, alone=60.0):
 
 
 def detect_archive(root, start=None, end=None, channels=None, client=None, block="1D",
-                   progress=None, lost_after=60.0, config=None, **options):
+                   progress=None, lost_after=60.0, config=None, stations=None, velocity_model=None,
+                   graded_model=False, **options):
     """onset.detect_files over an SDS archive, cut into blocks of `block`
     (from `start`, or from the archive's first day) that run as tasks on a
     Dask cluster: the same events, bit for bit, as one process finds.
@@ -226,7 +229,9 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     a timedelta or seconds. `progress`: None, or called as progress(done,
     blocks, events) as each block ends, with the events kept so far.
     `config`, `options`: the settings file and the detector's options
-    (onset.OPTIONS), and `chunk`, as for onset.detect_files. A root that is
+    (onset.OPTIONS), `chunk`, and `stations`, `velocity_model` and
+    `graded_model` (at the same paths on every worker, or an
+    Inventory-shaped object), as for onset.detect_files. A root that is
     no folder, or without day files of the channels in the span, is a
     ValueError before any block runs, in onset-detect's words. Each block's
     warnings come prefixed with its span, as DetectionWarning. A block
@@ -237,6 +242,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     block fails.
     """
     chunk = options.pop("chunk", None)
+    location = location_spec(stations, velocity_model, graded_model)
     options, station_options, file_channels, file_chunk = settings(config, options)
     channels = file_channels if channels is None else channels
     chunk = _checks.real(next(c for c in (chunk, file_chunk, CHUNK) if c is not None), "chunk",
@@ -266,7 +272,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
         tally[1] += 0 if isinstance(outcome, BaseException) else len(outcome[0])
         progress(tally[0], len(cut), tally[1])
     outcomes = _outcomes(client, detect_block,
-                         [(root, channels, *block, options, chunk, station_options)
+                         [(root, channels, *block, options, chunk, station_options, location)
                           for _, *block in cut],
                          done if progress else None, lost_after)
     found, usable, said, failures = [], set(), [], []
@@ -284,10 +290,10 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     if len(failures) == len(cut):
         raise RuntimeError("every block failed:" + "".join(f"\n  {line}" for line in said))
     conclude(len(usable), record.min_stations, said)
-    ids = sorted({pick[0] for _, _, picks in found for pick in picks})
+    ids = sorted({pick[0] for _, _, picks, _ in found for pick in picks})
     number = {trace_id: n for n, trace_id in enumerate(ids)}
     detection = Detection.from_engine(
-        [(earliest, stations, [(number[p[0]], *p[1:]) for p in picks])
-         for earliest, stations, picks in found], ids, options, said)
+        [(earliest, count, [(number[p[0]], *p[1:]) for p in picks], origin)
+         for earliest, count, picks, origin in found], ids, options, said)
     detection.failures = failures
     return detection

@@ -65,6 +65,44 @@ def _dropped(candidates, trace_id, picked):
     return marks
 
 
+def _station_places(detection, located):
+    """NET.STA: (latitude, longitude) of the stations the located events
+    reached, from their arrivals' distances and azimuths."""
+    places = {}
+    picks = {int(e["event"]): p for e, p in detection._grouped()}
+    for o in located:
+        arrivals = detection.arrivals[detection.arrivals["event"] == o["event"]]
+        phi, lam = np.radians(o["latitude"]), np.radians(o["longitude"])
+        for pick, a in zip(picks[int(o["event"])], arrivals):
+            if not np.isfinite(a["distance_km"]):
+                continue
+            angle, bearing = a["distance_km"] / 6371.0, np.radians(a["azimuth"])
+            lat = np.arcsin(np.sin(phi) * np.cos(angle) + np.cos(phi) * np.sin(angle) * np.cos(bearing))
+            lon = lam + np.arctan2(np.sin(bearing) * np.sin(angle) * np.cos(phi),
+                                   np.cos(angle) - np.sin(phi) * np.sin(lat))
+            places.setdefault(_station(str(pick["trace"])), (np.degrees(lat), np.degrees(lon)))
+    return places
+
+
+def _map(axes, detection, located):
+    """The stations (triangles) and the located epicentres (circles, by
+    event number), degrees east and north, to scale at their latitude."""
+    places = _station_places(detection, located)
+    for name, (lat, lon) in places.items():
+        axes.plot(lon, lat, "^", color="0.3", markersize=7)
+        axes.annotate(name.split(".")[-1], (lon, lat), xytext=(3, -9), textcoords="offset points", fontsize=7)
+    axes.plot([o["longitude"] for o in located], [o["latitude"] for o in located], "o", color="tab:red",
+              markersize=5, alpha=0.7)
+    for o in located:
+        axes.annotate(str(o["event"]), (o["longitude"], o["latitude"]), xytext=(3, 3), textcoords="offset points",
+                      fontsize=7, color="tab:red")
+    axes.set_aspect(1.0 / max(np.cos(np.radians(located[0]["latitude"])), 0.05))
+    axes.set_title("stations and epicentres", fontsize=9)
+    axes.set_xlabel("longitude", fontsize=8)
+    axes.set_ylabel("latitude", fontsize=8)
+    axes.tick_params(labelsize=7)
+
+
 def draw(detection, traces, path=None, start=None, end=None, **options):
     """Draws `traces` (anything onset.detect takes) with the detection.
 
@@ -77,7 +115,8 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
     SNR), dead time, coda, warm-up, or no event (an onset no event took). The
     detector's options come from the detection (onset.detect's keywords),
     overridden by `options`; `start` and `end` limit the window (default:
-    the traces' span). Returns the
+    the traces' span). Where events were located (stations=), a map beside
+    shows the stations they reached and the epicentres. Returns the
     matplotlib Figure, after writing it as a PNG to `path` when given.
     """
     import matplotlib.dates as mdates
@@ -101,9 +140,14 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
         figure = plt.figure(figsize=(12, 2.6 + 0.42 * len(rows)))
     else:
         figure = Figure(figsize=(12, 2.6 + 0.42 * len(rows)))
-    grid = figure.add_gridspec(2, 1, height_ratios=[max(2.0, 0.42 * len(rows)), 1.6], hspace=0.06)
-    above = figure.add_subplot(grid[0])
-    below = figure.add_subplot(grid[1], sharex=above)
+    located = [o for o in detection.origins if o["status"] != "too few phases"]
+    columns = 2 if located else 1
+    grid = figure.add_gridspec(2, columns, height_ratios=[max(2.0, 0.42 * len(rows)), 1.6],
+                               width_ratios=[4.0, 1.5][:columns], hspace=0.06, wspace=0.15)
+    above = figure.add_subplot(grid[0, 0])
+    below = figure.add_subplot(grid[1, 0], sharex=above)
+    if located:
+        _map(figure.add_subplot(grid[:, 1]), detection, located)
     colours = [f"C{k % 10}" for k in range(len(rows))]
 
     picked = {(str(p["trace"]), int(p["time"].astype(np.int64))) for p in detection.picks}

@@ -121,6 +121,76 @@ def _written(text, path):
     return None
 
 
+_KM_PER_DEGREE = 6371.0 * math.pi / 180.0
+
+
+def _quakeml_origin(public, o, picks, arrivals, creation_info):
+    """A located event's origin as onset-detect's --quakeml writes it: its
+    uncertainty, quality and an arrival per pick with a place."""
+    placed = [(p, a) for p, a in zip(picks, arrivals) if math.isfinite(a["residual"])]
+    stations = {".".join(_codes(str(p["trace"]))[:2]) for p, _ in placed}
+    used = {".".join(_codes(str(p["trace"]))[:2]) for p, a in placed if a["used"]}
+    distances = [a["distance_km"] for _, a in placed]
+    latitude_deg = o["horizontal_uncertainty_km"] / _KM_PER_DEGREE
+    text = (f'      <origin publicID="{public}/origin">\n'
+            f'        <time>\n'
+            f'          <value>{iso_microseconds(o["time"].astype(np.int64))}</value>\n'
+            f'        </time>\n'
+            '        <latitude>\n'
+            '          <value>%.6f</value>\n'
+            '          <uncertainty>%.6f</uncertainty>\n'
+            '        </latitude>\n'
+            '        <longitude>\n'
+            '          <value>%.6f</value>\n'
+            '          <uncertainty>%.6f</uncertainty>\n'
+            '        </longitude>\n'
+            '        <depth>\n'
+            '          <value>%.0f</value>\n'
+            '          <uncertainty>%.0f</uncertainty>\n'
+            '        </depth>\n'
+            '        <depthType>from location</depthType>\n'
+            '        <methodID>smi:local/onset/grid-search-l1</methodID>\n'
+            '        <quality>\n'
+            '          <associatedPhaseCount>%d</associatedPhaseCount>\n'
+            '          <usedPhaseCount>%d</usedPhaseCount>\n'
+            '          <associatedStationCount>%d</associatedStationCount>\n'
+            '          <usedStationCount>%d</usedStationCount>\n'
+            '          <standardError>%.4f</standardError>\n'
+            '          <azimuthalGap>%.1f</azimuthalGap>\n'
+            '          <minimumDistance>%.5f</minimumDistance>\n'
+            '          <maximumDistance>%.5f</maximumDistance>\n'
+            '        </quality>\n'
+            '        <evaluationMode>automatic</evaluationMode>\n'
+            '        <evaluationStatus>preliminary</evaluationStatus>\n'
+            '        <originUncertainty>\n'
+            '          <horizontalUncertainty>%.0f</horizontalUncertainty>\n'
+            '          <preferredDescription>horizontal uncertainty</preferredDescription>\n'
+            '        </originUncertainty>\n') % (
+        o["latitude"], latitude_deg, o["longitude"],
+        latitude_deg / max(math.cos(math.radians(o["latitude"])), 1e-6), o["depth_km"] * 1000.0,
+        o["depth_uncertainty_km"] * 1000.0, len(placed), o["phases"], len(stations), len(used), o["rms"],
+        o["azimuthal_gap"], min(distances, default=math.inf) / _KM_PER_DEGREE,
+        max(distances, default=0.0) / _KM_PER_DEGREE, o["horizontal_uncertainty_km"] * 1000.0)
+    if o["status"] == "large gap":
+        text += ('        <comment>\n'
+                 '          <text>large azimuthal gap: poorly constrained</text>\n'
+                 '        </comment>\n')
+    text += creation_info
+    for k, (p, a) in enumerate(zip(picks, arrivals), start=1):
+        if not math.isfinite(a["residual"]):
+            continue
+        text += (f'        <arrival publicID="{public}/origin/arrival/{k}">\n'
+                 f'          <pickID>{public}/pick/{k}</pickID>\n'
+                 f'          <phase>{a["phase"]}</phase>\n'
+                 '          <azimuth>%.2f</azimuth>\n'
+                 '          <distance>%.5f</distance>\n'
+                 '          <timeResidual>%.4f</timeResidual>\n'
+                 '          <timeWeight>%d</timeWeight>\n'
+                 '        </arrival>\n') % (a["azimuth"], a["distance_km"] / _KM_PER_DEGREE, a["residual"],
+                                             1 if a["used"] else 0)
+    return text + '      </origin>\n'
+
+
 class Detection:
     """Events found by onset.detect or onset.detect_files.
 
@@ -134,6 +204,17 @@ class Detection:
         '' where it is not clear, see onset_detect.h).
     .warnings: the lines onset-detect would have printed as warnings.
     .options: the options given to the detector.
+    .origins: where the events were located (stations= given), one row per
+        event: fields event, time (the origin time, NaT when not located),
+        latitude, longitude (degrees), depth_km (below sea level),
+        horizontal_uncertainty_km, depth_uncertainty_km (one standard
+        deviation), rms (s), azimuthal_gap (degrees), phases (used) and
+        status ('located', 'large gap' or 'too few phases'); empty
+        otherwise. See onset.location.
+    .arrivals: one row per pick of a located event: event, pick (its
+        number within the event, from 1), the phase the location takes it
+        for, residual (s), distance_km, azimuth (of the station from the
+        epicentre) and used.
     .failures: the blocks of onset.distributed.detect_archive that failed,
         as (start, end, reason), their events missing; empty otherwise.
     .resource_id: the QuakeML id of the catalogue, smi:local/onset/ and a
@@ -144,8 +225,11 @@ class Detection:
         creationInfo says.
     """
 
-    def __init__(self, events, picks, options=None, warnings=()):
+    def __init__(self, events, picks, options=None, warnings=(), origins=None, arrivals=None):
+        from .location import ARRIVAL_DTYPE, ORIGIN_DTYPE
         self.events, self.picks = events, picks
+        self.origins = np.zeros(0, dtype=ORIGIN_DTYPE) if origins is None else origins
+        self.arrivals = np.zeros(0, dtype=ARRIVAL_DTYPE) if arrivals is None else arrivals
         self.options = dict(options or {})
         self.warnings = list(warnings)
         self.failures = []
@@ -156,15 +240,17 @@ class Detection:
     @classmethod
     def from_engine(cls, found, ids, options, warnings):
         """From the engine's events as (earliest, stations, [(channel, phase,
-        time, strength, uncertainty, polarity), ...]) and the channel ids by
-        number."""
+        time, strength, uncertainty, polarity), ...], origin) and the channel
+        ids by number; origin None or as onset.location.origin_arrays reads
+        it."""
+        from .location import origin_arrays
         events = np.zeros(len(found), dtype=_event_dtype())
         rows = []
-        for number, (earliest, stations, picks) in enumerate(found, start=1):
+        for number, (earliest, stations, picks, *_) in enumerate(found, start=1):
             events[number - 1] = (number, np.datetime64(earliest, "us"), stations, len(picks))
             rows += [(number, ids[c], t, phase, strength, uncertainty, polarity)
                      for c, phase, t, strength, uncertainty, polarity in picks]
-        return cls(events, _pick_array(rows), options, warnings)
+        return cls(events, _pick_array(rows), options, warnings, *origin_arrays(found))
 
     @classmethod
     def from_csv(cls, path, **options):
@@ -213,13 +299,31 @@ class Detection:
                           f"{p['polarity']}\n")
         return _written(out.getvalue(), path)
 
+    def to_origins(self, path=None):
+        """onset-detect's --origins output: written to `path`, or returned as
+        text."""
+        out = io.StringIO()
+        out.write("event,time,latitude,longitude,depth_km,horizontal_uncertainty_km,depth_uncertainty_km,"
+                  "rms_s,azimuthal_gap,phases,status\n")
+        for o in self.origins:
+            if o["status"] == "too few phases":
+                out.write(f"{o['event']},,,,,,,,,0,too few phases\n")
+                continue
+            out.write(f"{o['event']},{iso_milliseconds(int(o['time'].astype(np.int64)))},"
+                      + "%.6f,%.6f,%.3f,%.3f,%.3f,%.4f,%.1f,%d," % (
+                          o["latitude"], o["longitude"], o["depth_km"], o["horizontal_uncertainty_km"],
+                          o["depth_uncertainty_km"], o["rms"], o["azimuthal_gap"], o["phases"])
+                      + f"{o['status']}\n")
+        return _written(out.getvalue(), path)
+
     def to_quakeml(self, path=None):
         """QuakeML 1.2 (BED), as onset-detect's --quakeml writes it: one
         event per detection with its picks (time and uncertainty, waveform
         id, onset and polarity where they are clear, phase hint, evaluation
-        mode automatic,
-        the strength in a comment) and no origin, since none is located;
-        every resource named under .resource_id with its creationInfo."""
+        mode automatic, the strength in a comment), and where the event was
+        located its preferred origin with its uncertainty, quality and
+        arrivals; every resource named under .resource_id with its
+        creationInfo."""
         from ._engine import engine
         version = engine().onset_detect_version().decode()
         created = iso_microseconds(np.datetime64(self.creation_time, "us").astype(np.int64))
@@ -236,11 +340,15 @@ class Detection:
                   '<q:quakeml xmlns:q="http://quakeml.org/xmlns/quakeml/1.2" '
                   'xmlns="http://quakeml.org/xmlns/bed/1.2">\n'
                   f'  <eventParameters publicID="{_xml(self.resource_id)}">\n')
+        origins = {int(o["event"]): o for o in self.origins if o["status"] != "too few phases"}
         for event, picks in self._grouped():
             public = _xml(self._event_id(event))
             stations = int(event["stations"])
-            out.write(f'    <event publicID="{public}">\n'
-                      f'      <comment>\n'
+            origin = origins.get(int(event["event"]))
+            out.write(f'    <event publicID="{public}">\n')
+            if origin is not None:
+                out.write(f'      <preferredOriginID>{public}/origin</preferredOriginID>\n')
+            out.write(f'      <comment>\n'
                       f'        <text>{stations} station{"" if stations == 1 else "s"}, earliest pick '
                       f'{iso_microseconds(event["earliest"].astype(np.int64))}</text>\n'
                       f'      </comment>\n')
@@ -264,6 +372,9 @@ class Detection:
                           f'          <text>strength {"%.3f" % p["strength"]}</text>\n'
                           f'        </comment>\n')
                 out.write(creation_info("        ") + '      </pick>\n')
+            if origin is not None:
+                arrivals = self.arrivals[self.arrivals["event"] == event["event"]]
+                out.write(_quakeml_origin(public, origin, picks, arrivals, creation_info("        ")))
             out.write(creation_info("      ") + '    </event>\n')
         # After the events, where QuakeML's order of elements puts it.
         out.write(creation_info("    ") + "  </eventParameters>\n</q:quakeml>\n")

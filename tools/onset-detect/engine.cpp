@@ -6,7 +6,25 @@
 
 namespace tool {
 
-Engine::Engine(const onset_detect_options &options, const std::vector<StationOptions> &stations)
+namespace {
+
+// An event and its origin, copied out of the engine's records.
+Event copied(const onset_event &event)
+{
+    Event copy{event.earliest, event.stations, {event.picks, event.picks + event.pick_count}, false, {}, {}};
+    if (event.origin) {
+        copy.located = true;
+        copy.origin = *event.origin;
+        copy.arrivals.assign(event.origin->arrivals, event.origin->arrivals + event.pick_count);
+        copy.origin.arrivals = nullptr;
+    }
+    return copy;
+}
+
+}  // namespace
+
+Engine::Engine(const onset_detect_options &options, const std::vector<StationOptions> &stations,
+               const LocationFiles &location)
 {
     char message[256];
     detector_ = onset_detector_create(&options, message, sizeof message);
@@ -17,6 +35,13 @@ Engine::Engine(const onset_detect_options &options, const std::vector<StationOpt
             onset_detector_destroy(detector_);
             throw InputError(reason);
         }
+    if (!location.stations.empty() &&
+        onset_detector_locate(detector_, location.stations.c_str(), location.velocity_model.c_str(),
+                              location.graded) != 0) {
+        const std::string reason = onset_detector_message(detector_);
+        onset_detector_destroy(detector_);
+        throw InputError(reason);
+    }
 }
 
 Engine::~Engine() { onset_detector_destroy(detector_); }
@@ -24,6 +49,7 @@ Engine::~Engine() { onset_detector_destroy(detector_); }
 void Engine::check(int status) const
 {
     if (status == ONSET_DETECT_NO_MEMORY) throw std::bad_alloc();
+    if (status == ONSET_DETECT_UNPLACED) throw InputError(onset_detector_message(detector_));
     if (status < 0) throw std::runtime_error(onset_detector_message(detector_));
 }
 
@@ -54,7 +80,7 @@ std::vector<Event> Engine::take()
     onset_event event;
     int status;
     while ((status = onset_detector_next_event(detector_, &event)) == 1)
-        events.push_back({event.earliest, event.stations, {event.picks, event.picks + event.pick_count}});
+        events.push_back(copied(event));
     check(status);
     return events;
 }
@@ -71,8 +97,9 @@ std::vector<onset_pick> Engine::take_picks()
     return picks;
 }
 
-Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
-         const std::vector<std::string> &paths, const std::string &channels, Microseconds start, Microseconds end)
+Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations,
+         const LocationFiles &location, double chunk, const std::vector<std::string> &paths,
+         const std::string &channels, Microseconds start, Microseconds end)
 {
     // Bad options are said before bad paths.
     char message[512];
@@ -81,20 +108,20 @@ Run::Run(const onset_detect_options &options, const std::vector<StationOptions> 
     for (const std::string &path : paths) names.push_back(path.c_str());
     onset_reader *reader =
         onset_reader_open(names.data(), names.size(), channels.c_str(), start, end, message, sizeof message);
-    opened(reader, message, options, stations, chunk);
+    opened(reader, message, options, stations, location, chunk);
 }
 
-Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
-         const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
+Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations,
+         const LocationFiles &location, double chunk, const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
          Microseconds end)
 {
     char message[512];
     onset_reader *reader = onset_reader_open_sds(root.c_str(), channels.c_str(), start, end, message, sizeof message);
-    opened(reader, flag + ": " + message, options, stations, chunk);
+    opened(reader, flag + ": " + message, options, stations, location, chunk);
 }
 
 void Run::opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options,
-                 const std::vector<StationOptions> &stations, double chunk)
+                 const std::vector<StationOptions> &stations, const LocationFiles &location, double chunk)
 {
     if (!reader) throw InputError(reason);
     reader_ = reader;
@@ -106,6 +133,13 @@ void Run::opened(onset_reader *reader, const std::string &reason, const onset_de
         throw InputError(message);
     }
     set_station_options(stations);
+    if (!location.stations.empty() && onset_run_locate(run_, location.stations.c_str(),
+                                                       location.velocity_model.c_str(), location.graded) != 0) {
+        const std::string failure = onset_run_message(run_);
+        onset_run_destroy(run_);
+        onset_reader_close(reader_);
+        throw InputError(failure);
+    }
 }
 
 Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, const std::string &server,
@@ -138,6 +172,7 @@ Run::~Run()
 void Run::check(int status) const
 {
     if (status == ONSET_DETECT_NO_MEMORY) throw std::bad_alloc();
+    if (status == ONSET_DETECT_UNPLACED) throw InputError(onset_run_message(run_));
     if (status < 0) throw std::runtime_error(onset_run_message(run_));
 }
 
@@ -178,7 +213,7 @@ std::vector<Event> Run::take()
     onset_event event;
     int status;
     while ((status = onset_run_next_event(run_, &event)) == 1)
-        events.push_back({event.earliest, event.stations, {event.picks, event.picks + event.pick_count}});
+        events.push_back(copied(event));
     check(status);
     return events;
 }

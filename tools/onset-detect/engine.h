@@ -13,10 +13,20 @@
 
 namespace tool {
 
+// Station metadata and a velocity model to locate the events with; without
+// stations, events are not located.
+struct LocationFiles {
+    std::string stations;
+    std::string velocity_model;  // "": the engine's default model
+    bool graded = false;
+};
+
 class Engine {
 public:
-    // Throws InputError when the options make no detector.
-    Engine(const onset_detect_options &options, const std::vector<StationOptions> &stations);
+    // Throws InputError when the options make no detector or the location
+    // files cannot be used.
+    Engine(const onset_detect_options &options, const std::vector<StationOptions> &stations,
+           const LocationFiles &location);
     ~Engine();
     Engine(const Engine &) = delete;
     Engine &operator=(const Engine &) = delete;
@@ -50,10 +60,10 @@ public:
     // Files and folders, or an SDS archive; throws InputError with the
     // reader's reason, after `flag` when one is given, or with the reason
     // the options make no run.
-    Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
-        const std::vector<std::string> &paths, const std::string &channels, Microseconds start, Microseconds end);
-    Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
-        const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
+    Run(const onset_detect_options &options, const std::vector<StationOptions> &stations,
+        const LocationFiles &location, double chunk, const std::vector<std::string> &paths, const std::string &channels, Microseconds start, Microseconds end);
+    Run(const onset_detect_options &options, const std::vector<StationOptions> &stations,
+        const LocationFiles &location, double chunk, const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
         Microseconds end);
     // A SeedLink server's stream; throws InputError with the reason it
     // cannot be had.
@@ -91,7 +101,7 @@ public:
 
 private:
     void opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options,
-                const std::vector<StationOptions> &stations, double chunk);
+                const std::vector<StationOptions> &stations, const LocationFiles &location, double chunk);
     void set_station_options(const std::vector<StationOptions> &stations);
     void declared();
     void check(int status) const;

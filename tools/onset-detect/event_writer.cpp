@@ -87,6 +87,15 @@ std::string nlloc_label(const std::vector<std::string> &codes)
     return nlloc_field(label);
 }
 
+const double km_per_degree = 6371.0 * M_PI / 180.0;
+
+const char *status_text(int32_t status)
+{
+    return status == ONSET_ORIGIN_LOCATED ? "located" : status == ONSET_ORIGIN_LARGE_GAP ? "large gap" : "too few phases";
+}
+
+bool has_place(const Event &event) { return event.located && event.origin.status != ONSET_ORIGIN_TOO_FEW_PHASES; }
+
 // Who made a resource and when, as every QuakeML resource carries it once
 // catalogues are merged.
 void creation_info(std::FILE *out, const char *indent, const RunIdentity &run)
@@ -135,6 +144,10 @@ void EventWriter::header()
     header_written_ = true;
     if (format_ == Format::csv)
         std::fprintf(out_, "event,earliest,stations,%s\n", csv_pick_header);
+    if (format_ == Format::origins)
+        std::fputs("event,time,latitude,longitude,depth_km,horizontal_uncertainty_km,depth_uncertainty_km,rms_s,"
+                   "azimuthal_gap,phases,status\n",
+                   out_);
     if (format_ == Format::quakeml) {
         std::fprintf(out_,
                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -159,6 +172,7 @@ bool EventWriter::write(const Event &event)
     case Format::text: text(event); break;
     case Format::quakeml: quakeml(event); break;
     case Format::nlloc: nlloc(event); break;
+    case Format::origins: origin_row(event); break;
     }
     // A pipe sees each event as soon as it is final, and a failed write
     // shows now rather than at the end.
@@ -182,22 +196,139 @@ void EventWriter::text(const Event &event)
     std::fprintf(out_, "event %zu  %s  %d station%s  %zu pick%s (%zu P, %zu S)\n", written_,
                  iso_time(event.earliest).c_str(), event.stations, event.stations == 1 ? "" : "s", picks.size(),
                  picks.size() == 1 ? "" : "s", picks.size() - s_picks, s_picks);
-    for (const onset_pick *pick : picks)
-        std::fprintf(out_, "  %-*s  %c  %s  +-%.3f s  strength %6.2f%s%s\n", static_cast<int>(width),
+    if (event.located) {
+        const onset_origin &o = event.origin;
+        if (has_place(event))
+            std::fprintf(out_,
+                         "  origin %s  lat %.5f  lon %.5f  depth %.2f km  +-%.2f km, depth +-%.2f km  rms %.3f s  "
+                         "gap %.0f deg  %d phases%s\n",
+                         iso_time(o.time).c_str(), o.latitude, o.longitude, o.depth_km, o.horizontal_uncertainty_km,
+                         o.depth_uncertainty_km, o.rms_residual, o.azimuthal_gap, o.phases_used,
+                         o.status == ONSET_ORIGIN_LARGE_GAP ? "  (large gap)" : "");
+        else
+            std::fputs("  not located: too few phases with coordinates\n", out_);
+    }
+    for (const onset_pick *pick : picks) {
+        std::fprintf(out_, "  %-*s  %c  %s  +-%.3f s  strength %6.2f%s%s", static_cast<int>(width),
                      printable(ids_[static_cast<size_t>(pick->channel)]).c_str(), static_cast<char>(pick->phase),
                      iso_time(pick->time).c_str(), pick->uncertainty, pick->strength,
                      *motion_of(*pick).word ? "  " : "", motion_of(*pick).word);
+        const onset_arrival *arrival = has_place(event) ? &event.arrivals[static_cast<size_t>(pick - event.picks.data())]
+                                                        : nullptr;
+        if (arrival && std::isfinite(arrival->residual))
+            std::fprintf(out_, "  as %c  residual %+.3f s%s", static_cast<char>(arrival->phase), arrival->residual,
+                         arrival->used ? "" : " (left out)");
+        std::fputc('\n', out_);
+    }
+}
+
+void EventWriter::origin_row(const Event &event)
+{
+    const onset_origin &o = event.origin;
+    if (!has_place(event)) {
+        std::fprintf(out_, "%zu,,,,,,,,,0,%s\n", written_, status_text(ONSET_ORIGIN_TOO_FEW_PHASES));
+        return;
+    }
+    std::fprintf(out_, "%zu,%s,%.6f,%.6f,%.3f,%.3f,%.3f,%.4f,%.1f,%d,%s\n", written_, iso_time(o.time).c_str(), o.latitude,
+                 o.longitude, o.depth_km, o.horizontal_uncertainty_km, o.depth_uncertainty_km, o.rms_residual,
+                 o.azimuthal_gap, o.phases_used, status_text(o.status));
+}
+
+void EventWriter::quakeml_origin(const Event &event, const std::string &id)
+{
+    const onset_origin &o = event.origin;
+    std::vector<std::string> stations, used_stations;
+    double nearest = INFINITY, farthest = 0.0;
+    int associated = 0;
+    for (size_t k = 0; k < event.picks.size(); ++k) {
+        const onset_arrival &a = event.arrivals[k];
+        if (!std::isfinite(a.residual)) continue;
+        const std::vector<std::string> codes = id_codes(ids_[static_cast<size_t>(event.picks[k].channel)]);
+        stations.push_back(codes[0] + "." + codes[1]);
+        if (a.used) used_stations.push_back(stations.back());
+        ++associated;
+        nearest = std::min(nearest, a.distance_km);
+        farthest = std::max(farthest, a.distance_km);
+    }
+    const auto distinct = [](std::vector<std::string> &codes) {
+        std::sort(codes.begin(), codes.end());
+        return std::unique(codes.begin(), codes.end()) - codes.begin();
+    };
+    const double latitude_deg = o.horizontal_uncertainty_km / km_per_degree;
+    std::fprintf(out_,
+                 "      <origin publicID=\"%s/origin\">\n"
+                 "        <time>\n"
+                 "          <value>%s</value>\n"
+                 "        </time>\n"
+                 "        <latitude>\n"
+                 "          <value>%.6f</value>\n"
+                 "          <uncertainty>%.6f</uncertainty>\n"
+                 "        </latitude>\n"
+                 "        <longitude>\n"
+                 "          <value>%.6f</value>\n"
+                 "          <uncertainty>%.6f</uncertainty>\n"
+                 "        </longitude>\n"
+                 "        <depth>\n"
+                 "          <value>%.0f</value>\n"
+                 "          <uncertainty>%.0f</uncertainty>\n"
+                 "        </depth>\n"
+                 "        <depthType>from location</depthType>\n"
+                 "        <methodID>smi:local/onset/grid-search-l1</methodID>\n"
+                 "        <quality>\n"
+                 "          <associatedPhaseCount>%d</associatedPhaseCount>\n"
+                 "          <usedPhaseCount>%d</usedPhaseCount>\n"
+                 "          <associatedStationCount>%d</associatedStationCount>\n"
+                 "          <usedStationCount>%d</usedStationCount>\n"
+                 "          <standardError>%.4f</standardError>\n"
+                 "          <azimuthalGap>%.1f</azimuthalGap>\n"
+                 "          <minimumDistance>%.5f</minimumDistance>\n"
+                 "          <maximumDistance>%.5f</maximumDistance>\n"
+                 "        </quality>\n"
+                 "        <evaluationMode>automatic</evaluationMode>\n"
+                 "        <evaluationStatus>preliminary</evaluationStatus>\n"
+                 "        <originUncertainty>\n"
+                 "          <horizontalUncertainty>%.0f</horizontalUncertainty>\n"
+                 "          <preferredDescription>horizontal uncertainty</preferredDescription>\n"
+                 "        </originUncertainty>\n",
+                 id.c_str(), iso_time_micro(o.time).c_str(), o.latitude, latitude_deg, o.longitude,
+                 latitude_deg / std::max(std::cos(o.latitude * M_PI / 180.0), 1e-6), o.depth_km * 1000.0,
+                 o.depth_uncertainty_km * 1000.0, associated, o.phases_used, static_cast<int>(distinct(stations)),
+                 static_cast<int>(distinct(used_stations)), o.rms_residual, o.azimuthal_gap, nearest / km_per_degree,
+                 farthest / km_per_degree, o.horizontal_uncertainty_km * 1000.0);
+    if (o.status == ONSET_ORIGIN_LARGE_GAP)
+        std::fputs("        <comment>\n"
+                   "          <text>large azimuthal gap: poorly constrained</text>\n"
+                   "        </comment>\n",
+                   out_);
+    creation_info(out_, "        ", run_);
+    for (size_t k = 0; k < event.picks.size(); ++k) {
+        const onset_arrival &a = event.arrivals[k];
+        if (!std::isfinite(a.residual)) continue;
+        std::fprintf(out_,
+                     "        <arrival publicID=\"%s/origin/arrival/%zu\">\n"
+                     "          <pickID>%s/pick/%zu</pickID>\n"
+                     "          <phase>%c</phase>\n"
+                     "          <azimuth>%.2f</azimuth>\n"
+                     "          <distance>%.5f</distance>\n"
+                     "          <timeResidual>%.4f</timeResidual>\n"
+                     "          <timeWeight>%d</timeWeight>\n"
+                     "        </arrival>\n",
+                     id.c_str(), k + 1, id.c_str(), k + 1, static_cast<char>(a.phase), a.azimuth,
+                     a.distance_km / km_per_degree, a.residual, a.used ? 1 : 0);
+    }
+    std::fputs("      </origin>\n", out_);
 }
 
 void EventWriter::quakeml(const Event &event)
 {
     const std::string id = xml_text(event_id(run_, written_));
+    std::fprintf(out_, "    <event publicID=\"%s\">\n", id.c_str());
+    if (has_place(event)) std::fprintf(out_, "      <preferredOriginID>%s/origin</preferredOriginID>\n", id.c_str());
     std::fprintf(out_,
-                 "    <event publicID=\"%s\">\n"
                  "      <comment>\n"
                  "        <text>%d station%s, earliest pick %s</text>\n"
                  "      </comment>\n",
-                 id.c_str(), event.stations, event.stations == 1 ? "" : "s", iso_time_micro(event.earliest).c_str());
+                 event.stations, event.stations == 1 ? "" : "s", iso_time_micro(event.earliest).c_str());
     for (size_t k = 0; k < event.picks.size(); ++k) {
         const onset_pick &pick = event.picks[k];
         const std::vector<std::string> codes = id_codes(ids_[static_cast<size_t>(pick.channel)]);
@@ -231,6 +362,7 @@ void EventWriter::quakeml(const Event &event)
         creation_info(out_, "        ", run_);
         std::fputs("      </pick>\n", out_);
     }
+    if (has_place(event)) quakeml_origin(event, id);
     creation_info(out_, "      ", run_);
     std::fputs("    </event>\n", out_);
 }

@@ -26,6 +26,9 @@ struct Event {
     Microseconds earliest;
     int stations;
     std::vector<onset_pick> picks;
+    bool located = false;  // where the run locates: then origin and arrivals hold
+    onset_origin origin{};  // its arrivals pointer is not kept
+    std::vector<onset_arrival> arrivals{};  // one per pick
 };
 
 // text: per event a header (number, earliest pick, stations, picks) and
@@ -39,9 +42,15 @@ struct Event {
 // nlloc: NonLinLoc's phase format, per event a PUBLIC_ID line with its
 // QuakeML id, one line per pick (the station as NET_STA or NET_STA_LOC) and
 // the empty line that ends it, so that the events can be located next.
+// origins: CSV, one row per event with its origin, event,time,latitude,
+// longitude,depth_km,horizontal_uncertainty_km,depth_uncertainty_km,rms_s,
+// azimuthal_gap,phases,status (fields empty where not located).
+// Where events are located, text shows the origin and each pick's phase
+// and residual, and QuakeML the preferred origin with its uncertainty,
+// quality and an arrival per pick with a place.
 // Whatever comes before the first event (a header) comes with it or at the
 // end, so that a run that fails before its first event writes nothing.
-enum class Format { text, csv, quakeml, nlloc };
+enum class Format { text, csv, quakeml, nlloc, origins };
 
 class EventWriter {
 public:
@@ -54,6 +63,8 @@ private:
     void header();
     void text(const Event &event);
     void quakeml(const Event &event);
+    void quakeml_origin(const Event &event, const std::string &id);
+    void origin_row(const Event &event);
     void nlloc(const Event &event);
 
     std::FILE *out_;

@@ -145,6 +145,26 @@ std::vector<Section> sections()
                "record spans plus its delay on the way",
            [](Options &o, auto &f, auto &v) { o.max_latency = in_range(f, v, 0.0, 1e6); }}}},
         {"detection", detection},
+        {"location",
+         {{"--stations", "FILE",
+           "locate the events with the stations' coordinates in FILE: FDSN StationXML, or CSV with the columns "
+           "network,station,latitude,longitude,elevation_m. Picks then become events by travel time: the picks one "
+           "origin explains as P or S within 0.5 s (relabelled where need be), on min-stations stations with 5 "
+           "phases at least; what no origin explains of a group stays an event, not located, where its P picks "
+           "are on min-stations stations. A channel without coordinates is picked but not located. With --write-synthetic: the file to write the network's stations to",
+           [](Options &o, auto &, auto &v) { o.station_file = v; }},
+          {"--velocity-model", "FILE",
+           "the 1-D model to locate with: CSV with the columns depth_km,vp_km_s,vs_km_s, each row the top of a "
+           "layer (km below sea level, increasing) (default: the crust of IASP91, 5.8/3.36 km/s, 6.5/3.75 from "
+           "20 km, 8.04/4.47 from 35 km). With --write-synthetic: the file to write the network's model to",
+           [](Options &o, auto &, auto &v) { o.velocity_model = v; }},
+          {"--graded-model", "", "velocities vary linearly between the model's depths, rather than in layers",
+           [](Options &o, auto &, auto &) { o.graded_model = true; }},
+          {"--origins", "FILE",
+           "also write the origins to FILE as CSV, one row per event: event,time,latitude,longitude,depth_km,"
+           "horizontal_uncertainty_km,depth_uncertainty_km,rms_s,azimuthal_gap,phases,status (located, large gap "
+           "or too few phases)",
+           [](Options &o, auto &, auto &v) { o.origins = v; }}}},
         {"output",
          {{"--csv", "",
            "write CSV instead: one row per pick with the event's number, earliest pick and station count (the "
@@ -263,15 +283,18 @@ read, so memory does not grow with the length of the recording, and each
 event is written as soon as it is final.
 
 Output: per event a line with its number, earliest P pick (UTC, ISO 8601,
-ms), stations and picks, then one line per pick in time order (trace, phase,
-time, uncertainty, strength, first motion up or down where it is clear), and
-a summary on stderr at the end. With --csv one row per pick: event,earliest,
-stations,trace,pick,strength,phase,uncertainty,polarity. The uncertainty (s)
-is the quality of a pick: the farthest split on either side that fits the
-data as well (within 2 of the least AIC); 0.01 s at 100 Hz means a sharp
-onset, tenths of a second an emergent one. The polarity (U, D or empty) is
-the first motion on the raw samples of a sharp pick (0.05 s at most) whose
-first swing clearly leaves the noise before it.
+ms), stations and picks, with --stations a line with its origin (time,
+latitude, longitude, depth, uncertainties, RMS residual, azimuthal gap,
+phases used), then one line per pick in time order (trace, phase, time,
+uncertainty, strength, first motion up or down where it is clear, and where
+located the phase taken and the residual), and a summary on stderr at the
+end. With --csv one row per pick: event,earliest,stations,trace,pick,
+strength,phase,uncertainty,polarity. The uncertainty (s) is the quality of a
+pick: the farthest split on either side that fits the data as well (within
+2 of the least AIC); 0.01 s at 100 Hz means a sharp onset, tenths of a
+second an emergent one. The polarity (U, D or empty) is the first motion on
+the raw samples of a sharp pick (0.05 s at most) whose first swing clearly
+leaves the noise before it.
 )";
     for (const Section &section : sections()) {
         text += "\n" + section.title + ":\n";
@@ -359,6 +382,14 @@ Request parse_arguments(int argc, char **argv, Options &options)
     if (!options.write_synthetic.empty() && (recordings || options.demo))
         throw InputError("--write-synthetic writes the built-in network: give no input besides it");
     if (options.demo && recordings) throw InputError("--demo runs the built-in network: give no input besides it");
+    const bool locating = !options.station_file.empty();
+    if (!locating && (!options.velocity_model.empty() || options.graded_model || !options.origins.empty()))
+        throw InputError(std::string(!options.velocity_model.empty() ? "--velocity-model"
+                                     : options.graded_model          ? "--graded-model"
+                                                                     : "--origins") +
+                         ": locating needs --stations FILE");
+    if (!options.write_synthetic.empty() && (options.graded_model || !options.origins.empty()))
+        throw InputError("--write-synthetic writes the network's stations and model: no --graded-model or --origins");
     if (!recordings && !options.demo && options.write_synthetic.empty())
         throw InputError("no input: give miniSEED files or folders, --sds ROOT, or --demo for the built-in "
                          "synthetic network (see --help)");

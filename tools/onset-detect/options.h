@@ -17,6 +17,11 @@ struct Options {
     onset_detect_options detector;  // the engine's settings
     std::string config;             // the --config file
     std::vector<StationOptions> stations;  // its per-station options, the last match winning
+    // Station metadata and a velocity model: events are located.
+    std::string station_file;
+    std::string velocity_model;  // "": the default model
+    bool graded_model = false;
+    std::string origins;  // a CSV file of the origins
     bool csv = false;
     std::string quakeml;  // files the events also go to
     std::string nlloc;

@@ -26,6 +26,7 @@ Outputs::Outputs(const Options &options, const std::vector<std::string> &ids) : 
     // A QuakeML document cannot be appended to.
     add("--quakeml", options.quakeml, Format::quakeml, Writing::in_place);
     add("--nlloc", options.nlloc, Format::nlloc, Writing::append);
+    add("--origins", options.origins, Format::origins, Writing::append);
     if (!options.picks.empty()) {
         files_.emplace_back("--picks", options.picks, live ? Writing::append : Writing::replace);
         pick_writers_.emplace_back(files_.back().stream(), ids, files_.back().began_empty());

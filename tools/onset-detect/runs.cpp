@@ -60,6 +60,11 @@ void refuse_empty_selection(const Options &options)
     if (found == 1) throw InputError(message);
 }
 
+LocationFiles location_files(const Options &options)
+{
+    return {options.station_file, options.velocity_model, options.graded_model};
+}
+
 // The run over the recordings the options name; refused before anything is
 // read when the channel patterns or the times select nothing of them.
 std::unique_ptr<Run> open_run(const Options &options)
@@ -67,10 +72,10 @@ std::unique_ptr<Run> open_run(const Options &options)
     std::unique_ptr<Run> run;
     try {
         run = options.sds.empty()
-                  ? std::make_unique<Run>(options.detector, options.stations, options.chunk, options.inputs,
-                                          options.channels, options.start, options.end)
-                  : std::make_unique<Run>(options.detector, options.stations, options.chunk, "--sds", options.sds,
-                                          options.channels, options.start, options.end);
+                  ? std::make_unique<Run>(options.detector, options.stations, location_files(options), options.chunk,
+                                          options.inputs, options.channels, options.start, options.end)
+                  : std::make_unique<Run>(options.detector, options.stations, location_files(options), options.chunk,
+                                          "--sds", options.sds, options.channels, options.start, options.end);
     } catch (const InputError &) {
         refuse_empty_selection(options);
         throw;
@@ -137,7 +142,7 @@ int run_recordings(const Options &options)
 int run_synthetic(const Options &options)
 {
     const SyntheticNetwork network(options.synthetic_stations, options.synthetic_duration);
-    Engine engine(options.detector, options.stations);
+    Engine engine(options.detector, options.stations, location_files(options));
     for (const std::string &id : network.ids()) {
         std::string problem;
         if (engine.add(id, SyntheticNetwork::rate, problem) < 0) throw InputError(problem);
@@ -226,6 +231,16 @@ int write_synthetic(const Options &options)
         if (onset_writer_close(writer.release(), message, sizeof message) != 0) throw std::runtime_error(message);
     });
     for (const DayJob &job : jobs) std::printf("%s\n", job.path.c_str());
+    // The network's geometry, to locate its events with.
+    const auto write_text = [](const std::string &path, const std::string &text) {
+        if (path.empty()) return;
+        std::FILE *file = std::fopen(path.c_str(), "w");
+        const bool written = file && std::fputs(text.c_str(), file) >= 0;
+        if (!file || std::fclose(file) != 0 || !written) throw InputError("cannot write '" + path + "'");
+        std::printf("%s\n", path.c_str());
+    };
+    write_text(options.station_file, network.stations_csv());
+    write_text(options.velocity_model, SyntheticNetwork::model_csv());
     return 0;
 }
 

@@ -43,6 +43,18 @@ struct Point {
     double x, y, z;  // km
 };
 
+const double vp = 6.0, vs = 3.5;  // km/s
+const double centre_latitude = 46.0, centre_longitude = 7.0;
+const double km_per_degree = 6371.0 * pi / 180.0;
+
+// Kilometres east and north of the centre as degrees: within 10 km the
+// plane and the sphere differ by well under a metre.
+SyntheticPlace place_of(const Point &p)
+{
+    return {centre_latitude + p.y / km_per_degree,
+            centre_longitude + p.x / (km_per_degree * std::cos(centre_latitude * pi / 180.0)), p.z};
+}
+
 }  // namespace
 
 SyntheticNetwork::SyntheticNetwork(int stations, double duration, uint64_t seed)
@@ -54,6 +66,7 @@ SyntheticNetwork::SyntheticNetwork(int stations, double duration, uint64_t seed)
         const double angle = 2.0 * pi * s / stations + random.uniform(-0.3, 0.3);
         const double radius = random.uniform(2.0, 6.0);
         sites.push_back({radius * std::cos(angle), radius * std::sin(angle), 0.0});
+        places_.push_back(place_of(sites.back()));
         phases_.push_back(random.uniform(0.0, 2.0 * pi));
         char name[32];
         std::snprintf(name, sizeof name, "XX.S%02d..HHZ", s + 1);
@@ -67,13 +80,13 @@ SyntheticNetwork::SyntheticNetwork(int stations, double duration, uint64_t seed)
         const double origin = spacing * (e + 0.5) + random.uniform(-10.0, 10.0);
         const Point source{random.uniform(-3.0, 3.0), random.uniform(-3.0, 3.0), random.uniform(3.0, 8.0)};
         const double magnitude = random.uniform(1.0, 2.0);
-        SyntheticEvent event{start + std::llround(origin * 1e6), {}};
+        SyntheticEvent event{start + std::llround(origin * 1e6), {}, place_of(source)};
         std::vector<StationEvent> waves;
         for (const Point &p : sites) {
             const double distance = std::hypot(p.x - source.x, p.y - source.y, p.z - source.z);
             const double amplitude = noise_level * 60.0 * magnitude / distance;
-            const Wave p_wave{origin + distance / 6.0, amplitude, random.uniform(6.0, 10.0), 0.25};
-            const Wave s_wave{origin + distance / 3.5, 1.5 * amplitude, random.uniform(3.0, 6.0), 0.5};
+            const Wave p_wave{origin + distance / vp, amplitude, random.uniform(6.0, 10.0), 0.25};
+            const Wave s_wave{origin + distance / vs, 1.5 * amplitude, random.uniform(3.0, 6.0), 0.5};
             waves.push_back({p_wave, s_wave});
             event.arrivals.push_back(start + std::llround(p_wave.arrival * 1e6));
         }
@@ -138,6 +151,26 @@ std::vector<double> SyntheticNetwork::samples(size_t station, int64_t first, int
     }
     for (double &x : out) x = std::round(x);
     return out;
+}
+
+std::string SyntheticNetwork::stations_csv() const
+{
+    std::string text = "network,station,latitude,longitude,elevation_m\n";
+    for (size_t s = 0; s < ids_.size(); ++s) {
+        const size_t dot = ids_[s].find('.'), next = ids_[s].find('.', dot + 1);
+        char row[128];
+        std::snprintf(row, sizeof row, "%s,%s,%.8f,%.8f,0\n", ids_[s].substr(0, dot).c_str(),
+                      ids_[s].substr(dot + 1, next - dot - 1).c_str(), places_[s].latitude, places_[s].longitude);
+        text += row;
+    }
+    return text;
+}
+
+std::string SyntheticNetwork::model_csv()
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "depth_km,vp_km_s,vs_km_s\n0,%g,%g\n", vp, vs);
+    return text;
 }
 
 }  // namespace tool

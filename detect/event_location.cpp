@@ -1,0 +1,233 @@
+// Pools of final events, their association and the origins handed out.
+#include "event_location.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <stdexcept>
+
+#include "association.h"
+#include "channel_verdict.h"
+#include "failure.h"
+#include "stations.h"
+#include "velocity_model.h"
+
+namespace detect {
+
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+int32_t public_status(location::LocationStatus status)
+{
+    switch (status) {
+    case location::LocationStatus::located: return ONSET_ORIGIN_LOCATED;
+    case location::LocationStatus::large_gap: return ONSET_ORIGIN_LARGE_GAP;
+    case location::LocationStatus::too_few_phases: break;
+    }
+    return ONSET_ORIGIN_TOO_FEW_PHASES;
+}
+
+onset_origin unlocated_origin()
+{
+    return {0, nan, nan, nan, nan, nan, nan, nan, 0, ONSET_ORIGIN_TOO_FEW_PHASES, nullptr};
+}
+
+// Where a pick of the pool came from: its event and its place there.
+struct Source {
+    size_t event, pick;
+};
+
+}  // namespace
+
+EventLocation::EventLocation(const std::string &stations_path, const std::string &model_path, bool graded,
+                             double tolerance, int32_t min_stations)
+    : stations_path_(stations_path), gap_(std::llround(2.0 * tolerance * 1e6)), min_stations_(min_stations)
+{
+    try {
+        metadata_ = location::read_stations(stations_path);
+        model_ = model_path.empty() ? location::default_velocity_model()
+                                    : location::read_velocity_model(model_path, graded);
+        model_.graded = graded;
+    } catch (const std::runtime_error &error) {
+        throw Failure{ONSET_DETECT_INVALID, error.what()};
+    }
+}
+
+EventLocation::~EventLocation() = default;
+
+bool EventLocation::add_channel(const std::string &id)
+{
+    ids_.push_back(id);
+    site_of_channel_.push_back(location::find_site(metadata_, id));
+    return site_of_channel_.back() >= 0;
+}
+
+bool EventLocation::places_any() const
+{
+    return std::any_of(site_of_channel_.begin(), site_of_channel_.end(), [](int site) { return site >= 0; });
+}
+
+const location::Locator &EventLocation::locator()
+{
+    // The sites of the channels declared so far, in the metadata's order,
+    // so that the search volume is that of the network recorded.
+    std::vector<int> sites;
+    for (const int site : site_of_channel_)
+        if (site >= 0) sites.push_back(site);
+    std::sort(sites.begin(), sites.end());
+    sites.erase(std::unique(sites.begin(), sites.end()), sites.end());
+    if (!locator_ || sites != locator_sites_) {
+        std::vector<location::StationSite> chosen;
+        for (const int site : sites) chosen.push_back(metadata_[static_cast<size_t>(site)]);
+        locator_ = std::make_unique<location::Locator>(std::move(chosen), model_);
+        locator_sites_ = std::move(sites);
+    }
+    return *locator_;
+}
+
+void EventLocation::take(std::deque<Event> &grouped, int64_t settled, std::deque<Event> &events)
+{
+    for (Event &event : grouped) pool_.push_back(std::move(event));
+    grouped.clear();
+    std::stable_sort(pool_.begin(), pool_.end(), [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
+    // Pools in time order: each ends where no later event starts within the
+    // gap of its picks, and is complete once no event still to come can
+    // start within it (one handed out already may, where a merge in the
+    // grouping moved its earliest pick).
+    while (!pool_.empty()) {
+        int64_t end = INT64_MIN;
+        size_t count = 0;
+        for (; count < pool_.size() && (count == 0 || pool_[count].earliest <= end + gap_); ++count)
+            for (const onset_pick &pick : pool_[count].picks) end = std::max(end, pick.time);
+        if (end + gap_ >= settled) break;
+        locate_pool(count, events);
+        pool_.erase(pool_.begin(), pool_.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+}
+
+void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
+{
+    const location::Locator &located_by = locator();
+    std::map<int, int32_t> locator_site;
+    for (size_t s = 0; s < locator_sites_.size(); ++s) locator_site[locator_sites_[s]] = static_cast<int32_t>(s);
+
+    // The picks of channels with coordinates, grouped by their events.
+    std::vector<location::PhasePick> picks;
+    std::vector<Source> sources;
+    std::vector<std::vector<size_t>> groups(count);
+    for (size_t e = 0; e < count; ++e)
+        for (size_t k = 0; k < pool_[e].picks.size(); ++k) {
+            const onset_pick &pick = pool_[e].picks[k];
+            const int site = site_of_channel_[static_cast<size_t>(pick.channel)];
+            if (site < 0) continue;
+            groups[e].push_back(picks.size());
+            picks.push_back({locator_site.at(site), pick.time, static_cast<char>(pick.phase), pick.uncertainty});
+            sources.push_back({e, k});
+        }
+    const location::AssociationOptions options{0.5, min_stations_, 5};
+    const std::vector<location::AssociatedEvent> associated = location::associate_groups(located_by, picks, groups, options);
+
+    std::vector<Event> found;
+    std::vector<bool> unplaced_given(count, false);
+    std::vector<std::vector<bool>> taken_picks(count);
+    for (size_t e = 0; e < count; ++e) taken_picks[e].assign(pool_[e].picks.size(), false);
+    for (const location::AssociatedEvent &a : associated) {
+        // The picks without coordinates go with the event that took most
+        // of their group's other picks.
+        std::vector<size_t> taken(count, 0);
+        for (const size_t k : a.picks) ++taken[sources[k].event];
+        const size_t main = static_cast<size_t>(std::max_element(taken.begin(), taken.end()) - taken.begin());
+        auto origin = std::make_shared<LocatedOrigin>();
+        Event event{};
+        for (size_t m = 0; m < a.picks.size(); ++m) {
+            const Source &source = sources[a.picks[m]];
+            taken_picks[source.event][source.pick] = true;
+            event.picks.push_back(pool_[source.event].picks[source.pick]);
+            const location::PickFit &fit = a.location.picks[m];
+            origin->arrivals.push_back({fit.residual, fit.distance_km, fit.azimuth_deg, fit.used ? 1 : 0, a.phases[m]});
+        }
+        if (!unplaced_given[main]) {
+            unplaced_given[main] = true;
+            for (const onset_pick &pick : pool_[main].picks)
+                if (site_of_channel_[static_cast<size_t>(pick.channel)] < 0) {
+                    event.picks.push_back(pick);
+                    origin->arrivals.push_back({nan, nan, nan, 0, pick.phase});
+                }
+        }
+        const location::Location &l = a.location;
+        origin->origin = {l.origin_time,
+                          l.latitude,
+                          l.longitude,
+                          l.depth_km,
+                          l.horizontal_uncertainty_km,
+                          l.depth_uncertainty_km,
+                          l.rms_residual_s,
+                          l.azimuthal_gap_deg,
+                          l.phases_used,
+                          public_status(l.status),
+                          nullptr};
+        event.clear = true;
+        event.origin = std::move(origin);
+        found.push_back(std::move(event));
+    }
+    // What no origin took of a group is kept, not located, where its P
+    // picks still make an event: too few to locate, or too far off the
+    // model for an origin to explain them.
+    for (size_t e = 0; e < count; ++e) {
+        Event event{};
+        std::vector<std::string> stations;
+        for (size_t k = 0; k < pool_[e].picks.size(); ++k) {
+            const onset_pick &pick = pool_[e].picks[k];
+            const bool unplaced = site_of_channel_[static_cast<size_t>(pick.channel)] < 0;
+            if (taken_picks[e][k] || (unplaced && unplaced_given[e])) continue;
+            event.picks.push_back(pick);
+            if (pick.phase == 'P') stations.push_back(station_of(ids_[static_cast<size_t>(pick.channel)]));
+        }
+        std::sort(stations.begin(), stations.end());
+        if (std::unique(stations.begin(), stations.end()) - stations.begin() < min_stations_) continue;
+        auto origin = std::make_shared<LocatedOrigin>();
+        origin->origin = unlocated_origin();
+        for (const onset_pick &pick : event.picks) origin->arrivals.push_back({nan, nan, nan, 0, pick.phase});
+        event.clear = true;
+        event.origin = std::move(origin);
+        found.push_back(std::move(event));
+    }
+
+    for (Event &event : found) {
+        // In the order of the channels' ids, as the grouping hands its
+        // picks out; an event's earliest pick and stations are those of the
+        // picks it takes as P.
+        std::vector<size_t> order(event.picks.size());
+        for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const onset_pick &x = event.picks[a], &y = event.picks[b];
+            const std::string &u = ids_[static_cast<size_t>(x.channel)], &v = ids_[static_cast<size_t>(y.channel)];
+            return u != v ? u < v : x.time < y.time;
+        });
+        LocatedOrigin &origin = *event.origin;
+        std::vector<onset_pick> ordered;
+        std::vector<onset_arrival> arrivals;
+        std::vector<std::string> stations;
+        event.earliest = INT64_MAX;
+        for (const size_t k : order) {
+            ordered.push_back(event.picks[k]);
+            arrivals.push_back(origin.arrivals[k]);
+            if (arrivals.back().phase != 'P') continue;
+            stations.push_back(station_of(ids_[static_cast<size_t>(ordered.back().channel)]));
+            event.earliest = std::min(event.earliest, ordered.back().time);
+        }
+        if (event.earliest == INT64_MAX)
+            for (const onset_pick &pick : ordered) event.earliest = std::min(event.earliest, pick.time);
+        std::sort(stations.begin(), stations.end());
+        event.stations = static_cast<int32_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
+        event.picks = std::move(ordered);
+        origin.arrivals = std::move(arrivals);
+        origin.origin.arrivals = origin.arrivals.data();
+    }
+    std::stable_sort(found.begin(), found.end(), [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
+    for (Event &event : found) events.push_back(std::move(event));
+}
+
+}  // namespace detect

@@ -1,0 +1,73 @@
+// Located events: the grouping's final events, pooled where their picks
+// meet, associated again by travel time and located.
+#ifndef ONSET_DETECT_EVENT_LOCATION_H
+#define ONSET_DETECT_EVENT_LOCATION_H
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "event_grouping.h"
+#include "locator.h"
+#include "onset_detect.h"
+
+namespace detect {
+
+// An event's origin as the C interface hands it out, with one arrival per
+// pick of the event.
+struct LocatedOrigin {
+    onset_origin origin;
+    std::vector<onset_arrival> arrivals;
+};
+
+// The grouping keeps late stations and S waves within a tolerance of an
+// event; here events whose picks come within twice the tolerance of one
+// another are taken together (so that an event the grouping split, or two
+// it merged, come out as their origins explain their picks), once no event
+// still to come can join them. Picks of a channel without coordinates stay
+// with the event that took most of their group's other picks. What no
+// origin explains of a group stays an event, not located, where its P picks
+// are still on min_stations stations; other picks no origin explains are
+// dropped.
+class EventLocation {
+public:
+    // Station metadata (StationXML or CSV) and a velocity model (CSV; the
+    // default model when the path is empty). Throws Failure naming the
+    // file, the line or element and what is wrong.
+    EventLocation(const std::string &stations_path, const std::string &model_path, bool graded,
+                  double tolerance, int32_t min_stations);
+    ~EventLocation();
+
+    // Declares channel `number` (the next one); false when the metadata do
+    // not place it.
+    bool add_channel(const std::string &id);
+    bool placed(int32_t channel) const { return site_of_channel_.at(static_cast<size_t>(channel)) >= 0; }
+    bool places_any() const;
+    const std::string &stations_path() const { return stations_path_; }
+
+    // Takes the grouping's final events and appends to `events`, in time
+    // order, the located events of every pool that no event still to come
+    // can join: none will hold a pick before `settled`.
+    void take(std::deque<Event> &grouped, int64_t settled, std::deque<Event> &events);
+
+private:
+    void locate_pool(size_t count, std::deque<Event> &events);
+    const location::Locator &locator();
+
+    std::string stations_path_;
+    std::vector<location::StationSite> metadata_;
+    location::VelocityModel model_;
+    int64_t gap_;
+    int32_t min_stations_;
+    std::vector<std::string> ids_;        // by channel number
+    std::vector<int> site_of_channel_;    // in metadata_, -1 for none
+    std::vector<int> locator_sites_;      // in metadata_, the locator's sites in order
+    std::unique_ptr<location::Locator> locator_;
+    std::vector<Event> pool_;             // by earliest pick
+};
+
+}  // namespace detect
+
+#endif
