@@ -36,9 +36,11 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
       dead_time_(settings.windows.dead_time),
+      ahead_(std::max(settings.signal_span, settings.agreement->reach_ahead())),
+      behind_(std::max(lead_, settings.agreement->reach_back())),
       least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
       energy_(settings.energy_block),
-      labels_(settings, min_snr, event_snr)
+      labels_(std::in_place, settings, min_snr, event_snr)
 {
 }
 
@@ -47,9 +49,9 @@ void OnsetPicker::samples(const LookbackStore &store, int64_t first, size_t coun
     if (!in_run_) {
         in_run_ = true;
         has_strength_ = false;
-        filtered_from_ = filtered_end_ = first;
+        run_first_ = filtered_from_ = filtered_end_ = first;
         energy_.reset();
-        labels_.reset();
+        labels_->reset();
     }
     filtered_end_ = first + static_cast<int64_t>(count);
     energy_.add(first, store.at(Column::filtered, first), count);
@@ -123,18 +125,19 @@ Onset OnsetPicker::refine(int64_t peak, const Views &views) const
 
 void OnsetPicker::scan(const LookbackStore &store, bool ended)
 {
-    const Views views{ColumnView(store, Column::filtered, filtered_from_, filtered_end_),
+    const Views views{ColumnView(store, Column::raw, filtered_from_, filtered_end_),
+                      ColumnView(store, Column::filtered, filtered_from_, filtered_end_),
                       ColumnView(store, Column::strength, strength_from_, strength_end_),
                       ColumnView(store, Column::kurtosis, strength_from_, strength_end_)};
     const ColumnView &strength = views.strength;
     const ColumnView &filtered = views.filtered;
     const int64_t end = strength.end();
     // A peak can be placed once its whole max-jump window has come, and the
-    // band-passed samples up to a kurtosis window beyond it. The pick is
-    // then kept, so that a long excursion does not hold its samples.
+    // band-passed samples up to a kurtosis window and what judging the pick
+    // reads beyond it. The pick is then kept, so that a long excursion does
+    // not hold its samples.
     const auto place = [&] {
-        if (!placed_ && (ended || (peak_ + reach_ < end &&
-                                   peak_ + reach_ + 2 * lead_ + settings_.signal_span < filtered.end()))) {
+        if (!placed_ && (ended || (peak_ + reach_ < end && peak_ + reach_ + 2 * lead_ + ahead_ < filtered.end()))) {
             candidate_ = refine(peak_, views);
             placed_ = true;
         }
@@ -143,13 +146,21 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     while (true) {
         if (excursion_over_) {
             if (!place()) break;
-            candidate_.phase = labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            const PhaseLabels before = *labels_;
+            candidate_.phase = labels_->label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            const bool agreed = candidate_.phase != 'P' ||
+                                settings_.agreement->agrees(candidate_.index, views.raw, filtered, run_first_,
+                                                            ended ? filtered_end_ : INT64_MAX);
             if (judged_)
-                judged_->push_back({candidate_.index, peak_, candidate_.strength, labels_.last_onset_snr(),
-                                    labels_.last_verdict()});
+                judged_->push_back({candidate_.index, peak_, candidate_.strength, labels_->last_onset_snr(),
+                                    labels_->last_verdict(), agreed});
+            if (!agreed) {
+                labels_.emplace(before);
+                candidate_.phase = 0;
+            }
             if (candidate_.phase != 0) {
-                candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
-                candidate_.snr = candidate_.phase == 'P' ? labels_.last_snr() : 0.0;
+                candidate_.train = candidate_.phase == 'S' ? labels_->train_start() : candidate_.index;
+                candidate_.snr = candidate_.phase == 'P' ? labels_->last_snr() : 0.0;
                 found_.push_back(candidate_);
                 ++onset_count_;
                 if (candidate_.phase == 'P') next_allowed_ = candidate_.index + dead_time_;
@@ -185,8 +196,8 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     }
     const int64_t keep = in_excursion_ && !placed_ ? std::min(peak_, next_) - reach_ : next_ - reach_;
     strength_from_ = std::max(strength_from_, keep);
-    filtered_from_ = std::max(filtered_from_, keep - lead_);
-    energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_.needs_from()));
+    filtered_from_ = std::max(filtered_from_, keep - behind_);
+    energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_->needs_from()));
 }
 
 }  // namespace detect

@@ -4,6 +4,7 @@
 #define ONSET_DETECT_ONSET_PICKER_H
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "energy_history.h"
@@ -31,6 +32,7 @@ struct JudgedOnset {
     double strength;   // at the peak
     double snr;        // as PhaseLabels measured it, NaN where it did not
     PhaseLabels::Verdict verdict;
+    bool agreed;       // a P that other bands and windows see too
 };
 
 // An excursion is a stretch of strength at or above the threshold; its
@@ -43,7 +45,8 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped.
+// dead time of the previous one is dropped, and so is a P that other bands
+// and windows do not see (BandAgreement), as if its excursion had not been.
 class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
@@ -69,7 +72,7 @@ public:
 private:
     // The columns this picker reads, over the indices it holds of them.
     struct Views {
-        ColumnView filtered, strength, kurtosis;
+        ColumnView raw, filtered, strength, kurtosis;
     };
 
     void scan(const LookbackStore &store, bool ended);
@@ -80,6 +83,8 @@ private:
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
+    int64_t ahead_;  // band-passed samples after a pick that judging it reads
+    int64_t behind_;  // and before it
     size_t least_part_;  // samples of either part of an AIC split
     int64_t next_allowed_ = INT64_MIN;
     uint64_t onset_count_ = 0;
@@ -87,9 +92,11 @@ private:
     bool in_run_ = false;
     bool has_strength_ = false;
     int64_t run_begin_ = 0;     // of the strength
+    int64_t run_first_ = 0;     // the run's first band-passed sample
     int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed samples held
     EnergyHistory energy_;      // and their block energies
-    PhaseLabels labels_;
+    // Optional only so that a P that is not confirmed can be undone.
+    std::optional<PhaseLabels> labels_;
     int64_t strength_from_ = 0, strength_end_ = 0;  // its strength and kurtosis held
     int64_t next_ = 0;           // first sample not yet scanned
     bool in_excursion_ = false;  // scanning an excursion, or waiting to place its peak

@@ -523,6 +523,8 @@ ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, do
 #define ONSET_CANDIDATE_DEAD_TIME 2 /* within dead_time of the channel's last P */
 #define ONSET_CANDIDATE_CODA 3      /* inside a wave train: its coda, or a rise
                                        after its S */
+#define ONSET_CANDIDATE_UNCONFIRMED 4 /* a P that more than one of the other
+                                         bands and windows does not see */
 
 /* One excursion of the onset strength above the threshold, as the detector
  * judges it on this channel alone. */
