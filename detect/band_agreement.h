@@ -17,6 +17,11 @@ namespace detect {
 
 // Picks of another band or window this close to the onset agree with it.
 constexpr double agreement_seconds = 0.2;
+// An onset whose second after it holds this many times the mean square of
+// its noise (17 dB) is an arrival whatever the other bands say: a strong
+// arrival's energy may lie in one band alone, and rises of the kurtosis in
+// noise stand out far less.
+constexpr double evident_snr = 50.0;
 
 // The variants: the band an octave lower, an octave higher (up to where the
 // rate allows) and both together, each with the kurtosis window; and the

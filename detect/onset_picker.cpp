@@ -2,8 +2,10 @@
 #include "onset_picker.h"
 
 #include "aic_onset.h"
+#include "band_agreement.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace detect {
@@ -148,7 +150,10 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
             if (!place()) break;
             const PhaseLabels before = *labels_;
             candidate_.phase = labels_->label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
-            const bool agreed = candidate_.phase != 'P' ||
+            // Noise whose level is not known yet gives an infinite SNR, and is
+            // checked.
+            const double snr = labels_->last_snr();
+            const bool agreed = candidate_.phase != 'P' || (snr >= evident_snr && std::isfinite(snr)) ||
                                 settings_.agreement->agrees(candidate_.index, views.raw, filtered, run_first_,
                                                             ended ? filtered_end_ : INT64_MAX);
             if (judged_)
