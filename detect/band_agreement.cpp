@@ -12,8 +12,7 @@ namespace detect {
 
 namespace {
 
-// The widest band worth a variant: a kernel this long costs a few times the
-// channel's own per check.
+// The widest band worth a variant.
 constexpr double longest_variant_kernel = 4096;
 
 // Scratch of the calling thread, shared by the channels it serves.
@@ -27,46 +26,71 @@ BandAgreement::BandAgreement(const onset_detect_options &options, double rate, i
 {
     // Windows first: they read the band-passed samples held, and so cost
     // least when a check stops at its second disagreement.
-    variants_.push_back({BandPass{}, std::max<int64_t>(2, kurtosis_half / 2), std::max<int64_t>(1, jump_half / 2)});
-    variants_.push_back({BandPass{}, 2 * kurtosis_half, 2 * jump_half});
+    variants_.push_back(
+        {BandPass{}, std::max<int64_t>(2, kurtosis_half / 2), std::max<int64_t>(1, jump_half / 2), 0});
+    variants_.push_back({BandPass{}, 2 * kurtosis_half, 2 * jump_half, 0});
     // The higher bands end below 0.45 of the rate, where the filter bank's
     // wavelets are still a few samples wide.
     const double low = options.fmin / 2.0, high = std::min(2.0 * options.fmax, 0.45 * rate);
-    const double bands[][2] = {{2.0 * options.fmin, high}, {low, options.fmax / 2.0}, {low, high}};
+    const double bands[][2] = {{2.0 * options.fmin, high}, {low, options.fmax / 2.0}};
     for (const auto &b : bands) {
         if (b[0] >= b[1] || bandpass_length(rate, b[0], b[1], options.voices) > longest_variant_kernel) continue;
-        variants_.push_back({make_bandpass(rate, b[0], b[1], options.voices), kurtosis_half, jump_half});
+        variants_.push_back({make_bandpass(rate, b[0], b[1], options.voices), kurtosis_half, jump_half, 0});
         longest_half_ = std::max<int64_t>(longest_half_, variants_.back().filter.center);
     }
     // A variant reads its kurtosis a jump window around where the onset
     // enters it, and that kurtosis reads half a window either side.
-    for (const Variant &v : variants_) back_ = std::max(back_, 2 * v.half + v.reach + tolerance_ + 1);
+    for (Variant &v : variants_) {
+        v.back = 2 * v.half + v.reach + tolerance_ + 1;
+        back_ = std::max(back_, v.back);
+    }
 }
 
 bool BandAgreement::agrees(int64_t pick, const ColumnView &raw, const ColumnView &filtered, int64_t begin,
                            int64_t end) const
 {
-    const int64_t from = std::max(begin, pick - back_), to = std::min(end, pick + ahead_);
-    if (to - from < 3) return false;
-    const auto count = static_cast<size_t>(to - from);
-    size_t disagreeing = 0;
+    const int64_t to = std::min(end, pick + ahead_);
+    // Variants are asked until the answer is known: the cheap ones first.
+    size_t agreeing = 0, disagreeing = 0;
     for (const Variant &v : variants_) {
+        if (agreeing + 1 >= variants_.size()) return true;
+        const int64_t from = std::max(begin, pick - v.back);
         const double *x = filtered.at(from);
-        if (!v.filter.kernel.empty()) {
-            // The raw samples around the stretch, held at its edges.
-            const int64_t half = v.filter.center;
-            const int64_t raw_from = std::max(begin, from - half), raw_to = std::min(end, to + half);
-            input.resize(count + 2 * static_cast<size_t>(half));
-            for (int64_t i = from - half; i < to + half; ++i)
-                input[static_cast<size_t>(i - (from - half))] = raw[std::clamp(i, raw_from, raw_to - 1)];
-            band.resize(input.size());
-            cdotx_dd(band.data(), input.data(), static_cast<uint32_t>(input.size()), v.filter.kernel.data(),
-                     static_cast<uint32_t>(v.filter.kernel.size()), 0, 1);
+        if (to - from < 3) {
+            x = nullptr;
+        } else if (!v.filter.kernel.empty()) {
+            band_pass(v.filter, raw, from, to, begin, end);
             x = band.data();
         }
-        if (!picks_near(v, pick, x, from, to) && ++disagreeing > 1) return false;
+        if (x && picks_near(v, pick, x, from, to)) ++agreeing;
+        else if (++disagreeing > 1) return false;
     }
     return true;
+}
+
+void BandAgreement::band_pass(const BandPass &filter, const ColumnView &raw, int64_t from, int64_t to, int64_t begin,
+                              int64_t end)
+{
+    // The raw samples around [from, to), held at the stretch's edges.
+    const int64_t half = filter.center;
+    const int64_t raw_from = std::max(begin, from - half), raw_to = std::min(end, to + half);
+    input.resize(static_cast<size_t>(to - from + 2 * half));
+    for (int64_t i = from - half; i < to + half; ++i)
+        input[static_cast<size_t>(i - (from - half))] = raw[std::clamp(i, raw_from, raw_to - 1)];
+    // The kernel is even: each pair of samples at one distance from the
+    // centre takes one product. Each output sums its products in the order
+    // of the kernel, whatever the vector width the compiler gives the loop
+    // over the outputs.
+    const auto count = static_cast<size_t>(to - from);
+    const auto centre = static_cast<size_t>(half);
+    band.resize(count);
+    const double *middle = input.data() + centre;
+    for (size_t j = 0; j < count; ++j) band[j] = filter.kernel[centre] * middle[j];
+    for (size_t k = 1; k <= centre; ++k) {
+        const double c = filter.kernel[centre - k];
+        const double *before = middle - k, *after = middle + k;
+        for (size_t j = 0; j < count; ++j) band[j] += c * (before[j] + after[j]);
+    }
 }
 
 bool BandAgreement::picks_near(const Variant &v, int64_t pick, const double *x, int64_t from, int64_t to) const

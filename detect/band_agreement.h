@@ -23,9 +23,9 @@ constexpr double agreement_seconds = 0.2;
 // noise stand out far less.
 constexpr double evident_snr = 50.0;
 
-// The variants: the band an octave lower, an octave higher (up to where the
-// rate allows) and both together, each with the kurtosis window; and the
-// band itself with half and twice the kurtosis and jump windows. Each picks
+// The variants: the band itself with half and twice the kurtosis and jump
+// windows; the band an octave higher (up to where the rate allows) and an
+// octave lower, each with the kurtosis window. Each picks
 // on its own around the onset, as the channel does: the largest rise of its
 // kurtosis within a jump window of where the onset enters the kurtosis
 // window, refined by AIC. The onset stands when at most one variant
@@ -57,8 +57,12 @@ private:
         BandPass filter;  // no kernel: the channel's own band
         int64_t half;     // of the kurtosis window
         int64_t reach;    // half the jump window
+        int64_t back;     // band-passed samples it reads before an onset
     };
 
+    // The variant's band over [from, to) into `band`.
+    static void band_pass(const BandPass &filter, const ColumnView &raw, int64_t from, int64_t to, int64_t begin,
+                          int64_t end);
     bool picks_near(const Variant &variant, int64_t pick, const double *filtered, int64_t from, int64_t to) const;
 
     std::vector<Variant> variants_;
