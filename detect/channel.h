@@ -20,8 +20,10 @@ struct TimedOnset {
     double strength;
     int32_t phase;       // 'P' or 'S'
     double uncertainty;  // s
-    int64_t train;       // time of the P that began its event on the channel
+    int64_t train;       // time of the P that began its event at the station
+    int32_t train_channel;  // and the channel of that P
     bool clear;          // a P that stands out of the noise by its channel's event_snr
+    bool searched;       // an S found by searching after its P, not a rise
 };
 
 // Sample indices count from 1970 at the channel's rate, from the time of

@@ -5,6 +5,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <limits>
 #include <new>
@@ -73,6 +74,12 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     channels_.push_back(std::make_unique<Channel>(id, number, *settings, options));
     numbers_[id] = number;
     stations_.emplace(channels_.back()->station(), static_cast<int32_t>(stations_.size()));
+    const auto [key, component] = station_component(id);
+    const auto unit = units_by_key_.emplace(key, static_cast<int32_t>(units_.size())).first->second;
+    if (static_cast<size_t>(unit) == units_.size())
+        units_.emplace_back(std::llround(duplicate_seconds * 1e6), std::llround(s_window_seconds * 1e6));
+    units_[static_cast<size_t>(unit)].add_channel(number, component);
+    unit_of_.push_back(unit);
     ranks_current_ = false;
     return number;
 }
@@ -146,15 +153,20 @@ void Detector::group_final()
         int32_t next = 0;
         for (const auto &[id, number] : numbers_) rank[static_cast<size_t>(number)] = next++;
         for (size_t c = 0; c < channels_.size(); ++c) station[c] = stations_.at(channels_[c]->station());
-        grouping_.set_channels(std::move(rank), std::move(station));
+        grouping_.set_channels(std::move(rank), std::move(station), unit_of_);
         ranks_current_ = true;
+    }
+    std::vector<int64_t> unit_horizon(units_.size(), std::numeric_limits<int64_t>::max());
+    for (size_t c = 0; c < channels_.size(); ++c) {
+        const auto unit = static_cast<size_t>(unit_of_[c]);
+        units_[unit].add(channels_[c]->take_onsets());
+        unit_horizon[unit] = std::min(unit_horizon[unit], channels_[c]->horizon());
     }
     int64_t horizon = finished_ ? std::numeric_limits<int64_t>::max() : advanced_;
     if (!channels_.empty()) horizon = std::numeric_limits<int64_t>::max();
-    for (auto &c : channels_) {
-        grouping_.add(c->take_onsets());
-        horizon = std::min(horizon, c->horizon());
-    }
+    std::vector<TimedOnset> picks;
+    for (size_t u = 0; u < units_.size(); ++u) horizon = std::min(horizon, units_[u].release(unit_horizon[u], picks));
+    grouping_.add(picks);
     grouping_.group(horizon, ready_);
 }
 

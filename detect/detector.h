@@ -16,6 +16,7 @@
 #include "failure.h"
 #include "onset_detect.h"
 #include "settings.h"
+#include "station_picks.h"
 
 namespace detect {
 
@@ -57,6 +58,11 @@ private:
     std::vector<std::unique_ptr<Channel>> channels_;
     std::map<std::string, int32_t> numbers_;  // channel by id
     std::map<std::string, int32_t> stations_;  // station number by NET.STA
+    // The stations that pick: NET.STA.LOC and band, their channels the
+    // components; each channel's among them.
+    std::map<std::string, int32_t> units_by_key_;
+    std::vector<StationPicks> units_;
+    std::vector<int32_t> unit_of_;
     EventGrouping grouping_;
     bool ranks_current_ = true;
     std::deque<Event> ready_;

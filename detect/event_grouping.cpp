@@ -38,10 +38,11 @@ EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double trai
 {
 }
 
-void EventGrouping::set_channels(std::vector<int32_t> rank, std::vector<int32_t> station)
+void EventGrouping::set_channels(std::vector<int32_t> rank, std::vector<int32_t> station, std::vector<int32_t> unit)
 {
     rank_ = std::move(rank);
     station_ = std::move(station);
+    unit_ = std::move(unit);
     sorted_ = false;
 }
 
@@ -151,7 +152,7 @@ void EventGrouping::group_block(size_t count)
             event.picks.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty});
             event.clear = event.clear || onset.clear;
             for (const TimedOnset &wave : s_waves_)
-                if (wave.channel == onset.channel && wave.train == onset.time)
+                if (wave.train_channel == onset.channel && wave.train == onset.time)
                     event.picks.push_back({wave.channel, wave.phase, wave.time, wave.strength, wave.uncertainty});
         }
         settle(event, station_);
@@ -163,7 +164,7 @@ void EventGrouping::group_block(size_t count)
         // Against the events before it, latest first.
         for (auto e = held_.rbegin(); e != held_.rend() && !event.picks.empty(); ++e) {
             if (event.earliest - e->earliest > train_span_) break;
-            if (!merge_later_picks(*e, event, quiet_span_, 2 * quiet_span_)) continue;
+            if (!merge_later_picks(*e, event, unit_, quiet_span_, 2 * quiet_span_)) continue;
             settle(*e, station_);
             settle(event, station_);
         }

@@ -28,7 +28,7 @@ struct Event {
 // onsets in it. A capture on at least min_stations stations, one of whose P
 // picks stands out by its channel's event_snr, is an event.
 // Only P onsets are grouped; an S onset joins the event that holds the P of
-// its channel's wave train, so a block waits until its channels' S waves
+// its station's wave train, so a block waits until its channels' S waves
 // can no longer come (`train_span` after its last P). The captures then
 // go through merge_later_picks, and an event is handed out once nothing
 // can join it any more.
@@ -36,8 +36,9 @@ class EventGrouping {
 public:
     EventGrouping(double tolerance, int32_t min_stations, double train_span);
 
-    // The channels in grouping order (by id) and the station of each.
-    void set_channels(std::vector<int32_t> rank, std::vector<int32_t> station);
+    // The channels in grouping order (by id), the station (NET.STA) of
+    // each and the station that picks it (NET.STA.LOC and band).
+    void set_channels(std::vector<int32_t> rank, std::vector<int32_t> station, std::vector<int32_t> unit);
 
     void add(const std::vector<TimedOnset> &onsets);
 
@@ -57,7 +58,7 @@ private:
     int64_t dense_span_;
     int64_t train_span_;
     int32_t min_stations_;
-    std::vector<int32_t> rank_, station_;
+    std::vector<int32_t> rank_, station_, unit_;
     std::vector<TimedOnset> pending_;  // P onsets by time, then rank
     std::vector<TimedOnset> s_waves_;  // S onsets not yet joined
     std::deque<Event> held_;           // events that may still gain picks, by earliest

@@ -7,16 +7,17 @@ namespace detect {
 
 namespace {
 
-const onset_pick *find(const Event &event, int32_t channel, int32_t phase)
+const onset_pick *find(const Event &event, const std::vector<int32_t> &unit, int32_t channel, int32_t phase)
 {
     for (const onset_pick &p : event.picks)
-        if (p.channel == channel && p.phase == phase) return &p;
+        if (unit[static_cast<size_t>(p.channel)] == unit[static_cast<size_t>(channel)] && p.phase == phase) return &p;
     return nullptr;
 }
 
 }  // namespace
 
-bool merge_later_picks(Event &earlier, Event &later, int64_t moveout, int64_t train_span)
+bool merge_later_picks(Event &earlier, Event &later, const std::vector<int32_t> &unit, int64_t moveout,
+                       int64_t train_span)
 {
     std::vector<onset_pick> kept, moved;
     bool changed = false;
@@ -25,13 +26,14 @@ bool merge_later_picks(Event &earlier, Event &later, int64_t moveout, int64_t tr
         if (pick.phase != 'P') continue;  // its S follows its P, below
         // The S picks of this P follow it in the event's list.
         std::vector<onset_pick> with{pick};
-        for (size_t j = i + 1; j < later.picks.size() && later.picks[j].channel == pick.channel &&
+        const int32_t own = unit[static_cast<size_t>(pick.channel)];
+        for (size_t j = i + 1; j < later.picks.size() && unit[static_cast<size_t>(later.picks[j].channel)] == own &&
                                later.picks[j].phase == 'S';
              ++j)
             with.push_back(later.picks[j]);
-        const onset_pick *p = find(earlier, pick.channel, 'P');
+        const onset_pick *p = find(earlier, unit, pick.channel, 'P');
         if (p && earlier.stations > 1 && pick.time > p->time && pick.time - p->time <= train_span) {
-            if (!find(earlier, pick.channel, 'S')) {
+            if (!find(earlier, unit, pick.channel, 'S')) {
                 onset_pick s = pick;
                 s.phase = 'S';
                 moved.push_back(s);

@@ -35,11 +35,15 @@ int64_t first_at_or_above(const ColumnView &values, int64_t from, int64_t end, d
 OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr)
     : settings_(settings),
       threshold_(threshold),
+      event_snr_(event_snr),
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
       dead_time_(settings.windows.dead_time),
       ahead_(std::max(settings.signal_span, settings.agreement->reach_ahead())),
       behind_(std::max(lead_, settings.agreement->reach_back())),
+      warm_up_(settings.filter.center + int64_t{settings.windows.kurtosis} + settings.windows.jump),
+      s_gap_(std::llround(duplicate_seconds * settings.rate)),
+      s_reach_(std::llround(s_window_seconds * settings.rate)),
       least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
       energy_(settings.energy_block),
       labels_(std::in_place, settings, min_snr, event_snr)
@@ -51,7 +55,8 @@ void OnsetPicker::samples(const LookbackStore &store, int64_t first, size_t coun
     if (!in_run_) {
         in_run_ = true;
         has_strength_ = false;
-        run_first_ = filtered_from_ = filtered_end_ = first;
+        filtered_from_ = filtered_end_ = run_first_ = first;
+        s_search_ = false;
         energy_.reset();
         labels_->reset();
     }
@@ -95,6 +100,7 @@ int64_t OnsetPicker::horizon(int64_t next_strength) const
     // A later peak of the current excursion is no earlier than its peak.
     int64_t base = has_strength_ ? next_ : next_strength;
     if (in_excursion_) base = std::min(base, peak_);
+    if (s_search_) base = std::min(base, s_train_ + s_gap_ + reach_);
     return base - reach_;
 }
 
@@ -125,6 +131,28 @@ Onset OnsetPicker::refine(int64_t peak, const Views &views) const
             std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0, 0.0};
 }
 
+void OnsetPicker::search_s(const Views &views, int64_t end)
+{
+    s_search_ = false;
+    const ColumnView &filtered = views.filtered;
+    const int64_t from = std::max(filtered.begin(), s_train_ + s_gap_);
+    end = std::min({end, s_train_ + s_reach_, filtered.end()});
+    if (end - from < static_cast<int64_t>(2 * least_part_ + 1)) return;
+    int64_t largest = from;
+    for (int64_t i = from + 1; i < end; ++i)
+        if (std::fabs(filtered[i]) > std::fabs(filtered[largest])) largest = i;
+    const int64_t to = largest + 1;
+    if (to - from < static_cast<int64_t>(2 * least_part_ + 1)) return;
+    const AicOnset onset = aic_onset(filtered.at(from), static_cast<size_t>(to - from), least_part_);
+    const int64_t index = from + static_cast<int64_t>(onset.index);
+    double strength = 0.0;
+    const ColumnView &rise = views.strength;
+    for (int64_t i = std::max(rise.begin(), index - lead_); i < std::min(rise.end(), index + lead_ + 1); ++i)
+        strength = std::max(strength, rise[i]);
+    found_.push_back({index, strength, std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'S', s_train_,
+                      0.0, true});
+}
+
 void OnsetPicker::scan(const LookbackStore &store, bool ended)
 {
     const Views views{ColumnView(store, Column::raw, filtered_from_, filtered_end_),
@@ -148,20 +176,33 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     while (true) {
         if (excursion_over_) {
             if (!place()) break;
+            // Before the windows behind it are full, a rise may be the
+            // edge of the data rather than an arrival.
+            const bool warming_up = candidate_.index < run_first_ + warm_up_;
             const PhaseLabels before = *labels_;
-            candidate_.phase = labels_->label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
-            // Noise whose level is not known yet gives an infinite SNR, and is
-            // checked.
+            candidate_.phase =
+                warming_up ? 0 : labels_->label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            // A P that can make an event on its own is checked; a weaker one
+            // only joins events that other stations make, where coincidence
+            // sorts it. Noise whose level is not known yet gives an infinite
+            // SNR, and is checked.
             const double snr = labels_->last_snr();
-            const bool agreed = candidate_.phase != 'P' || (snr >= evident_snr && std::isfinite(snr)) ||
+            const bool agreed = candidate_.phase != 'P' || snr < event_snr_ ||
+                                (snr >= evident_snr && std::isfinite(snr)) ||
                                 settings_.agreement->agrees(candidate_.index, views.raw, filtered, run_first_,
                                                             ended ? filtered_end_ : INT64_MAX);
             if (judged_)
-                judged_->push_back({candidate_.index, peak_, candidate_.strength, labels_->last_onset_snr(),
-                                    labels_->last_verdict(), agreed});
+                judged_->push_back({candidate_.index, peak_, candidate_.strength,
+                                    warming_up ? std::numeric_limits<double>::quiet_NaN() : labels_->last_onset_snr(),
+                                    warming_up ? PhaseLabels::Verdict::warm_up : labels_->last_verdict(), agreed});
             if (!agreed) {
                 labels_.emplace(before);
                 candidate_.phase = 0;
+            }
+            if (candidate_.phase == 'P') {
+                if (s_search_) search_s(views, candidate_.index);
+                s_search_ = true;
+                s_train_ = candidate_.index;
             }
             if (candidate_.phase != 0) {
                 candidate_.train = candidate_.phase == 'S' ? labels_->train_start() : candidate_.index;
@@ -199,7 +240,16 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
         }
         ++next_;
     }
-    const int64_t keep = in_excursion_ && !placed_ ? std::min(peak_, next_) - reach_ : next_ - reach_;
+    // The search ends at the next P: it waits until none can come before
+    // its end, whatever samples have come.
+    const int64_t next_pick = (in_excursion_ ? std::min(peak_, next_) : next_) - reach_;
+    if (s_search_ && (ended || (next_pick >= s_train_ + s_reach_ && filtered.end() >= s_train_ + s_reach_)))
+        search_s(views, s_train_ + s_reach_);
+    int64_t keep = in_excursion_ && !placed_ ? std::min(peak_, next_) - reach_ : next_ - reach_;
+    // A placed pick's label reads the samples after it, and so does the
+    // search for a P's S.
+    if (in_excursion_ && placed_) keep = std::min(keep, candidate_.index);
+    if (s_search_) keep = std::min(keep, s_train_ + s_gap_);
     strength_from_ = std::max(strength_from_, keep);
     filtered_from_ = std::max(filtered_from_, keep - behind_);
     energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_->needs_from()));

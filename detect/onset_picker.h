@@ -22,6 +22,7 @@ struct Onset {
     char phase;          // 'P' or 'S'
     int64_t train;       // the P onset of its event on this channel
     double snr;          // of a P: how far it stands out of the noise
+    bool searched = false;  // an S found by searching after its P, not a rise
 };
 
 // An excursion's candidate onset and what became of it, for pictures that
@@ -45,8 +46,15 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped, and so is a P that other bands
-// and windows do not see (BandAgreement), as if its excursion had not been.
+// dead time of the previous one is dropped, and so is a P that stands out
+// by event_snr (but less than evident_snr) and that other bands and windows
+// do not see (BandAgreement), as if its excursion had not been. No onset is picked before the
+// windows behind it are full: the filter's half kernel, the kurtosis and
+// the max-jump windows from the start of the run.
+// Each P's S is searched on the band-passed samples after it, from a
+// little after the P to the largest amplitude within s_window_seconds (or
+// before the next P): the split of that stretch best by the Akaike
+// information criterion, where the S wave's larger amplitudes set in.
 class OnsetPicker final : public StrengthSink {
 public:
     OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr);
@@ -77,14 +85,22 @@ private:
 
     void scan(const LookbackStore &store, bool ended);
     Onset refine(int64_t peak, const Views &views) const;
+    // The S of the P at s_train_, searched up to `end` (exclusive).
+    void search_s(const Views &views, int64_t end);
 
     const RateSettings &settings_;
     double threshold_;
+    double event_snr_;
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
-    int64_t ahead_;  // band-passed samples after a pick that judging it reads
+    int64_t ahead_;   // band-passed samples after a pick that judging it reads
     int64_t behind_;  // and before it
+    int64_t warm_up_;  // the filter's half kernel and both windows
+    int64_t run_first_ = 0;  // the run's first band-passed sample
+    int64_t s_gap_, s_reach_;  // the S searched from s_gap_ to s_reach_ after its P
+    bool s_search_ = false;    // the S of the P at s_train_ is still to be searched
+    int64_t s_train_ = 0;
     size_t least_part_;  // samples of either part of an AIC split
     int64_t next_allowed_ = INT64_MIN;
     uint64_t onset_count_ = 0;
@@ -92,7 +108,6 @@ private:
     bool in_run_ = false;
     bool has_strength_ = false;
     int64_t run_begin_ = 0;     // of the strength
-    int64_t run_first_ = 0;     // the run's first band-passed sample
     int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed samples held
     EnergyHistory energy_;      // and their block energies
     // Optional only so that a P that is not confirmed can be undone.

@@ -27,7 +27,7 @@ namespace detect {
 class PhaseLabels {
 public:
     // What became of an onset, and why when it was dropped.
-    enum class Verdict { p, s, low_snr, dead_time, coda };
+    enum class Verdict { p, s, low_snr, dead_time, coda, warm_up };
 
     PhaseLabels(const RateSettings &settings, double min_snr, double event_snr);
 

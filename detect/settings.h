@@ -16,6 +16,10 @@ namespace detect {
 // An event waits this long after its earliest pick for the late stations
 // and S waves of its wave trains.
 constexpr double train_seconds = 31.0;
+// A station's components see one arrival within this of each other.
+constexpr double duplicate_seconds = 0.3;
+// A P's S is searched for this long after it.
+constexpr double s_window_seconds = 15.0;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
 constexpr double dense_tolerances = 10.0;

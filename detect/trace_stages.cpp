@@ -72,6 +72,7 @@ int32_t verdict_code(detect::PhaseLabels::Verdict verdict)
     case detect::PhaseLabels::Verdict::low_snr: return ONSET_CANDIDATE_LOW_SNR;
     case detect::PhaseLabels::Verdict::dead_time: return ONSET_CANDIDATE_DEAD_TIME;
     case detect::PhaseLabels::Verdict::coda: return ONSET_CANDIDATE_CODA;
+    case detect::PhaseLabels::Verdict::warm_up: return ONSET_CANDIDATE_WARM_UP;
     }
     return 0;
 }
@@ -131,7 +132,8 @@ int trace_stages(const onset_detect_options *options, double rate, int64_t start
         };
         for (const detect::JudgedOnset &onset : judged)
             candidates->push_back(
-                {time_of(onset.index), time_of(onset.peak), onset.strength, onset.snr, onset.agreed ? verdict_code(onset.verdict) : ONSET_CANDIDATE_UNCONFIRMED});
+                {time_of(onset.index), time_of(onset.peak), onset.strength, onset.snr,
+                 onset.agreed ? verdict_code(onset.verdict) : ONSET_CANDIDATE_UNCONFIRMED});
     } catch (const std::bad_alloc &) {
         copy_message("out of memory", message, message_size);
         return ONSET_DETECT_NO_MEMORY;

@@ -523,7 +523,12 @@ ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, do
 #define ONSET_CANDIDATE_DEAD_TIME 2 /* within dead_time of the channel's last P */
 #define ONSET_CANDIDATE_CODA 3      /* inside a wave train: its coda, or a rise
                                        after its S */
-#define ONSET_CANDIDATE_UNCONFIRMED 4 /* a P that more than one of the other
+#define ONSET_CANDIDATE_WARM_UP 4   /* before the windows behind it are full: the
+                                       band-pass filter's half length and the
+                                       kurtosis and max-jump windows from the
+                                       start of the data or of a stretch after a
+                                       gap */
+#define ONSET_CANDIDATE_UNCONFIRMED 5 /* a P that more than one of the other
                                          bands and windows does not see */
 
 /* One excursion of the onset strength above the threshold, as the detector
@@ -545,7 +550,8 @@ typedef struct onset_candidate {
  * again with room for *found. Which candidates become picks depends on what
  * came before, so a trace cut into pieces may judge them otherwise near the
  * cuts; the onsets a detector finds on a channel fed these samples (before
- * it groups them into events) are the 'P' and 'S' candidates. Returns as
+ * it groups them into events) are the 'P' and 'S' candidates, and the S it
+ * searches after each P (see onset_pick). Returns as
  * onset_detect_stages does. */
 ONSET_DETECT_API int onset_detect_candidates(const onset_detect_options *options, double rate, int64_t start,
                                              const double *samples, size_t count, double *filtered,

@@ -7,7 +7,7 @@ picture is asked for.
 import numpy as np
 
 from . import traces as _traces
-from ._engine import CODA, DEAD_TIME, LOW_SNR, UNCONFIRMED, options_record, stages_and_candidates
+from ._engine import CODA, DEAD_TIME, LOW_SNR, UNCONFIRMED, WARM_UP, options_record, stages_and_candidates
 
 # Per pixel column of a long trace, its lowest and highest sample: the
 # envelope looks as the whole trace would, at a fraction of the points.
@@ -17,8 +17,8 @@ _PHASE_COLOURS = {"P": "tab:blue", "S": "tab:red"}
 # colour of its mark on the strength panel. An onset of a station that no
 # event took (a glitch, or too few stations) is "no event".
 _DROPPED = {LOW_SNR: ("low SNR", "x", "0.3"), DEAD_TIME: ("dead time", "s", "tab:purple"),
-            CODA: ("coda", "v", "tab:brown"), UNCONFIRMED: ("other bands disagree", "d", "tab:cyan"),
-            0: ("no event", "o", "tab:olive")}
+            CODA: ("coda", "v", "tab:brown"), WARM_UP: ("warm-up", "<", "tab:gray"),
+            UNCONFIRMED: ("other bands disagree", "d", "tab:cyan"), 0: ("no event", "o", "tab:olive")}
 # Beyond this many marks in the window, their words would hide the strength.
 _WORDED_MARKS = 40
 
@@ -75,7 +75,7 @@ def draw(detection, traces, path=None, start=None, end=None, **options):
     shaded from their earliest to their latest pick. Below, every trace's
     onset strength with the threshold, and a mark at the peak of each
     excursion above it that made no pick, saying why: low SNR (with the
-    SNR), dead time, coda, or no event (an onset no event took). The
+    SNR), dead time, coda, warm-up, or no event (an onset no event took). The
     detector's options come from the detection (onset.detect's keywords),
     overridden by `options`; `start` and `end` limit the window (default:
     the traces' span). Returns the

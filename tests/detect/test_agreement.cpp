@@ -128,6 +128,7 @@ TEST(DetectAgreement, PickerHoldsWhatTheCheckReads)
     onset_detect_options options = defaults();
     options.threshold = 1.5;
     options.min_snr = 1.0;
+    options.event_snr = 1.0;
     const detect::RateSettings settings(options, rate);
     const std::vector<double> x = trace(5.0), y = band_passed(x, options);
     std::vector<double> kurtosis(x.size()), strength(x.size());

@@ -19,7 +19,7 @@ TEST_F(DetectCommandLine, DemoFindsTheSyntheticEvents)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("recall 5/5 (100%), false detections 0, glitches that became events 0 of 3"),
               std::string::npos) << r.out;
-    EXPECT_EQ(r.out.rfind("event 1  2024-01-01T00:00:23.390Z  8 stations  11 picks (8 P, 3 S)\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("event 1  2024-01-01T00:00:23.390Z  8 stations  16 picks (8 P, 8 S)\n", 0), 0u) << r.out;
     EXPECT_EQ(r.err, "");
 
     const auto csv = run("--demo --csv");

@@ -228,7 +228,8 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
     // 300, which puts the rise's pick at 350; the band-passed samples grow
     // tenfold at 341, where the pick moves to, a P. The second is the same
     // arrival again, and dropped. The band-passed samples grow tenfold again
-    // at 905, inside the first one's wave train: the third is its S.
+    // at 905, inside the first one's wave train: the third is its S, and the
+    // search after the P finds that S too.
     const detect::RateSettings settings(defaults(), 100.0);  // windows 101, 101, dead time 200
     std::vector<double> strength(2000, 0.5), kurtosis(2000, 3.0);
     std::vector<double> filtered = onset_test::normal_noise(2000, 3);
@@ -253,7 +254,7 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
         }
         picker.run_end(store);
         const auto onsets = picker.take_onsets();
-        ASSERT_EQ(onsets.size(), 2u) << step;
+        ASSERT_EQ(onsets.size(), 3u) << step;
         EXPECT_EQ(onsets[0].index, 341);
         EXPECT_EQ(onsets[0].phase, 'P');
         EXPECT_GE(onsets[0].half_width, 1);
@@ -263,6 +264,11 @@ TEST(DetectPicker, OnePerDeadTimeAtTheRiseHoweverTheStrengthComes)
         EXPECT_EQ(onsets[1].phase, 'S');
         EXPECT_EQ(onsets[1].train, 341);
         EXPECT_EQ(onsets[1].strength, 9.0);
+        EXPECT_FALSE(onsets[1].searched);
+        EXPECT_EQ(onsets[2].index, 905);
+        EXPECT_EQ(onsets[2].phase, 'S');
+        EXPECT_EQ(onsets[2].train, 341);
+        EXPECT_TRUE(onsets[2].searched);
     }
 }
 
@@ -312,7 +318,7 @@ TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
     detect::Event later{0, 0, true, {pick(2, 3'500'000), pick(1, 4'000'000), pick(3, 9'000'000)}};
     detect::settle(earlier, station);
     detect::settle(later, station);
-    ASSERT_TRUE(detect::merge_later_picks(earlier, later, 4'000'000, 8'000'000));
+    ASSERT_TRUE(detect::merge_later_picks(earlier, later, station, 4'000'000, 8'000'000));
     ASSERT_EQ(earlier.picks.size(), 4u);
     EXPECT_EQ(earlier.picks[2].channel, 2);  // within 4 s of the earliest pick: a late station
     EXPECT_EQ(earlier.picks[2].phase, 'P');
@@ -327,7 +333,7 @@ TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
     // own wave train decides that.
     detect::Event single{0, 0, true, {pick(0, 1'000'000)}}, next{0, 0, true, {pick(0, 2'000'000)}};
     detect::settle(single, station);
-    EXPECT_FALSE(detect::merge_later_picks(single, next, 4'000'000, 8'000'000));
+    EXPECT_FALSE(detect::merge_later_picks(single, next, station, 4'000'000, 8'000'000));
 }
 
 // Blocks cut at quiet spans group exactly as one call of the library over
@@ -345,13 +351,13 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, true});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, c, true, false});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);
     for (int c = 0; c < channels; ++c) rank[c] = channels - 1 - c, station[c] = c / 2;
     detect::EventGrouping grouping(2.0, 2, 0.0);
-    grouping.set_channels(rank, station);
+    grouping.set_channels(rank, station, station);
     std::deque<detect::Event> events;
     // Batches in time order, each shuffled; the horizon is the next batch's
     // first onset.

@@ -1,0 +1,75 @@
+// One pick of each phase per station and event: the onsets of a station's
+// components merged into the station's own P and S picks.
+#ifndef ONSET_DETECT_STATION_PICKS_H
+#define ONSET_DETECT_STATION_PICKS_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "channel.h"
+
+namespace detect {
+
+// The part a channel plays in its station: NET.STA.LOC and the band and
+// instrument codes (the channel code but its last letter) make the station;
+// the last letter is the component.
+enum class Component { vertical, horizontal, single };
+
+// The station key and component of a channel id NET.STA.LOC.CHA. A channel
+// code of three letters ending in Z, N, E, 1 or 2 is a component of the
+// station named by the rest; any other channel is a station of its own.
+std::pair<std::string, Component> station_component(const std::string &id);
+
+// The P of a three-component station is picked on its vertical, where the
+// S wave is weak; the horizontals' onsets within `duplicate_span` of it are
+// that same P. Its S is chosen among the candidates after the P, within
+// `s_span`: a horizontal's own onset first (its picker may have seen it as
+// a P: the S is often the first strong arrival there), then the S searched
+// after the P on a horizontal. A station without horizontals takes the S
+// searched on its vertical, or the vertical's S label; one without a
+// vertical is picked on its horizontals as one channel; one of a single
+// channel, on it alone. At most one P and one S per wave train: the S is
+// handed out with the P's time and channel, so that it joins the P's event
+// and never begins one.
+class StationPicks {
+public:
+    StationPicks(int64_t duplicate_span, int64_t s_span) : duplicate_span_(duplicate_span), s_span_(s_span)
+    {
+    }
+
+    void add_channel(int32_t channel, Component component);
+    void add(const std::vector<TimedOnset> &onsets);
+
+    // Decides every onset no later onset of the channels can change, given
+    // that none comes before `channels_horizon`, and appends the station's
+    // picks among them to `picks`. Returns the station's horizon: no pick
+    // released later lies before it.
+    int64_t release(int64_t channels_horizon, std::vector<TimedOnset> &picks);
+
+private:
+    // Whether the channel's onsets can be the station's P.
+    bool picks_on(int32_t channel) const;
+    // Whether the vertical has a P among the pending onsets from `from` on,
+    // within the duplicate span after `time`.
+    bool vertical_p_within(size_t from, int64_t time) const;
+    // How good an S of the current train the onset is: 0 best, -1 none.
+    int s_rank(const TimedOnset &onset) const;
+    // Hands out the train's best S and ends it.
+    void close_train(std::vector<TimedOnset> &picks);
+
+    int64_t duplicate_span_, s_span_;
+    int32_t vertical_ = -1;
+    std::vector<int32_t> horizontals_;
+    std::vector<TimedOnset> pending_;  // by time, then channel
+    bool in_train_ = false;
+    int64_t train_time_ = 0;
+    int32_t train_channel_ = 0;
+    TimedOnset best_s_{};  // phase 'S' once the train has a candidate
+    int best_rank_ = 0;
+};
+
+}  // namespace detect
+
+#endif
