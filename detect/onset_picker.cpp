@@ -46,7 +46,7 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       s_reach_(std::llround(s_window_seconds * settings.rate)),
       least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
       energy_(settings.energy_block),
-      labels_(std::in_place, settings, min_snr, event_snr)
+      labels_(settings, min_snr, event_snr)
 {
 }
 
@@ -58,7 +58,7 @@ void OnsetPicker::samples(const LookbackStore &store, int64_t first, size_t coun
         filtered_from_ = filtered_end_ = run_first_ = first;
         s_search_ = false;
         energy_.reset();
-        labels_->reset();
+        labels_.reset();
     }
     filtered_end_ = first + static_cast<int64_t>(count);
     energy_.add(first, store.at(Column::filtered, first), count);
@@ -179,34 +179,30 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
             // Before the windows behind it are full, a rise may be the
             // edge of the data rather than an arrival.
             const bool warming_up = candidate_.index < run_first_ + warm_up_;
-            const PhaseLabels before = *labels_;
             candidate_.phase =
-                warming_up ? 0 : labels_->label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
-            // A P that can make an event on its own is checked; a weaker one
-            // only joins events that other stations make, where coincidence
-            // sorts it. Noise whose level is not known yet gives an infinite
-            // SNR, and is checked.
-            const double snr = labels_->last_snr();
-            const bool agreed = candidate_.phase != 'P' || snr < event_snr_ ||
-                                (snr >= evident_snr && std::isfinite(snr)) ||
-                                settings_.agreement->agrees(candidate_.index, views.raw, filtered, run_first_,
-                                                            ended ? filtered_end_ : INT64_MAX);
+                warming_up ? 0 : labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            // A P that would make an event on its own must be seen in other
+            // bands and windows too; one that is not only joins events that
+            // other stations make, where their coincidence sorts it. Noise
+            // whose level is not known yet gives an infinite SNR, and is
+            // checked.
+            const double snr = labels_.last_snr();
+            candidate_.confirmed = candidate_.phase != 'P' || snr < event_snr_ ||
+                                   (snr >= evident_snr && std::isfinite(snr)) ||
+                                   settings_.agreement->agrees(candidate_.index, views.raw, filtered, run_first_,
+                                                               ended ? filtered_end_ : INT64_MAX);
             if (judged_)
                 judged_->push_back({candidate_.index, peak_, candidate_.strength,
-                                    warming_up ? std::numeric_limits<double>::quiet_NaN() : labels_->last_onset_snr(),
-                                    warming_up ? PhaseLabels::Verdict::warm_up : labels_->last_verdict(), agreed});
-            if (!agreed) {
-                labels_.emplace(before);
-                candidate_.phase = 0;
-            }
+                                    warming_up ? std::numeric_limits<double>::quiet_NaN() : labels_.last_onset_snr(),
+                                    warming_up ? PhaseLabels::Verdict::warm_up : labels_.last_verdict()});
             if (candidate_.phase == 'P') {
                 if (s_search_) search_s(views, candidate_.index);
                 s_search_ = true;
                 s_train_ = candidate_.index;
             }
             if (candidate_.phase != 0) {
-                candidate_.train = candidate_.phase == 'S' ? labels_->train_start() : candidate_.index;
-                candidate_.snr = candidate_.phase == 'P' ? labels_->last_snr() : 0.0;
+                candidate_.train = candidate_.phase == 'S' ? labels_.train_start() : candidate_.index;
+                candidate_.snr = candidate_.phase == 'P' ? labels_.last_snr() : 0.0;
                 found_.push_back(candidate_);
                 ++onset_count_;
                 if (candidate_.phase == 'P') next_allowed_ = candidate_.index + dead_time_;
@@ -252,7 +248,7 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     if (s_search_) keep = std::min(keep, s_train_ + s_gap_);
     strength_from_ = std::max(strength_from_, keep);
     filtered_from_ = std::max(filtered_from_, keep - behind_);
-    energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_->needs_from()));
+    energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_.needs_from()));
 }
 
 }  // namespace detect

@@ -4,7 +4,6 @@
 #define ONSET_DETECT_ONSET_PICKER_H
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "energy_history.h"
@@ -23,6 +22,7 @@ struct Onset {
     int64_t train;       // the P onset of its event on this channel
     double snr;          // of a P: how far it stands out of the noise
     bool searched = false;  // an S found by searching after its P, not a rise
+    bool confirmed = true;  // a P that needs no check, or that other bands and windows see too
 };
 
 // An excursion's candidate onset and what became of it, for pictures that
@@ -33,7 +33,6 @@ struct JudgedOnset {
     double strength;   // at the peak
     double snr;        // as PhaseLabels measured it, NaN where it did not
     PhaseLabels::Verdict verdict;
-    bool agreed;       // a P that other bands and windows see too
 };
 
 // An excursion is a stretch of strength at or above the threshold; its
@@ -46,9 +45,10 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped, and so is a P that stands out
-// by event_snr (but less than evident_snr) and that other bands and windows
-// do not see (BandAgreement), as if its excursion had not been. No onset is picked before the
+// dead time of the previous one is dropped. A P that stands out by event_snr
+// (but less than evident_snr) is confirmed only where other bands and
+// windows see it too (BandAgreement); one that is not cannot make an event
+// on its own. No onset is picked before the
 // windows behind it are full: the filter's half kernel, the kurtosis and
 // the max-jump windows from the start of the run.
 // Each P's S is searched on the band-passed samples after it, from a
@@ -110,8 +110,7 @@ private:
     int64_t run_begin_ = 0;     // of the strength
     int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed samples held
     EnergyHistory energy_;      // and their block energies
-    // Optional only so that a P that is not confirmed can be undone.
-    std::optional<PhaseLabels> labels_;
+    PhaseLabels labels_;
     int64_t strength_from_ = 0, strength_end_ = 0;  // its strength and kurtosis held
     int64_t next_ = 0;           // first sample not yet scanned
     bool in_excursion_ = false;  // scanning an excursion, or waiting to place its peak

@@ -132,8 +132,7 @@ int trace_stages(const onset_detect_options *options, double rate, int64_t start
         };
         for (const detect::JudgedOnset &onset : judged)
             candidates->push_back(
-                {time_of(onset.index), time_of(onset.peak), onset.strength, onset.snr,
-                 onset.agreed ? verdict_code(onset.verdict) : ONSET_CANDIDATE_UNCONFIRMED});
+                {time_of(onset.index), time_of(onset.peak), onset.strength, onset.snr, verdict_code(onset.verdict)});
     } catch (const std::bad_alloc &) {
         copy_message("out of memory", message, message_size);
         return ONSET_DETECT_NO_MEMORY;

@@ -528,8 +528,6 @@ ONSET_DETECT_API int onset_detect_stages(const onset_detect_options *options, do
                                        kurtosis and max-jump windows from the
                                        start of the data or of a stretch after a
                                        gap */
-#define ONSET_CANDIDATE_UNCONFIRMED 5 /* a P that more than one of the other
-                                         bands and windows does not see */
 
 /* One excursion of the onset strength above the threshold, as the detector
  * judges it on this channel alone. */

@@ -58,7 +58,7 @@ class Candidate(ctypes.Structure):
 
 
 # What became of a candidate that made no pick.
-LOW_SNR, DEAD_TIME, CODA, WARM_UP, UNCONFIRMED = 1, 2, 3, 4, 5
+LOW_SNR, DEAD_TIME, CODA, WARM_UP = 1, 2, 3, 4
 
 LAYOUTS = {
     Candidate: (40, {"time": 0, "peak": 8, "strength": 16, "snr": 24, "verdict": 32}),
@@ -291,7 +291,7 @@ def stages_and_candidates(segment, options):
     """stages(), and every excursion of the strength above the threshold as
     an array of CANDIDATE records in time order: its onset and peak
     (microseconds since 1970), strength, SNR and verdict ('P', 'S',
-    LOW_SNR, DEAD_TIME, CODA, WARM_UP or UNCONFIRMED)."""
+    LOW_SNR, DEAD_TIME, CODA or WARM_UP)."""
     record = options_record(options)
     filtered = np.empty_like(segment.samples)
     strength = np.empty_like(segment.samples)

@@ -7,7 +7,7 @@ picture is asked for.
 import numpy as np
 
 from . import traces as _traces
-from ._engine import CODA, DEAD_TIME, LOW_SNR, UNCONFIRMED, WARM_UP, options_record, stages_and_candidates
+from ._engine import CODA, DEAD_TIME, LOW_SNR, WARM_UP, options_record, stages_and_candidates
 
 # Per pixel column of a long trace, its lowest and highest sample: the
 # envelope looks as the whole trace would, at a fraction of the points.
@@ -17,8 +17,7 @@ _PHASE_COLOURS = {"P": "tab:blue", "S": "tab:red"}
 # colour of its mark on the strength panel. An onset of a station that no
 # event took (a glitch, or too few stations) is "no event".
 _DROPPED = {LOW_SNR: ("low SNR", "x", "0.3"), DEAD_TIME: ("dead time", "s", "tab:purple"),
-            CODA: ("coda", "v", "tab:brown"), WARM_UP: ("warm-up", "<", "tab:gray"),
-            UNCONFIRMED: ("other bands disagree", "d", "tab:cyan"), 0: ("no event", "o", "tab:olive")}
+            CODA: ("coda", "v", "tab:brown"), WARM_UP: ("warm-up", "<", "tab:gray"), 0: ("no event", "o", "tab:olive")}
 # Beyond this many marks in the window, their words would hide the strength.
 _WORDED_MARKS = 40
 

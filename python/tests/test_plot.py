@@ -87,7 +87,7 @@ def test_every_excursion_is_a_pick_or_marked_with_why_not(network):
     assert (marks[:, 1] > 20).sum() >= 2
     words = [t.get_text() for t in below.texts if not t.get_text().startswith("threshold")]
     assert len(words) == len(marks)
-    assert all(w.startswith("SNR ") or w in ("dead time", "coda", "other bands disagree", "no event") for w in words)
+    assert all(w.startswith("SNR ") or w in ("dead time", "coda", "no event") for w in words)
     # Each event shaded from its earliest pick on, past its latest.
     spans = sorted((p.get_xy()[:, 0].min(), p.get_xy()[:, 0].max()) for p in above.patches)
     assert len(spans) == len(found.events)

@@ -300,7 +300,6 @@ TEST(DetectEngine, CandidatesAreTheOnsetsAndSayWhyTheRestWereDropped)
             EXPECT_EQ(c.strength, strength[peak]);
             switch (c.verdict) {
             case 'P': EXPECT_GE(c.snr, options.min_snr); break;
-            case ONSET_CANDIDATE_UNCONFIRMED: EXPECT_GE(c.snr, options.event_snr); break;
             case ONSET_CANDIDATE_LOW_SNR: EXPECT_LT(c.snr, options.min_snr); break;
             case ONSET_CANDIDATE_DEAD_TIME: EXPECT_LT(c.time - last_p, options.dead_time * 1e6); break;
             case 'S':
@@ -331,8 +330,7 @@ TEST(DetectEngine, CandidatesAreTheOnsetsAndSayWhyTheRestWereDropped)
             }
     }
     EXPECT_EQ(verdicts, (std::set<int32_t>{'P', 'S', ONSET_CANDIDATE_LOW_SNR, ONSET_CANDIDATE_DEAD_TIME,
-                                           ONSET_CANDIDATE_CODA, ONSET_CANDIDATE_WARM_UP,
-                                           ONSET_CANDIDATE_UNCONFIRMED}));
+                                           ONSET_CANDIDATE_CODA, ONSET_CANDIDATE_WARM_UP}));
 }
 
 }  // namespace
