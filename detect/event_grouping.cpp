@@ -168,7 +168,13 @@ void EventGrouping::group_block(size_t count)
             settle(*e, station_);
             settle(event, station_);
         }
-        if (event.stations > 0) held_.push_back(std::move(event));
+        // Losing picks to earlier events may have made it later than the
+        // next one of its block: held events stay in the order of their
+        // earliest picks, which is the order they are handed out in.
+        if (event.stations > 0)
+            held_.insert(std::upper_bound(held_.begin(), held_.end(), event.earliest,
+                                          [](int64_t t, const Event &e) { return t < e.earliest; }),
+                         std::move(event));
     }
 }
 

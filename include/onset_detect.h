@@ -159,7 +159,8 @@ ONSET_DETECT_API int onset_detect_reach(const onset_detect_options *options, dou
  * Results
  * ------------------------------------------------------------------------ */
 
-/* One channel's pick of an event. */
+/* One station's pick of an event: its P or its S, on the channel it was
+ * picked on (see onset_detector_add_channel for stations). */
 typedef struct onset_pick {
     int32_t channel;    /* as returned by onset_detector_add_channel */
     int32_t phase;      /* 'P' or 'S' */
@@ -223,7 +224,17 @@ ONSET_DETECT_API void onset_detector_destroy(onset_detector *detector);
 ONSET_DETECT_API const char *onset_detector_message(const onset_detector *detector);
 
 /* Declares a channel: id "NET.STA.LOC.CHA" (the station NET.STA is what
- * counts towards min_stations) and rate in samples per second. Returns its
+ * counts towards min_stations) and rate in samples per second.
+ *
+ * Channels pick as stations: those of one NET.STA.LOC whose codes share all
+ * but the last letter (band and instrument, as in HHZ, HHN, HHE) and end in
+ * Z, N, E, 1 or 2 are the components of one station; any other channel is
+ * a station of its own. A station gives at most one P and one S per wave
+ * train: the P picked on its vertical (the horizontals' onsets within 0.3 s
+ * of it are the same arrival), the S after it on a horizontal (its own
+ * onset there, else the S searched on its samples after the P). A vertical
+ * alone gives its own P and S; horizontals alone are picked as one channel.
+ * An S joins the event of its station's P and never begins one. Returns its
  * index (0, 1, ... in order of declaration), ONSET_DETECT_RATE when fmax is
  * not below the rate's Nyquist frequency, ONSET_DETECT_INVALID for an empty
  * or repeated id or a rate that is not a positive number, or
