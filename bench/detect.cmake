@@ -11,3 +11,7 @@ target_link_libraries(locate_events PRIVATE onset_detect_internal OpenMP::OpenMP
 # The engine's band-pass, direct against FFT blocks.
 onset_add_benchmark(bench_bandpass SOURCES bench_bandpass.cpp)
 target_link_libraries(bench_bandpass PRIVATE onset_detect_internal)
+
+# A station of three components against a vertical alone.
+onset_add_benchmark(bench_station_day SOURCES bench_station_day.cpp)
+target_link_libraries(bench_station_day PRIVATE onset_detect OpenMP::OpenMP_CXX)

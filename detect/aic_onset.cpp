@@ -10,37 +10,53 @@ namespace detect {
 
 namespace {
 
-// ln of the variance of a part from its sum and sum of squares; a part
-// without spread gets the least variance a double holds.
-double log_variance(double sum, double squares, double count)
+// A component's running sums, centred first, so that the sums do not lose
+// the spread of a small signal riding on a large offset.
+struct RunningSums {
+    std::vector<double> sum, squares;
+};
+
+RunningSums running_sums(const double *x, size_t n)
 {
-    const double mean = sum / count;
-    const double variance = squares / count - mean * mean;
+    double mean = 0.0;
+    for (size_t i = 0; i < n; ++i) mean += x[i];
+    mean /= static_cast<double>(n);
+    RunningSums sums{std::vector<double>(n + 1, 0.0), std::vector<double>(n + 1, 0.0)};
+    for (size_t i = 0; i < n; ++i) {
+        const double v = x[i] - mean;
+        sums.sum[i + 1] = sums.sum[i] + v;
+        sums.squares[i + 1] = sums.squares[i] + v * v;
+    }
+    return sums;
+}
+
+// ln of the variances of a part [from, to), summed over the components; a
+// part without spread gets the least variance a double holds.
+double log_variance(const std::vector<RunningSums> &components, size_t from, size_t to)
+{
+    const double count = static_cast<double>(to - from);
+    double variance = 0.0;
+    for (const RunningSums &c : components) {
+        const double mean = (c.sum[to] - c.sum[from]) / count;
+        variance += (c.squares[to] - c.squares[from]) / count - mean * mean;
+    }
     return std::log(std::max(variance, std::numeric_limits<double>::min()));
 }
 
 }  // namespace
 
-AicOnset aic_onset(const double *x, size_t n, size_t least_part)
+AicOnset aic_onset(const double *x, size_t n, size_t least_part) { return aic_onset(&x, 1, n, least_part); }
+
+AicOnset aic_onset(const double *const *components, size_t count, size_t n, size_t least_part)
 {
     if (least_part < 1 || n < 2 * least_part + 1) return {n / 2, n / 2};
-    // The data are centred first, so that the sums do not lose the spread
-    // of a small signal riding on a large offset.
-    double mean = 0.0;
-    for (size_t i = 0; i < n; ++i) mean += x[i];
-    mean /= static_cast<double>(n);
-    std::vector<double> before_sum(n + 1, 0.0), before_squares(n + 1, 0.0);
-    for (size_t i = 0; i < n; ++i) {
-        const double v = x[i] - mean;
-        before_sum[i + 1] = before_sum[i] + v;
-        before_squares[i + 1] = before_squares[i] + v * v;
-    }
+    std::vector<RunningSums> sums;
+    for (size_t c = 0; c < count; ++c) sums.push_back(running_sums(components[c], n));
     std::vector<double> aic(n + 1, std::numeric_limits<double>::infinity());
     size_t best = least_part;
     for (size_t k = least_part; k + least_part <= n; ++k) {
         const double left = static_cast<double>(k), right = static_cast<double>(n - k);
-        aic[k] = left * log_variance(before_sum[k], before_squares[k], left) +
-                 right * log_variance(before_sum[n] - before_sum[k], before_squares[n] - before_squares[k], right);
+        aic[k] = left * log_variance(sums, 0, k) + right * log_variance(sums, k, n);
         if (aic[k] < aic[best]) best = k;
     }
     // Within a tenth of the depth of the minimum below the median split, or

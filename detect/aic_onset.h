@@ -20,6 +20,10 @@ struct AicOnset {
 // {n / 2, n / 2} otherwise.
 AicOnset aic_onset(const double *x, size_t n, size_t least_part);
 
+// The same over several components at once (a station's horizontals), each
+// n samples: the variance of a part is the sum of theirs.
+AicOnset aic_onset(const double *const *components, size_t count, size_t n, size_t least_part);
+
 }  // namespace detect
 
 #endif

@@ -16,9 +16,31 @@ Channel::Channel(std::string id, int32_t number, const RateSettings &settings, c
       event_snr_(options.event_snr),
       settings_(settings),
       picker_(settings, options.threshold, options.min_snr, options.event_snr),
-      stages_(settings, picker_)
+      stages_(std::make_unique<StageChain>(settings, &picker_))
 {
     report_.needed_run = settings.needed_run();
+}
+
+bool Channel::samples_only()
+{
+    if (!started_ && !samples_only_) {
+        stages_ = std::make_unique<StageChain>(settings_, nullptr);
+        samples_only_ = true;
+    }
+    return samples_only_;
+}
+
+void Channel::hold_from(int64_t time)
+{
+    // Times before the first sample hold everything (and stay clear of
+    // overflow).
+    if (samples_only_ && started_ && time > first_time_) stages_->hold_from(index_of(time) - 1);
+}
+
+std::vector<double> Channel::band_passed(int64_t from, int64_t to) const
+{
+    if (!started_) return std::vector<double>(static_cast<size_t>(to - from), std::numeric_limits<double>::quiet_NaN());
+    return stages_->band_passed(from, to);
 }
 
 int64_t Channel::index_of(int64_t time) const
@@ -61,7 +83,7 @@ void Channel::feed(int64_t start, const double *samples, size_t count)
     samples += covered;
     count -= covered;
     if (first > next_index_) report_.missing += static_cast<uint64_t>(first - next_index_);
-    stages_.take(first, samples, count);
+    stages_->take(first, samples, count);
     next_index_ = first + static_cast<int64_t>(count);
 }
 
@@ -69,13 +91,13 @@ void Channel::advance(int64_t time)
 {
     advanced_ = std::max(advanced_, time);
     if (!started_ || finished_) return;
-    stages_.advance(index_of(advanced_));
+    stages_->advance(index_of(advanced_));
 }
 
 void Channel::finish()
 {
     if (finished_) return;
-    stages_.finish();
+    stages_->finish();
     finished_ = true;
 }
 
@@ -96,7 +118,7 @@ int64_t Channel::horizon() const
     if (!started_) return advanced_;
     // Strength still to come lies at or after what the stages hold, or, past
     // those, at or after the next sample to come.
-    int64_t upcoming = stages_.pending_from();
+    int64_t upcoming = stages_->pending_from();
     if (upcoming == std::numeric_limits<int64_t>::max())
         upcoming = std::max(next_index_, advanced_ == INT64_MIN ? next_index_ : index_of(advanced_));
     return time_of(picker_.horizon(upcoming));
@@ -105,9 +127,9 @@ int64_t Channel::horizon() const
 onset_channel_report Channel::report() const
 {
     onset_channel_report report = report_;
-    report.samples = stages_.used();
-    report.missing += stages_.missing();
-    report.longest_run = stages_.longest_run();
+    report.samples = stages_->used();
+    report.missing += stages_->missing();
+    report.longest_run = stages_->longest_run();
     report.onsets = picker_.onset_count();
     return report;
 }

@@ -3,6 +3,7 @@
 #define ONSET_DETECT_CHANNEL_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,15 +53,29 @@ public:
 
     onset_channel_report report() const;
 
-private:
+    // From now on its samples are only kept, no onsets found: a horizontal
+    // whose station picks on its vertical and reads its band-passed samples
+    // where it looks for the S. Only before its first sample; returns
+    // whether it is so now.
+    bool samples_only();
+    bool is_samples_only() const { return samples_only_; }
+    const RateSettings &settings() const { return settings_; }
+    // Samples only: those from `time` on stay held; the band-pass of those
+    // held over [from, to) (indices), NaN where there is none.
+    void hold_from(int64_t time);
+    std::vector<double> band_passed(int64_t from, int64_t to) const;
+
     int64_t index_of(int64_t time) const;
     int64_t time_of(int64_t index) const;
+
+private:
     std::string id_, station_;
     int32_t number_;
     double event_snr_;
     const RateSettings &settings_;
     OnsetPicker picker_;
-    StageChain stages_;
+    std::unique_ptr<StageChain> stages_;
+    bool samples_only_ = false;
 
     bool started_ = false;
     bool finished_ = false;

@@ -10,6 +10,7 @@
 #include <limits>
 #include <new>
 
+#include "aic_onset.h"
 #include "channel_verdict.h"
 #include "option_table.h"
 
@@ -78,8 +79,20 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     const auto unit = units_by_key_.emplace(key, static_cast<int32_t>(units_.size())).first->second;
     if (static_cast<size_t>(unit) == units_.size())
         units_.emplace_back(std::llround(duplicate_seconds * 1e6), std::llround(s_window_seconds * 1e6));
-    units_[static_cast<size_t>(unit)].add_channel(number, component);
+    StationPicks &station = units_[static_cast<size_t>(unit)];
+    station.add_channel(number, component);
     unit_of_.push_back(unit);
+    // A station with a vertical picks on it, and band-passes its
+    // horizontals where it looks for the S: they need no onsets of their own.
+    if (station.vertical() >= 0) {
+        bool samples_only = false;
+        for (const int32_t h : station.horizontals())
+            samples_only = channels_[static_cast<size_t>(h)]->samples_only() || samples_only;
+        if (samples_only)
+            station.set_search([this, unit](int64_t p, int64_t end, TimedOnset &s) {
+                return search_s(static_cast<size_t>(unit), p, end, s);
+            });
+    }
     ranks_current_ = false;
     return number;
 }
@@ -165,9 +178,62 @@ void Detector::group_final()
     int64_t horizon = finished_ ? std::numeric_limits<int64_t>::max() : advanced_;
     if (!channels_.empty()) horizon = std::numeric_limits<int64_t>::max();
     std::vector<TimedOnset> picks;
-    for (size_t u = 0; u < units_.size(); ++u) horizon = std::min(horizon, units_[u].release(unit_horizon[u], picks));
+    for (size_t u = 0; u < units_.size(); ++u) {
+        horizon = std::min(horizon, units_[u].release(unit_horizon[u], picks));
+        for (const int32_t h : units_[u].horizontals())
+            channels_[static_cast<size_t>(h)]->hold_from(units_[u].search_from());
+    }
     grouping_.add(picks);
     grouping_.group(horizon, ready_);
+}
+
+bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const
+{
+    // The horizontals that only keep their samples, on the first one's
+    // grid of sample times.
+    std::vector<int32_t> horizontals;
+    for (const int32_t h : units_[unit].horizontals())
+        if (channels_[static_cast<size_t>(h)]->is_samples_only()) horizontals.push_back(h);
+    const Channel &grid = *channels_[static_cast<size_t>(horizontals.front())];
+    const int64_t from = grid.index_of(p + std::llround(duplicate_seconds * 1e6));
+    const int64_t to = grid.index_of(end);
+    if (to <= from) return false;
+    std::vector<std::vector<double>> samples;
+    std::vector<int32_t> used;
+    for (const int32_t h : horizontals) {
+        const Channel &c = *channels_[static_cast<size_t>(h)];
+        if (c.rate() != grid.rate()) continue;
+        const int64_t first = c.index_of(grid.time_of(from));
+        samples.push_back(c.band_passed(first, first + (to - from)));
+        used.push_back(h);
+    }
+    // Up to the first sample a horizontal lacks; the S sets in before their
+    // largest amplitude there.
+    size_t count = 0, largest = 0;
+    double most = -1.0;
+    for (; count < samples.front().size(); ++count) {
+        double energy = 0.0;
+        for (const auto &x : samples) energy += x[count] * x[count];
+        if (std::isnan(energy)) break;
+        if (energy > most) most = energy, largest = count;
+    }
+    const size_t least_part = std::max<size_t>(4, grid.settings().windows.kurtosis / 16);
+    const size_t length = largest + 1;
+    if (count == 0 || length < 2 * least_part + 1) return false;
+    std::vector<const double *> components;
+    for (const auto &x : samples) components.push_back(x.data());
+    const AicOnset onset = aic_onset(components.data(), components.size(), length, least_part);
+    // Picked on the horizontal where the S is strongest.
+    size_t strongest = 0;
+    double strongest_energy = -1.0;
+    for (size_t c = 0; c < samples.size(); ++c) {
+        double energy = 0.0;
+        for (size_t i = onset.index; i < length; ++i) energy += samples[c][i] * samples[c][i];
+        if (energy > strongest_energy) strongest_energy = energy, strongest = c;
+    }
+    s = TimedOnset{grid.time_of(from + static_cast<int64_t>(onset.index)), used[strongest], 0.0, 'S',
+                   static_cast<double>(std::max<size_t>(1, onset.half_width)) / grid.rate(), p, 0, false, true};
+    return true;
 }
 
 const Event *Detector::next_event()

@@ -48,6 +48,9 @@ private:
     Channel &channel(int32_t number) const;
     // Hands the channels' new onsets to the grouping and groups what is final.
     void group_final();
+    // The S after a P at `p` (a time) on the band-pass-only horizontals of
+    // station `unit`, searched up to `end`.
+    bool search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const;
 
     // The detector's options first, then each station pattern's, in the
     // order they were set.

@@ -144,13 +144,9 @@ void OnsetPicker::search_s(const Views &views, int64_t end)
     const int64_t to = largest + 1;
     if (to - from < static_cast<int64_t>(2 * least_part_ + 1)) return;
     const AicOnset onset = aic_onset(filtered.at(from), static_cast<size_t>(to - from), least_part_);
-    const int64_t index = from + static_cast<int64_t>(onset.index);
-    double strength = 0.0;
-    const ColumnView &rise = views.strength;
-    for (int64_t i = std::max(rise.begin(), index - lead_); i < std::min(rise.end(), index + lead_ + 1); ++i)
-        strength = std::max(strength, rise[i]);
-    found_.push_back({index, strength, std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'S', s_train_,
-                      0.0, true});
+    // No rise of the kurtosis made it: its strength is 0.
+    found_.push_back({from + static_cast<int64_t>(onset.index), 0.0,
+                      std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'S', s_train_, 0.0, true});
 }
 
 void OnsetPicker::scan(const LookbackStore &store, bool ended)

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "bandpass_stream.h"
 #include "flat_lines.h"
 #include "lookback_store.h"
+#include "sample_ranges.h"
 #include "settings.h"
 #include "strength_stream.h"
 
@@ -20,9 +23,13 @@ namespace detect {
 // in steps of a few pieces, and the store is trimmed after each step to
 // what the stages still read, so that a channel holds about a step
 // whatever the size of the calls.
+//
+// Without a sink the chain keeps the samples alone (gaps and flat lines
+// taken out): a station's horizontal, which the station band-passes where
+// it reads it (band_passed()), from the index it holds the samples from on.
 class StageChain {
 public:
-    StageChain(const RateSettings &settings, StrengthSink &sink);
+    StageChain(const RateSettings &settings, StrengthSink *sink);
 
     // Takes samples at consecutive indices from `first` on, above every
     // index taken before.
@@ -40,6 +47,13 @@ public:
     uint64_t missing() const { return missing_; }
     uint64_t longest_run() const { return longest_run_; }
 
+    // Samples alone: those that the band-pass of `index` on reads stay held.
+    void hold_from(int64_t index) { hold_ = index - filter_reach(); }
+    // Samples alone: the band-pass of the samples held over [from, to),
+    // NaN where there is none. Each value depends on the samples around it
+    // alone, not on what was held beyond the filter's reach.
+    std::vector<double> band_passed(int64_t from, int64_t to) const;
+
 private:
     friend class FlatLines;
     // The samples FlatLines lets through.
@@ -47,13 +61,19 @@ private:
     void repeated(int64_t first, double value, size_t count);
     void count_used(int64_t first, size_t count);
     void trim();
+    // How far from an output the band-pass reads: the kernel's half and,
+    // with FFT blocks, the block the output lies in.
+    int64_t filter_reach() const;
+    FilteredSink &filtered_sink();
 
     const RateSettings &settings_;
     int64_t step_;
     LookbackStore store_;
-    StrengthStream strength_;
+    std::optional<StrengthStream> strength_;
+    int64_t hold_ = std::numeric_limits<int64_t>::min();
     BandPassStream bandpass_;
     FlatLines flat_lines_;
+    SampleRanges held_;  // samples alone: the samples, for the station
     uint64_t used_ = 0, missing_ = 0, longest_run_ = 0;
     uint64_t run_ = 0;                                       // samples used in a row so far
     int64_t last_used_ = std::numeric_limits<int64_t>::min();  // the last of them

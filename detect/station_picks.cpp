@@ -57,8 +57,13 @@ int StationPicks::s_rank(const TimedOnset &onset) const
     return horizontals_.empty() && onset.phase == 'S' ? 2 : -1;
 }
 
-void StationPicks::close_train(std::vector<TimedOnset> &picks)
+void StationPicks::close_train(int64_t end, std::vector<TimedOnset> &picks)
 {
+    TimedOnset searched{};
+    if (in_train_ && search_ && !(best_s_.phase == 'S' && best_rank_ <= 1) && search_(train_time_, end, searched)) {
+        best_s_ = searched;
+        best_rank_ = 1;
+    }
     if (in_train_ && best_s_.phase == 'S') {
         picks.push_back(best_s_);
         picks.back().train = train_time_;
@@ -74,19 +79,20 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
     // it is known.
     const int64_t decided = channels_horizon == std::numeric_limits<int64_t>::max()
                                 ? channels_horizon
-                                : channels_horizon - duplicate_span_;
+                                : std::max(channels_horizon, std::numeric_limits<int64_t>::min() + duplicate_span_) -
+                                      duplicate_span_;
     std::stable_sort(pending_.begin(), pending_.end(), [](const TimedOnset &a, const TimedOnset &b) {
         return a.time != b.time ? a.time < b.time : a.channel < b.channel;
     });
     size_t i = 0;
     for (; i < pending_.size() && pending_[i].time < decided; ++i) {
         const TimedOnset &onset = pending_[i];
-        if (in_train_ && onset.time - train_time_ > s_span_) close_train(picks);
+        if (in_train_ && onset.time - train_time_ > s_span_) close_train(train_time_ + s_span_, picks);
         const bool after_p = in_train_ && onset.time - train_time_ > duplicate_span_;
         if (picks_on(onset.channel) && onset.phase == 'P') {
             // Another horizontal's view of the P just picked.
             if (in_train_ && !after_p) continue;
-            close_train(picks);
+            close_train(std::min(onset.time, train_time_ + s_span_), picks);
             picks.push_back(onset);
             in_train_ = true;
             train_time_ = onset.time;
@@ -104,8 +110,9 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(i));
     // Every S candidate of the train has come once the search after its P
     // is over.
+    decided_ = decided;
     if (in_train_ && (decided == std::numeric_limits<int64_t>::max() || decided - train_time_ > s_span_))
-        close_train(picks);
+        close_train(train_time_ + s_span_, picks);
     return in_train_ ? std::min(decided, train_time_ + 1) : decided;
 }
 

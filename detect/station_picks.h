@@ -4,6 +4,8 @@
 #define ONSET_DETECT_STATION_PICKS_H
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +44,17 @@ public:
     void add_channel(int32_t channel, Component component);
     void add(const std::vector<TimedOnset> &onsets);
 
+    // Searches the S of the P at `p` (a time) on the station's horizontals
+    // up to `end`: true with the S in `s`, false when there is none. The
+    // station asks once a train is over, when the horizontals' samples up
+    // to `end` are final.
+    using SSearch = std::function<bool(int64_t p, int64_t end, TimedOnset &s)>;
+    void set_search(SSearch search) { search_ = std::move(search); }
+    int32_t vertical() const { return vertical_; }
+    const std::vector<int32_t> &horizontals() const { return horizontals_; }
+    // The earliest time whose samples a search may still read.
+    int64_t search_from() const { return in_train_ ? train_time_ : decided_; }
+
     // Decides every onset no later onset of the channels can change, given
     // that none comes before `channels_horizon`, and appends the station's
     // picks among them to `picks`. Returns the station's horizon: no pick
@@ -57,7 +70,7 @@ private:
     // How good an S of the current train the onset is: 0 best, -1 none.
     int s_rank(const TimedOnset &onset) const;
     // Hands out the train's best S and ends it.
-    void close_train(std::vector<TimedOnset> &picks);
+    void close_train(int64_t end, std::vector<TimedOnset> &picks);
 
     int64_t duplicate_span_, s_span_;
     int32_t vertical_ = -1;
@@ -68,6 +81,8 @@ private:
     int32_t train_channel_ = 0;
     TimedOnset best_s_{};  // phase 'S' once the train has a candidate
     int best_rank_ = 0;
+    SSearch search_;
+    int64_t decided_ = std::numeric_limits<int64_t>::min();
 };
 
 }  // namespace detect

@@ -123,7 +123,7 @@ int trace_stages(const onset_detect_options *options, double rate, int64_t start
             picker->keep_judged(&judged);
         }
         Recorder recorder(first, count, filtered, strength, picker ? &*picker : nullptr);
-        detect::StageChain stages(settings, recorder);
+        detect::StageChain stages(settings, &recorder);
         stages.take(first, samples, count);
         stages.finish();
         // Timed as a channel times its picks: from its first sample.

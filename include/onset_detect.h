@@ -165,7 +165,8 @@ typedef struct onset_pick {
     int32_t channel;    /* as returned by onset_detector_add_channel */
     int32_t phase;      /* 'P' or 'S' */
     int64_t time;       /* microseconds since 1970-01-01T00:00:00Z */
-    double strength;    /* rise of the kurtosis that made the pick */
+    double strength;    /* rise of the kurtosis that made the pick; 0 for
+                           an S searched after its P */
     double uncertainty; /* seconds: the arrival lies within time +- this */
 } onset_pick;
 

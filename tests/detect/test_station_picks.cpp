@@ -2,12 +2,18 @@
 // same however its channels' onsets and horizons come.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <map>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
+#include "network_fixture.h"
 #include "station_picks.h"
 
 namespace {
@@ -114,6 +120,108 @@ TEST(DetectStations, StationsWithoutVerticalOrHorizontals)
                                                                onset(0, 6.5, 'S'), onset(0, 7.0, 'S', true, 5.0)});
     EXPECT_EQ(summary(vertical), (std::vector<std::tuple<int32_t, char, int64_t, int64_t, int32_t>>{
                                      {0, 'P', 5 * second, 5 * second, 0}, {0, 'S', 7 * second, 5 * second, 0}}));
+}
+
+}  // namespace
+
+namespace {
+
+// Three stations of three components, 10 minutes at 100 Hz: an event every
+// 50 s, its P strong on the verticals and its S, 1.5 to 3 s later, on the
+// horizontals; the truth of each arrival.
+struct ThreeComponentNetwork {
+    static constexpr size_t length = 60000;
+    std::vector<std::string> ids;
+    std::vector<std::vector<double>> samples;
+    std::vector<std::vector<int64_t>> p_index, s_index;  // per station
+
+    ThreeComponentNetwork()
+    {
+        std::mt19937_64 random(11);
+        std::normal_distribution<double> normal;
+        for (int s = 0; s < 3; ++s) {
+            std::vector<int64_t> ps, ss;
+            for (size_t event = 3000 + 40 * static_cast<size_t>(s); event + 4000 < length; event += 5000) {
+                ps.push_back(static_cast<int64_t>(event));
+                ss.push_back(static_cast<int64_t>(event) + 150 + static_cast<int64_t>(random() % 150));
+            }
+            for (const char component : {'Z', 'N', 'E'}) {
+                ids.push_back("XX.T0" + std::to_string(s + 1) + "..HH" + component);
+                std::vector<double> x(length);
+                for (double &v : x) v = normal(random);
+                const double p_amplitude = component == 'Z' ? 30.0 : 8.0, s_amplitude = component == 'Z' ? 10.0 : 40.0;
+                for (size_t e = 0; e < ps.size(); ++e)
+                    for (int64_t i = 0; i < 2500; ++i) {
+                        const double t = static_cast<double>(i) / 100.0;
+                        x[static_cast<size_t>(ps[e] + i)] += p_amplitude * std::sin(2 * M_PI * 7.0 * t) * std::exp(-2 * t);
+                        if (ps[e] + i >= ss[e]) {
+                            const double u = static_cast<double>(ps[e] + i - ss[e]) / 100.0;
+                            x[static_cast<size_t>(ps[e] + i)] += s_amplitude * std::sin(2 * M_PI * 5.0 * u) * std::exp(-u);
+                        }
+                    }
+                samples.push_back(std::move(x));
+            }
+            p_index.push_back(ps);
+            s_index.push_back(ss);
+        }
+    }
+};
+
+constexpr int64_t network_start = 1704067200LL * 1000000;
+
+// The events of the network fed in pieces of `piece` samples, channel by
+// channel within each round, on `threads` threads.
+std::vector<detect_test::FoundEvent> station_events(const ThreeComponentNetwork &network, size_t piece, int threads)
+{
+    omp_set_num_threads(threads);
+    onset_detect_options options;
+    onset_detect_defaults(&options);
+    options.min_stations = 2;
+    onset_detector *detector = onset_detector_create(&options, nullptr, 0);
+    for (const std::string &id : network.ids) EXPECT_GE(onset_detector_add_channel(detector, id.c_str(), 100.0), 0);
+    std::vector<detect_test::FoundEvent> events;
+    for (size_t at = 0; at < ThreeComponentNetwork::length; at += piece) {
+        const size_t n = std::min(piece, ThreeComponentNetwork::length - at);
+        for (size_t c = 0; c < network.ids.size(); ++c)
+            EXPECT_EQ(onset_detector_feed(detector, static_cast<int32_t>(c), network_start + static_cast<int64_t>(at) * 10000,
+                                          network.samples[c].data() + at, n), 0);
+        EXPECT_EQ(onset_detector_advance(detector, network_start + static_cast<int64_t>(at + n) * 10000), 0);
+        detect_test::take_events(detector, events);
+    }
+    EXPECT_EQ(onset_detector_flush(detector), 0);
+    detect_test::take_events(detector, events);
+    onset_detector_destroy(detector);
+    return events;
+}
+
+TEST(DetectStations, ThreeComponentStationsPickPOnTheVerticalAndSOnAHorizontal)
+{
+    const ThreeComponentNetwork network;
+    const auto events = station_events(network, ThreeComponentNetwork::length, 1);
+    ASSERT_EQ(events.size(), network.p_index[0].size());
+    size_t close_s = 0, s_picks = 0;
+    for (size_t e = 0; e < events.size(); ++e) {
+        std::map<std::pair<int32_t, int32_t>, int> per_station_phase;
+        for (const onset_pick &pick : events[e].picks) {
+            const size_t station = static_cast<size_t>(pick.channel) / 3;
+            ++per_station_phase[{static_cast<int32_t>(station), pick.phase}];
+            const int64_t index = (pick.time - network_start) / 10000;
+            if (pick.phase == 'P') {
+                EXPECT_EQ(pick.channel % 3, 0);  // the vertical
+                EXPECT_LE(std::llabs(index - network.p_index[station][e]), 10);
+            } else {
+                EXPECT_NE(pick.channel % 3, 0);  // a horizontal
+                ++s_picks;
+                close_s += std::llabs(index - network.s_index[station][e]) <= 10;
+            }
+        }
+        for (const auto &[key, count] : per_station_phase) EXPECT_EQ(count, 1);
+    }
+    EXPECT_GE(close_s, s_picks * 9 / 10);
+    EXPECT_GE(s_picks, events.size() * 3 * 9 / 10);
+    // The same bits however the samples come and whatever the threads.
+    for (const auto &[piece, threads] : {std::pair<size_t, int>{700, 1}, {4999, 2}, {123, 2}})
+        EXPECT_EQ(station_events(network, piece, threads), events) << piece << " " << threads;
 }
 
 }  // namespace
