@@ -71,4 +71,15 @@ AicOnset aic_onset(const double *const *components, size_t count, size_t n, size
     return {best, std::max(best - low, high - best)};
 }
 
+double split_contrast(const double *const *components, size_t count, size_t n, size_t split)
+{
+    if (split == 0 || split >= n) return 0.0;
+    double before = 0.0, after = 0.0;
+    for (size_t c = 0; c < count; ++c) {
+        for (size_t i = 0; i < split; ++i) before += components[c][i] * components[c][i];
+        for (size_t i = split; i < n; ++i) after += components[c][i] * components[c][i];
+    }
+    return (after / static_cast<double>(n - split)) / (before / static_cast<double>(split));
+}
+
 }  // namespace detect

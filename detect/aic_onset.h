@@ -24,6 +24,10 @@ AicOnset aic_onset(const double *x, size_t n, size_t least_part);
 // n samples: the variance of a part is the sum of theirs.
 AicOnset aic_onset(const double *const *components, size_t count, size_t n, size_t least_part);
 
+// The mean square of the components from `split` to n over that before it:
+// how far the second part stands out of the first.
+double split_contrast(const double *const *components, size_t count, size_t n, size_t split);
+
 }  // namespace detect
 
 #endif

@@ -24,6 +24,7 @@ struct TimedOnset {
     int64_t train;       // time of the P that began its event at the station
     int32_t train_channel;  // and the channel of that P
     bool clear;          // a P that stands out of the noise by its channel's event_snr
+    int32_t polarity;    // 'U', 'D' or 0
     bool searched;       // an S found by searching after its P, not a rise
 };
 

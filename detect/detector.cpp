@@ -223,6 +223,7 @@ bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) cons
     std::vector<const double *> components;
     for (const auto &x : samples) components.push_back(x.data());
     const AicOnset onset = aic_onset(components.data(), components.size(), length, least_part);
+    if (split_contrast(components.data(), components.size(), length, onset.index) < s_contrast) return false;
     // Picked on the horizontal where the S is strongest.
     size_t strongest = 0;
     double strongest_energy = -1.0;
@@ -232,7 +233,7 @@ bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) cons
         if (energy > strongest_energy) strongest_energy = energy, strongest = c;
     }
     s = TimedOnset{grid.time_of(from + static_cast<int64_t>(onset.index)), used[strongest], 0.0, 'S',
-                   static_cast<double>(std::max<size_t>(1, onset.half_width)) / grid.rate(), p, 0, false, true};
+                   static_cast<double>(std::max<size_t>(1, onset.half_width)) / grid.rate(), p, 0, false, 0, true};
     return true;
 }
 

@@ -149,11 +149,13 @@ void EventGrouping::group_block(size_t count)
             const size_t slot = static_cast<size_t>(g) * traces + static_cast<size_t>(s);
             const size_t t = static_cast<size_t>(member_traces[slot]);
             const TimedOnset &onset = *sources[t][static_cast<size_t>(members[slot] - picks[t].data())];
-            event.picks.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty});
+            event.picks.push_back(
+                {onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty, onset.polarity});
             event.clear = event.clear || onset.clear;
             for (const TimedOnset &wave : s_waves_)
                 if (wave.train_channel == onset.channel && wave.train == onset.time)
-                    event.picks.push_back({wave.channel, wave.phase, wave.time, wave.strength, wave.uncertainty});
+                    event.picks.push_back(
+                        {wave.channel, wave.phase, wave.time, wave.strength, wave.uncertainty, wave.polarity});
         }
         settle(event, station_);
         block_events.push_back(std::move(event));

@@ -45,6 +45,7 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       s_gap_(std::llround(duplicate_seconds * settings.rate)),
       s_reach_(std::llround(s_window_seconds * settings.rate)),
       least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
+      first_motion_(settings.rate, lead_),
       energy_(settings.energy_block),
       labels_(settings, min_snr, event_snr)
 {
@@ -127,8 +128,15 @@ Onset OnsetPicker::refine(int64_t peak, const Views &views) const
     const int64_t from = std::max(filtered.begin(), rise_pick - lead_);
     const int64_t to = std::min(filtered.end(), rise_pick + lead_ + 1);
     const AicOnset onset = aic_onset(filtered.at(from), static_cast<size_t>(to - from), least_part_);
-    return {from + static_cast<int64_t>(onset.index), views.strength[peak],
-            std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'P', 0, 0.0};
+    const int64_t pick = from + static_cast<int64_t>(onset.index);
+    const int64_t half_width = std::max<int64_t>(1, static_cast<int64_t>(onset.half_width));
+    // The samples held however the input was cut: back to the peak's window
+    // and half a kurtosis window more (see scan), on to the second after the
+    // pick (a peak is placed only once it has come) or the run's end.
+    const int64_t held_from = std::max(run_first_, peak - reach_ - lead_);
+    const int64_t held_to = std::min(filtered.end(), pick + settings_.signal_span);
+    const int32_t polarity = first_motion_(views.raw.at(held_from), held_from, held_to, pick, half_width);
+    return {pick, views.strength[peak], half_width, 'P', 0, 0.0, polarity};
 }
 
 void OnsetPicker::search_s(const Views &views, int64_t end)
@@ -144,9 +152,12 @@ void OnsetPicker::search_s(const Views &views, int64_t end)
     const int64_t to = largest + 1;
     if (to - from < static_cast<int64_t>(2 * least_part_ + 1)) return;
     const AicOnset onset = aic_onset(filtered.at(from), static_cast<size_t>(to - from), least_part_);
-    // No rise of the kurtosis made it: its strength is 0.
+    const double *samples = filtered.at(from);
+    if (split_contrast(&samples, 1, static_cast<size_t>(to - from), onset.index) < s_contrast) return;
+    // No rise of the kurtosis made it: its strength is 0, and its first
+    // motion, in the P's coda, is not measured.
     found_.push_back({from + static_cast<int64_t>(onset.index), 0.0,
-                      std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'S', s_train_, 0.0, true});
+                      std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'S', s_train_, 0.0, 0, true});
 }
 
 void OnsetPicker::scan(const LookbackStore &store, bool ended)

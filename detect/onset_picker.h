@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "energy_history.h"
+#include "first_motion.h"
 #include "phase_labels.h"
 #include "lookback_store.h"
 #include "settings.h"
@@ -21,6 +22,7 @@ struct Onset {
     char phase;          // 'P' or 'S'
     int64_t train;       // the P onset of its event on this channel
     double snr;          // of a P: how far it stands out of the noise
+    int32_t polarity;    // first motion: 'U', 'D' or 0 where it is not clear
     bool searched = false;  // an S found by searching after its P, not a rise
     bool confirmed = true;  // a P that needs no check, or that other bands and windows see too
 };
@@ -50,7 +52,9 @@ struct JudgedOnset {
 // windows see it too (BandAgreement); one that is not cannot make an event
 // on its own. No onset is picked before the
 // windows behind it are full: the filter's half kernel, the kurtosis and
-// the max-jump windows from the start of the run.
+// the max-jump windows from the start of the run. The pick's first motion
+// is read on the raw samples, with the half kurtosis window before the pick
+// as its noise; a searched S, inside the P's coda, is given none.
 // Each P's S is searched on the band-passed samples after it, from a
 // little after the P to the largest amplitude within s_window_seconds (or
 // before the next P): the split of that stretch best by the Akaike
@@ -102,13 +106,14 @@ private:
     bool s_search_ = false;    // the S of the P at s_train_ is still to be searched
     int64_t s_train_ = 0;
     size_t least_part_;  // samples of either part of an AIC split
+    FirstMotion first_motion_;
     int64_t next_allowed_ = INT64_MIN;
     uint64_t onset_count_ = 0;
 
     bool in_run_ = false;
     bool has_strength_ = false;
     int64_t run_begin_ = 0;     // of the strength
-    int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed samples held
+    int64_t filtered_from_ = 0, filtered_end_ = 0;  // the run's band-passed (and raw) samples held
     EnergyHistory energy_;      // and their block energies
     PhaseLabels labels_;
     int64_t strength_from_ = 0, strength_end_ = 0;  // its strength and kurtosis held
@@ -117,7 +122,7 @@ private:
     bool excursion_over_ = false;
     int64_t peak_ = 0;
     bool placed_ = false;        // candidate_ is the pick of peak_
-    Onset candidate_{0, 0.0, 0, 'P', 0, 0.0};
+    Onset candidate_{0, 0.0, 0, 'P', 0, 0.0, 0};
     std::vector<Onset> found_;
     std::vector<JudgedOnset> *judged_ = nullptr;
 };

@@ -18,8 +18,12 @@ namespace detect {
 constexpr double train_seconds = 31.0;
 // A station's components see one arrival within this of each other.
 constexpr double duplicate_seconds = 0.3;
-// A P's S is searched for this long after it.
+// A P's S is searched for this long after it, and found only where what
+// follows it up to the largest amplitude has this many times the mean
+// square of what lies between the P and it: without a clear S, the split
+// of a decaying coda is no arrival.
 constexpr double s_window_seconds = 15.0;
+constexpr double s_contrast = 3.0;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
 constexpr double dense_tolerances = 10.0;

@@ -168,6 +168,18 @@ typedef struct onset_pick {
     double strength;    /* rise of the kurtosis that made the pick; 0 for
                            an S searched after its P */
     double uncertainty; /* seconds: the arrival lies within time +- this */
+    int32_t polarity;   /* first motion: 'U' up (positive), 'D' down
+                           (negative), or 0 where it is not clear. Clear:
+                           the pick is sharp (uncertainty at most 0.05 s,
+                           a sample at the least), and on the raw samples
+                           the first one that leaves the straight line
+                           through the half kurtosis window of noise before
+                           the pick by more than twice the noise's largest
+                           deviation comes within the uncertainty and
+                           0.05 s beyond it, none before it having strayed
+                           beyond that largest deviation the other way.
+                           An S found by searching after its P, inside
+                           the P's coda, has none */
 } onset_pick;
 
 /* A group of picks on at least min_stations stations. */

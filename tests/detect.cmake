@@ -4,6 +4,7 @@
 if(ONSET_BUILD_TOOLS)
   onset_add_test(test_detect SOURCES
     detect/test_engine.cpp
+    detect/test_first_motion.cpp
     detect/test_options.cpp
     detect/test_run.cpp
     detect/test_stages.cpp

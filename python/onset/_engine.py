@@ -39,7 +39,7 @@ class Reach(ctypes.Structure):
 
 class Pick(ctypes.Structure):
     _fields_ = [("channel", _i32), ("phase", _i32), ("time", _i64), ("strength", _f64),
-                ("uncertainty", _f64)]
+                ("uncertainty", _f64), ("polarity", _i32)]
 
 
 class Event(ctypes.Structure):
@@ -65,7 +65,7 @@ LAYOUTS = {
     OptionInfo: (72, {"name": 0, "offset": 8, "type": 16, "default_value": 24, "lowest": 32,
                       "highest": 40, "lowest_included": 48, "network": 52, "unit": 56, "help": 64}),
     Reach: (64, {"look_back": 48, "wait": 56}),
-    Pick: (32, {"channel": 0, "phase": 4, "time": 8, "strength": 16, "uncertainty": 24}),
+    Pick: (40, {"channel": 0, "phase": 4, "time": 8, "strength": 16, "uncertainty": 24, "polarity": 32}),
     Event: (24, {"earliest": 0, "stations": 8, "pick_count": 12, "picks": 16}),
     Chunk: (40, {"id": 0, "rate": 8, "start": 16, "samples": 24, "count": 32}),
 }
@@ -475,10 +475,12 @@ class Run:
 
     def events(self):
         """The events that became final, as (earliest, stations, [(channel,
-        phase, time, strength, uncertainty), ...])."""
+        phase, time, strength, uncertainty, polarity), ...]), the polarity
+        'U', 'D' or '' where the first motion is not clear."""
         found, event = [], Event()
         while self.check(self.lib.onset_run_next_event(self.handle, ctypes.byref(event))) == 1:
-            picks = [(p.channel, chr(p.phase), p.time, p.strength, p.uncertainty)
+            picks = [(p.channel, chr(p.phase), p.time, p.strength, p.uncertainty,
+                      chr(p.polarity) if p.polarity else "")
                      for p in event.picks[:event.pick_count]]
             found.append((event.earliest, event.stations, picks))
         return found

@@ -125,7 +125,7 @@ def detect_block(root, channels, keep, read, days, options, chunk, stations=()):
     read[1]) (microseconds; INT64_MIN and INT64_MAX for no bound), which lie
     in the day files of the days that meet [days[0], days[1]). Returns
     (events as (earliest, stations, [(trace, phase, time, strength,
-    uncertainty), ...]), the stations with a usable channel, the warning
+    uncertainty, polarity), ...]), the stations with a usable channel, the warning
     lines). `stations`: per-station options, as for onset._engine.Run. A
     day file that cannot be read fails the block with OSError, so that a
     block never stands for data it did not see."""
@@ -143,8 +143,7 @@ def detect_block(root, channels, keep, read, days, options, chunk, stations=()):
     bound = [None if t in (INT64_MIN, INT64_MAX) else np.datetime64(t, "us") for t in read]
     found, ids, usable = run_reader(Reader(root, *bound, channels, True), options, chunk,
                                     said.extend, stations)
-    events = [(earliest, stations, [(ids[c], phase, t, strength, uncertainty)
-                                    for c, phase, t, strength, uncertainty in picks])
+    events = [(earliest, stations, [(ids[c], *rest) for c, *rest in picks])
               for earliest, stations, picks in found if keep[0] <= earliest < keep[1]]
     return events, usable, said
 

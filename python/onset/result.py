@@ -80,6 +80,10 @@ def _onset(uncertainty):
     return None
 
 
+# QuakeML's PickPolarity of a clear first motion; one not clear is left out.
+_QUAKEML_POLARITY = {"U": "positive", "D": "negative"}
+
+
 def _codes(trace_id):
     return (trace_id.split(".", 3) + ["", "", ""])[:4]
 
@@ -126,7 +130,8 @@ class Detection:
     .picks: one row per pick, with fields event, trace (NET.STA.LOC.CHA),
         time (datetime64[us]), phase ('P' or 'S'), strength (the rise of the
         kurtosis that made it) and uncertainty (s: the arrival lies within
-        time +- this).
+        time +- this) and polarity (the first motion: 'U' up, 'D' down, or
+        '' where it is not clear, see onset_detect.h).
     .warnings: the lines onset-detect would have printed as warnings.
     .options: the options given to the detector.
     .failures: the blocks of onset.distributed.detect_archive that failed,
@@ -151,13 +156,14 @@ class Detection:
     @classmethod
     def from_engine(cls, found, ids, options, warnings):
         """From the engine's events as (earliest, stations, [(channel, phase,
-        time, strength, uncertainty), ...]) and the channel ids by number."""
+        time, strength, uncertainty, polarity), ...]) and the channel ids by
+        number."""
         events = np.zeros(len(found), dtype=_event_dtype())
         rows = []
         for number, (earliest, stations, picks) in enumerate(found, start=1):
             events[number - 1] = (number, np.datetime64(earliest, "us"), stations, len(picks))
-            rows += [(number, ids[c], t, phase, strength, uncertainty)
-                     for c, phase, t, strength, uncertainty in picks]
+            rows += [(number, ids[c], t, phase, strength, uncertainty, polarity)
+                     for c, phase, t, strength, uncertainty, polarity in picks]
         return cls(events, _pick_array(rows), options, warnings)
 
     @classmethod
@@ -174,7 +180,7 @@ class Detection:
             picks.append((number, row["trace"],
                           np.datetime64(row["pick"].rstrip("Z"), "us"),
                           row.get("phase") or "P", float(row["strength"]),
-                          float(row.get("uncertainty") or 0.0)))
+                          float(row.get("uncertainty") or 0.0), row.get("polarity") or ""))
         table = np.zeros(len(events), dtype=_event_dtype())
         for i, number in enumerate(sorted(events)):
             table[i] = (number, *events[number])
@@ -197,19 +203,21 @@ class Detection:
     def to_csv(self, path=None):
         """onset-detect's --csv output: written to `path`, or returned as text."""
         out = io.StringIO()
-        out.write("event,earliest,stations,trace,pick,strength,phase,uncertainty\n")
+        out.write("event,earliest,stations,trace,pick,strength,phase,uncertainty,polarity\n")
         for event, picks in self._grouped():
             earliest = iso_milliseconds(int(event["earliest"].astype(np.int64)))
             for p in picks:
                 out.write(f"{event['event']},{earliest},{event['stations']},{_csv_field(str(p['trace']))},"
                           f"{iso_milliseconds(int(p['time'].astype(np.int64)))},"
-                          f"{'%.3f' % p['strength']},{p['phase']},{'%.3f' % p['uncertainty']}\n")
+                          f"{'%.3f' % p['strength']},{p['phase']},{'%.3f' % p['uncertainty']},"
+                          f"{p['polarity']}\n")
         return _written(out.getvalue(), path)
 
     def to_quakeml(self, path=None):
         """QuakeML 1.2 (BED), as onset-detect's --quakeml writes it: one
         event per detection with its picks (time and uncertainty, waveform
-        id, onset where it is clear, phase hint, evaluation mode automatic,
+        id, onset and polarity where they are clear, phase hint, evaluation
+        mode automatic,
         the strength in a comment) and no origin, since none is located;
         every resource named under .resource_id with its creationInfo."""
         from ._engine import engine
@@ -239,6 +247,7 @@ class Detection:
             for k, p in enumerate(picks, start=1):
                 net, sta, loc, cha = (_xml(c) for c in _codes(str(p["trace"])))
                 onset = _onset(p["uncertainty"])
+                polarity = _QUAKEML_POLARITY.get(p["polarity"])
                 out.write(f'      <pick publicID="{public}/pick/{k}">\n'
                           f'        <time>\n'
                           f'          <value>{iso_microseconds(p["time"].astype(np.int64))}</value>\n'
@@ -249,6 +258,7 @@ class Detection:
                           f'        <methodID>smi:local/onset/kurtosis-rise</methodID>\n'
                           + (f'        <onset>{onset}</onset>\n' if onset else '') +
                           f'        <phaseHint>{p["phase"]}</phaseHint>\n'
+                          + (f'        <polarity>{polarity}</polarity>\n' if polarity else '') +
                           f'        <evaluationMode>automatic</evaluationMode>\n'
                           f'        <comment>\n'
                           f'          <text>strength {"%.3f" % p["strength"]}</text>\n'
@@ -266,7 +276,8 @@ class Detection:
         """NonLinLoc's phase format (NLLOC_OBS), as onset-detect's --nlloc
         writes it: per event a PUBLIC_ID line with its QuakeML id, one line
         per pick (the station as NET_STA, or NET_STA_LOC with a location
-        code; the onset I or E where it is clear; the uncertainty as the
+        code; the onset I or E and the first motion U or D where they are
+        clear; the uncertainty as the
         Gaussian error) and the empty line that ends the event."""
         lines = []
         for event, picks in self._grouped():
@@ -281,9 +292,10 @@ class Detection:
                 tenths = (int(p["time"].astype(np.int64)) + 50) // 100
                 t = _parts(tenths * 100)
                 seconds = t.second + t.microsecond * 1e-6
-                lines.append("%s %s %s %s %-6s ? %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e "
+                lines.append("%s %s %s %s %-6s %s %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e "
                              "%9.2e %9.2e\n" % (_padded(label, 6), _padded(instrument, 4),
                                                 _padded(component, 4), onset, p["phase"],
+                                                p["polarity"] or "?",
                                                 t.year, t.month, t.day, t.hour, t.minute, seconds,
                                                 p["uncertainty"], -1.0, -1.0, -1.0))
             lines.append("\n")
@@ -309,7 +321,7 @@ class Detection:
         events = pd.DataFrame({"event": self.events["event"], "earliest": self.events["earliest"],
                                "stations": self.events["stations"]})
         columns = ["event", "earliest", "stations", "trace", "time", "phase", "strength",
-                   "uncertainty"]
+                   "uncertainty", "polarity"]
         return frame.merge(events, on="event", how="left")[columns]
 
     def plot(self, traces, path=None, start=None, end=None, **options):
@@ -326,5 +338,6 @@ def _event_dtype():
 def _pick_array(rows):
     width = max([len(r[1]) for r in rows] + [1])
     dtype = np.dtype([("event", np.int32), ("trace", f"U{width}"), ("time", "datetime64[us]"),
-                      ("phase", "U1"), ("strength", np.float64), ("uncertainty", np.float64)])
+                      ("phase", "U1"), ("strength", np.float64), ("uncertainty", np.float64),
+                      ("polarity", "U1")])
     return np.array(rows, dtype=dtype) if rows else np.zeros(0, dtype=dtype)

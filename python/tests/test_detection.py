@@ -183,7 +183,10 @@ def test_picks_events_and_their_formats(network, tmp_path):
     found = onset.detect(network)
     assert found.picks.dtype["time"] == np.dtype("datetime64[us]")
     assert list(found.picks.dtype.names) == ["event", "trace", "time", "phase", "strength",
-                                             "uncertainty"]
+                                             "uncertainty", "polarity"]
+    # Every P of the built-in network begins upwards.
+    p_motions = found.picks["polarity"][found.picks["phase"] == "P"]
+    assert set(p_motions) <= {"U", ""} and (p_motions == "U").sum() > len(p_motions) / 2
     assert len(found) == 5 and found.events["picks"].sum() == len(found.picks)
     assert (found.events["stations"] == 8).all() and set(found.picks["phase"]) <= {"P", "S"}
     for event in found.events:
@@ -209,11 +212,12 @@ def test_picks_events_and_their_formats(network, tmp_path):
     first_count = found.events["picks"][0]
     assert lines[0] == f"PUBLIC_ID {found.resource_id}/event/1" and lines[first_count + 1] == ""
     assert "" not in lines[:first_count + 1]
-    station, instrument, component, onset_kind, phase, _, day, hour_minute, seconds, kind, error = \
+    station, instrument, component, onset_kind, phase, motion, day, hour_minute, seconds, kind, error = \
         lines[1].split()[:11]
     time = found.picks["time"][0].astype(dt.datetime)
     assert (station, instrument, component, onset_kind, phase, kind, float(error)) == \
         ("XX_S01", "HH", "Z", "I", found.picks["phase"][0], "GAU", found.picks["uncertainty"][0])
+    assert motion == (found.picks["polarity"][0] or "?")
     assert (day, hour_minute) == (time.strftime("%Y%m%d"), time.strftime("%H%M"))
     assert abs(float(seconds) - (time.second + time.microsecond * 1e-6)) < 1e-4
     assert found.to_csv(tmp_path / "e.csv") is None

@@ -56,7 +56,7 @@ def test_odd_codes_as_the_command_line(command_line, synthetic_archive, tmp_path
     assert without_run(found.to_nlloc()) == without_run(nlloc.read_text())
 
     rows = list(csv.reader(io.StringIO(expected)))
-    assert len(rows) > 5 * 8 and {len(row) for row in rows} == {8}
+    assert len(rows) > 5 * 8 and {len(row) for row in rows} == {9}
     # The reader reads control characters in codes as U+FFFD.
     read_as = [re.sub(r"[\x00-\x1f]", "\ufffd", code) for code in STATIONS]
     assert {row[3] for row in rows[1:]} == {re.sub(r"[\x00-\x1f]", "\ufffd", i) for i in ids}
@@ -86,6 +86,9 @@ def test_each_detection_names_its_resources_under_its_own_id(network_detection):
     assert [o.text if o is not None else None for o in onsets] == [
         "impulsive" if u <= 0.05 else "emergent" if u >= 0.2 else None
         for u in other.picks["uncertainty"]]
+    polarities = [p.find(f"{BED}polarity") for p in root.iter(f"{BED}pick")]
+    assert [p.text if p is not None else None for p in polarities] == [
+        {"U": "positive", "D": "negative"}.get(m) for m in other.picks["polarity"]]
     public = [line for line in other.to_nlloc().splitlines() if line.startswith("PUBLIC_ID")]
     assert public == [f"PUBLIC_ID smi:org.example/onset/run-7/event/{n}" for n in other.events["event"]]
 

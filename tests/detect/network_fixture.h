@@ -19,7 +19,7 @@ inline bool operator==(const onset_pick &a, const onset_pick &b)
 {
     return a.channel == b.channel && a.phase == b.phase && a.time == b.time &&
            std::memcmp(&a.strength, &b.strength, sizeof(double)) == 0 &&
-           std::memcmp(&a.uncertainty, &b.uncertainty, sizeof(double)) == 0;
+           std::memcmp(&a.uncertainty, &b.uncertainty, sizeof(double)) == 0 && a.polarity == b.polarity;
 }
 
 namespace detect_test {

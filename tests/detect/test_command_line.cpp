@@ -24,7 +24,7 @@ TEST_F(DetectCommandLine, DemoFindsTheSyntheticEvents)
 
     const auto csv = run("--demo --csv");
     ASSERT_EQ(csv.status, 0) << csv.err;
-    EXPECT_EQ(csv.out.rfind("event,earliest,stations,trace,pick,strength,phase,uncertainty\n", 0), 0u);
+    EXPECT_EQ(csv.out.rfind("event,earliest,stations,trace,pick,strength,phase,uncertainty,polarity\n", 0), 0u);
     EXPECT_EQ(detect_test::count_p_rows(csv.out), 5u * 8);
     EXPECT_NE(csv.out.find("\n1,2024-01-01T00:00:23."), std::string::npos) << csv.out;
     EXPECT_NE(csv.out.find("Z,8,XX.S01..HHZ,2024-01-01T00:00:24."), std::string::npos) << csv.out;
@@ -61,13 +61,14 @@ TEST_F(DetectCommandLine, DemoFindsTheSyntheticEvents)
             continue;
         }
         if (line.empty()) continue;
-        std::string trace, phase, time, uncertainty, seconds, label, strength;
-        words >> trace >> phase >> time >> uncertainty >> seconds >> label >> strength;
+        std::string trace, phase, time, uncertainty, seconds, label, strength, motion;
+        words >> trace >> phase >> time >> uncertainty >> seconds >> label >> strength >> motion;
         ASSERT_EQ(line.rfind("  ", 0), 0u) << line;
         const auto row = rows.find(event + " " + trace + " " + phase + " " + time);
         ASSERT_NE(row, rows.end()) << line;
         EXPECT_EQ("+-" + row->second[7] + " s", uncertainty + " " + seconds);
         EXPECT_NEAR(std::stod(strength), std::stod(row->second[5]), 0.0051) << line;
+        EXPECT_EQ(motion, row->second[8] == "U" ? "up" : row->second[8] == "D" ? "down" : "") << line;
         EXPECT_EQ(line.find("  " + phase + "  "), phase_column ? phase_column : line.find("  " + phase + "  "));
         phase_column = line.find("  " + phase + "  ");
         EXPECT_GE(time, last_time);
@@ -101,7 +102,7 @@ TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
         if (c == ',') row.emplace_back();
         else row.back().push_back(c);
     }
-    ASSERT_EQ(row.size(), 8u);
+    ASSERT_EQ(row.size(), 9u);
     ASSERT_GE(events, 5u);
 
     const std::string xml = detect_test::slurp(quakeml), obs = detect_test::slurp(nlloc);
@@ -132,12 +133,18 @@ TEST_F(DetectCommandLine, QuakeMLAndNonLinLocFilesHoldEveryPick)
     size_t sharp = 0;
     std::istringstream rows(r.out.substr(r.out.find('\n') + 1));
     for (std::string pick_row; std::getline(rows, pick_row);)
-        sharp += std::stod(pick_row.substr(pick_row.rfind(',') + 1)) <= 0.05;
+        sharp += std::stod(pick_row.substr(pick_row.rfind(',', pick_row.rfind(',') - 1) + 1)) <= 0.05;
     EXPECT_EQ(count(xml, "<onset>impulsive</onset>"), sharp);
     EXPECT_GT(sharp, picks / 2);
+    // The first motions where they are clear: every P of the built-in
+    // network begins upwards.
+    EXPECT_EQ(count(xml, "<polarity>positive</polarity>"), count(r.out, ",U\n"));
+    EXPECT_EQ(count(xml, "<polarity>negative</polarity>"), 0u);
+    EXPECT_GT(count(r.out, ",U\n"), (picks - s_picks) / 2);
     // Per event its QuakeML id, one line per pick and the empty line that ends it.
     EXPECT_EQ(obs.rfind("PUBLIC_ID " + prefix + "/event/1\n", 0), 0u) << obs;
-    const std::string line = "XX_S01 HH   Z    I " + row[6] + "      ? 20240101 0000   " + row[4].substr(17, 6) +
+    const std::string line = "XX_S01 HH   Z    I " + row[6] + "      " + (row[8].empty() ? "?" : row[8]) +
+                             " 20240101 0000   " + row[4].substr(17, 6) +
                              "0 GAU";
     EXPECT_EQ(obs.find(line), obs.find('\n') + 1) << line << "\n" << obs;
     EXPECT_EQ(detect_test::count_lines(obs), picks + 2 * events);

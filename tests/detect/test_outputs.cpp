@@ -112,7 +112,7 @@ TEST_F(DetectOutputs, OddCodesKeepEveryRowAndDocumentWhole)
     ASSERT_GT(records.size(), 5u * 8);
     std::set<std::string> traces;
     for (const auto &record : records) {
-        ASSERT_EQ(record.size(), 8u) << r.out;
+        ASSERT_EQ(record.size(), 9u) << r.out;
         traces.insert(record[3]);
     }
     traces.erase("trace");

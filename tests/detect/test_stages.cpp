@@ -312,7 +312,7 @@ TEST(DetectEnergy, BlockMeansAndQuartileMatchDirectSums)
 // rise on a station with a P becomes its S, anything else stays.
 TEST(DetectGrouping, LaterCapturesJoinTheEventTheyBelongTo)
 {
-    const auto pick = [](int32_t channel, int64_t time) { return onset_pick{channel, 'P', time, 5.0, 0.01}; };
+    const auto pick = [](int32_t channel, int64_t time) { return onset_pick{channel, 'P', time, 5.0, 0.01, 0}; };
     const std::vector<int32_t> station{0, 1, 2, 3, 4};
     detect::Event earlier{0, 0, true, {pick(0, 1'000'000), pick(1, 1'500'000)}};
     detect::Event later{0, 0, true, {pick(2, 3'500'000), pick(1, 4'000'000), pick(3, 9'000'000)}};
@@ -351,7 +351,7 @@ TEST(DetectGrouping, BlocksEqualOneCallOverEverything)
                 const int64_t t = centre + static_cast<int64_t>(random() % 5'000'000);
                 if (!by_channel[c].empty() && t <= by_channel[c].back()) continue;
                 by_channel[c].push_back(t);
-                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, c, true, false});
+                onsets.push_back({t, c, static_cast<double>(c), 'P', 0.01, t, c, true, 0, false});
             }
     }
     std::vector<int32_t> rank(channels), station(channels);

@@ -27,7 +27,7 @@ TimedOnset onset(int32_t channel, double seconds, char phase, bool searched = fa
 {
     const auto time = static_cast<int64_t>(seconds * second);
     return {time, channel, 1.0, phase, 0.01, searched ? static_cast<int64_t>(train * second) : time, channel, true,
-            searched};
+            0, searched};
 }
 
 std::vector<std::tuple<int32_t, char, int64_t, int64_t, int32_t>> summary(const std::vector<TimedOnset> &picks)

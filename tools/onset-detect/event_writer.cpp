@@ -60,6 +60,19 @@ Onset onset_of(const onset_pick &pick)
     return Onset::unclear;
 }
 
+// The first motion in each format's words, empty where it is not clear.
+struct Motion {
+    const char *letter;   // CSV and NonLinLoc
+    const char *word;     // text
+    const char *quakeml;  // QuakeML's PickPolarity
+};
+Motion motion_of(const onset_pick &pick)
+{
+    if (pick.polarity == 'U') return {"U", "up", "positive"};
+    if (pick.polarity == 'D') return {"D", "down", "negative"};
+    return {"", "", ""};
+}
+
 std::string event_id(const RunIdentity &run, size_t number)
 {
     return run.resource_id + "/event/" + std::to_string(number);
@@ -110,7 +123,8 @@ void EventWriter::header()
 {
     if (header_written_) return;
     header_written_ = true;
-    if (format_ == Format::csv) std::fputs("event,earliest,stations,trace,pick,strength,phase,uncertainty\n", out_);
+    if (format_ == Format::csv)
+        std::fputs("event,earliest,stations,trace,pick,strength,phase,uncertainty,polarity\n", out_);
     if (format_ == Format::quakeml) {
         std::fprintf(out_,
                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -129,9 +143,10 @@ bool EventWriter::write(const Event &event)
     switch (format_) {
     case Format::csv:
         for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "%zu,%s,%d,%s,%s,%.3f,%c,%.3f\n", written_, earliest.c_str(), event.stations,
+            std::fprintf(out_, "%zu,%s,%d,%s,%s,%.3f,%c,%.3f,%s\n", written_, earliest.c_str(), event.stations,
                          csv_field(ids_[static_cast<size_t>(pick.channel)]).c_str(), iso_time(pick.time).c_str(),
-                         pick.strength, static_cast<char>(pick.phase), pick.uncertainty);
+                         pick.strength, static_cast<char>(pick.phase), pick.uncertainty,
+                         motion_of(pick).letter);
         break;
     case Format::text: text(event); break;
     case Format::quakeml: quakeml(event); break;
@@ -160,9 +175,10 @@ void EventWriter::text(const Event &event)
                  iso_time(event.earliest).c_str(), event.stations, event.stations == 1 ? "" : "s", picks.size(),
                  picks.size() == 1 ? "" : "s", picks.size() - s_picks, s_picks);
     for (const onset_pick *pick : picks)
-        std::fprintf(out_, "  %-*s  %c  %s  +-%.3f s  strength %6.2f\n", static_cast<int>(width),
+        std::fprintf(out_, "  %-*s  %c  %s  +-%.3f s  strength %6.2f%s%s\n", static_cast<int>(width),
                      printable(ids_[static_cast<size_t>(pick->channel)]).c_str(), static_cast<char>(pick->phase),
-                     iso_time(pick->time).c_str(), pick->uncertainty, pick->strength);
+                     iso_time(pick->time).c_str(), pick->uncertainty, pick->strength,
+                     *motion_of(*pick).word ? "  " : "", motion_of(*pick).word);
 }
 
 void EventWriter::quakeml(const Event &event)
@@ -181,6 +197,9 @@ void EventWriter::quakeml(const Event &event)
         const std::string onset_element = onset == Onset::unclear ? ""
                                           : std::string("        <onset>") +
                                                 (onset == Onset::impulsive ? "impulsive" : "emergent") + "</onset>\n";
+        const Motion motion = motion_of(pick);
+        const std::string polarity_element =
+            *motion.quakeml ? std::string("        <polarity>") + motion.quakeml + "</polarity>\n" : "";
         std::fprintf(out_,
                      "      <pick publicID=\"%s/pick/%zu\">\n"
                      "        <time>\n"
@@ -192,13 +211,15 @@ void EventWriter::quakeml(const Event &event)
                      "        <methodID>smi:local/onset/kurtosis-rise</methodID>\n"
                      "%s"
                      "        <phaseHint>%c</phaseHint>\n"
+                     "%s"
                      "        <evaluationMode>automatic</evaluationMode>\n"
                      "        <comment>\n"
                      "          <text>strength %.3f</text>\n"
                      "        </comment>\n",
                      id.c_str(), k + 1, iso_time_micro(pick.time).c_str(), pick.uncertainty,
                      xml_text(codes[0]).c_str(), xml_text(codes[1]).c_str(), xml_text(codes[2]).c_str(),
-                     xml_text(codes[3]).c_str(), onset_element.c_str(), static_cast<char>(pick.phase), pick.strength);
+                     xml_text(codes[3]).c_str(), onset_element.c_str(), static_cast<char>(pick.phase),
+                     polarity_element.c_str(), pick.strength);
         creation_info(out_, "        ", run_);
         std::fputs("      </pick>\n", out_);
     }
@@ -215,16 +236,18 @@ void EventWriter::nlloc(const Event &event)
         const std::string instrument = nlloc_field(channel.size() > 1 ? channel.substr(0, channel.size() - 1) : "");
         const std::string component = nlloc_field(channel.empty() ? "" : channel.substr(channel.size() - 1));
         const Onset onset = onset_of(pick);
+        const char *motion = motion_of(pick).letter;
         // Tenths of milliseconds, the format's resolution, rounded before the
         // time is split, so that the seconds never print as 60.
         const Microseconds shifted = pick.time + 50;
         const Microseconds tenths = shifted / 100 - (shifted % 100 < 0 ? 1 : 0);
         Microseconds micro;
         const std::tm p = utc_parts(tenths * 100, micro);
-        std::fprintf(out_, "%-6s %-4s %-4s %c %-6c ? %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e %9.2e %9.2e\n",
+        std::fprintf(out_, "%-6s %-4s %-4s %c %-6c %c %04d%02d%02d %02d%02d %9.4f GAU %9.2e %9.2e %9.2e %9.2e\n",
                      nlloc_label(codes).c_str(), instrument.c_str(), component.c_str(),
                      onset == Onset::impulsive ? 'I' : onset == Onset::emergent ? 'E' : '?',
-                     static_cast<char>(pick.phase), p.tm_year + 1900, p.tm_mon + 1, p.tm_mday, p.tm_hour, p.tm_min,
+                     static_cast<char>(pick.phase), *motion ? *motion : '?',
+                     p.tm_year + 1900, p.tm_mon + 1, p.tm_mday, p.tm_hour, p.tm_min,
                      p.tm_sec + static_cast<double>(micro) * 1e-6, pick.uncertainty, -1.0, -1.0, -1.0);
     }
     // The empty line ends the event, the last one too.

@@ -241,11 +241,14 @@ event is written as soon as it is final.
 
 Output: per event a line with its number, earliest P pick (UTC, ISO 8601,
 ms), stations and picks, then one line per pick in time order (trace, phase,
-time, uncertainty, strength), and a summary on stderr at the end. With
---csv one row per pick: event,earliest,stations,trace,pick,strength,phase,
-uncertainty. The uncertainty (s) is the quality of a pick: the farthest
-split on either side that fits the data as well (within 2 of the least AIC);
-0.01 s at 100 Hz means a sharp onset, tenths of a second an emergent one.
+time, uncertainty, strength, first motion up or down where it is clear), and
+a summary on stderr at the end. With --csv one row per pick: event,earliest,
+stations,trace,pick,strength,phase,uncertainty,polarity. The uncertainty (s)
+is the quality of a pick: the farthest split on either side that fits the
+data as well (within 2 of the least AIC); 0.01 s at 100 Hz means a sharp
+onset, tenths of a second an emergent one. The polarity (U, D or empty) is
+the first motion on the raw samples of a sharp pick (0.05 s at most) whose
+first swing clearly leaves the noise before it.
 )";
     for (const Section &section : sections()) {
         text += "\n" + section.title + ":\n";
