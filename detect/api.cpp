@@ -148,6 +148,25 @@ int onset_detector_next_event(onset_detector *detector, onset_event *event)
     return 1;
 }
 
+int onset_detector_keep_picks(onset_detector *detector)
+{
+    return guarded(detector, [&] { detector->detector.keep_picks(); });
+}
+
+int onset_detector_next_pick(onset_detector *detector, onset_pick *pick)
+{
+    if (detector && !pick) {
+        detector->detector.set_message("no pick record given");
+        return ONSET_DETECT_INVALID;
+    }
+    const onset_pick *next = nullptr;
+    const int status = guarded(detector, [&] { next = detector->detector.next_pick(); });
+    if (status != 0) return status;
+    if (!next) return 0;
+    *pick = *next;
+    return 1;
+}
+
 int onset_detector_channel_report(const onset_detector *detector, int32_t channel, onset_channel_report *report)
 {
     if (!detector || !report) return ONSET_DETECT_INVALID;

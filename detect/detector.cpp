@@ -183,8 +183,16 @@ void Detector::group_final()
         for (const int32_t h : units_[u].horizontals())
             channels_[static_cast<size_t>(h)]->hold_from(units_[u].search_from());
     }
+    keep_final(picks);
     grouping_.add(picks);
     grouping_.group(horizon, ready_);
+}
+
+void Detector::keep_final(const std::vector<TimedOnset> &onsets)
+{
+    if (!keeping_picks_) return;
+    for (const TimedOnset &onset : onsets)
+        picks_.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty, onset.polarity});
 }
 
 bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const
@@ -244,6 +252,15 @@ const Event *Detector::next_event()
     current_ = std::move(ready_.front());
     ready_.pop_front();
     return &current_;
+}
+
+const onset_pick *Detector::next_pick()
+{
+    if (picks_.empty()) group_final();
+    if (picks_.empty()) return nullptr;
+    current_pick_ = picks_.front();
+    picks_.pop_front();
+    return &current_pick_;
 }
 
 onset_channel_report Detector::report(int32_t number) const

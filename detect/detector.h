@@ -36,6 +36,11 @@ public:
     void flush();
     // The next final event, or nullptr; it stays valid until the next call.
     const Event *next_event();
+    // From now on the final picks, those handed to the grouping, are kept
+    // for next_pick (a host that never takes them keeps none).
+    void keep_picks() { keeping_picks_ = true; }
+    // The next final pick, or nullptr; it stays valid until the next call.
+    const onset_pick *next_pick();
     onset_channel_report report(int32_t channel) const;
 
     // The reason of the last failure; feeds of different channels may fail
@@ -48,6 +53,8 @@ private:
     Channel &channel(int32_t number) const;
     // Hands the channels' new onsets to the grouping and groups what is final.
     void group_final();
+    // Keeps a copy of onsets handed to the grouping as picks.
+    void keep_final(const std::vector<TimedOnset> &onsets);
     // The S after a P at `p` (a time) on the band-pass-only horizontals of
     // station `unit`, searched up to `end`.
     bool search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const;
@@ -70,6 +77,9 @@ private:
     bool ranks_current_ = true;
     std::deque<Event> ready_;
     Event current_;
+    bool keeping_picks_ = false;
+    std::deque<onset_pick> picks_;
+    onset_pick current_pick_{};
     int64_t advanced_ = INT64_MIN;
     bool finished_ = false;
     std::mutex message_lock_;

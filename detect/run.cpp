@@ -18,6 +18,11 @@ Run::Run(const onset_detect_options &options, reading::Reader *reader, int64_t c
 {
 }
 
+Run::Run(const onset_detect_options &options, std::unique_ptr<LiveInput> live)
+    : detector_(options), reader_(nullptr), live_(std::move(live)), chunk_(0), next_(0)
+{
+}
+
 int32_t Run::declare(const std::string &id, double rate)
 {
     const std::string problem = rate_problem(detector_.options_for(id), rate);
@@ -33,7 +38,7 @@ int32_t Run::declare(const std::string &id, double rate)
 
 int32_t Run::add_channel(const std::string &id, double rate)
 {
-    if (reader_) throw Failure{ONSET_DETECT_INVALID, "a run over a reader declares its channels itself"};
+    if (driven()) throw Failure{ONSET_DETECT_INVALID, "a run over a reader declares its channels itself"};
     return declare(id, rate);
 }
 
@@ -44,7 +49,7 @@ void Run::set_station_options(const std::string &pattern, const onset_detect_opt
 
 void Run::feed(int32_t channel, int64_t start, const double *samples, size_t count)
 {
-    if (reader_) throw Failure{ONSET_DETECT_INVALID, "a run over a reader feeds its channels itself"};
+    if (driven()) throw Failure{ONSET_DETECT_INVALID, "a run over a reader feeds its channels itself"};
     detector_.feed(channel, start, samples, count);
 }
 
@@ -86,8 +91,9 @@ void Run::slice(int64_t until)
 
 bool Run::step()
 {
-    if (!reader_) throw Failure{ONSET_DETECT_INVALID, "a run without a reader is fed by its host"};
+    if (!driven()) throw Failure{ONSET_DETECT_INVALID, "a run without a reader is fed by its host"};
     if (finished_) return false;
+    if (live_) return live_step();
     // Slices of `chunk` from the input's beginning up to its end, then
     // whatever the records hold beyond.
     const int64_t end = reader_->end();
@@ -111,6 +117,7 @@ bool Run::step()
 void Run::finish()
 {
     if (finished_) return;
+    say_late();
     detector_.flush();
     finished_ = true;
     for (size_t n = 0; n < ids_.size(); ++n) {
@@ -118,6 +125,8 @@ void Run::finish()
         if (!why.empty()) warnings().add(ids_[n] + " left out: " + why);
     }
     if (reader_) reader_->finish();
+    // What was fed counts as taken: a restart resumes after it.
+    if (live_) live_->client.save_state();
 }
 
 const std::string *Run::channel_id(int32_t number) const

@@ -14,6 +14,10 @@ struct onset_run {
         : run(options, source ? source->reader.get() : nullptr, chunk), reader(source)
     {
     }
+    onset_run(const onset_detect_options &options, std::unique_ptr<detect::LiveInput> live)
+        : run(options, std::move(live)), reader(nullptr)
+    {
+    }
     detect::Run run;
     onset_reader *reader;
     std::string message;
@@ -75,6 +79,32 @@ onset_run *onset_run_create(const onset_detect_options *options, onset_reader *r
     return nullptr;
 }
 
+onset_run *onset_run_create_seedlink(const onset_detect_options *options, const char *server, const char *channels,
+                                     const char *state_file, double max_latency, char *message, size_t message_size)
+{
+    const std::string problem = !options                                       ? "no options given"
+                                : !server || !*server                          ? "no SeedLink server given"
+                                : !(max_latency >= 0.0 && max_latency <= 1e9) ? "the max latency must be from 0 to 1e9 s"
+                                                                               : detect::options_problem(*options);
+    if (!problem.empty()) {
+        copy_message(problem, message, message_size);
+        return nullptr;
+    }
+    try {
+        reading::seedlink::SeedLinkOptions link;
+        link.server = server;
+        link.channels = channels ? channels : "";
+        link.state_file = state_file ? state_file : "";
+        auto live = std::make_unique<detect::LiveInput>(std::move(link), std::llround(max_latency * 1e6));
+        return std::make_unique<onset_run>(*options, std::move(live)).release();
+    } catch (const std::bad_alloc &) {
+        copy_message("out of memory", message, message_size);
+    } catch (const std::exception &error) {
+        copy_message(error.what(), message, message_size);
+    }
+    return nullptr;
+}
+
 void onset_run_destroy(onset_run *run)
 {
     if (run && run->reader) run->reader->driven = false;
@@ -108,6 +138,38 @@ int onset_run_station_options(onset_run *run, const char *pattern, const onset_d
 int onset_run_feed(onset_run *run, int32_t channel, int64_t start, const double *samples, size_t count)
 {
     return guarded(run, [&] { run->run.feed(channel, start, samples, count); });
+}
+
+int onset_run_feed_record(onset_run *run, const void *record, size_t length)
+{
+    return guarded(run, [&] { run->run.feed_record(static_cast<const char *>(record), length); });
+}
+
+int onset_run_advance(onset_run *run, int64_t time)
+{
+    return guarded(run, [&] {
+        if (run->run.driven()) throw detect::Failure{ONSET_DETECT_INVALID, "a run over a reader advances itself"};
+        run->run.advance(time);
+    });
+}
+
+int onset_run_keep_picks(onset_run *run)
+{
+    return guarded(run, [&] { run->run.detector().keep_picks(); });
+}
+
+int onset_run_next_pick(onset_run *run, onset_pick *pick)
+{
+    if (run && !pick) {
+        run->message = "no pick record given";
+        return ONSET_DETECT_INVALID;
+    }
+    const onset_pick *next = nullptr;
+    const int status = guarded(run, [&] { next = run->run.detector().next_pick(); });
+    if (status != 0) return status;
+    if (!next) return 0;
+    *pick = *next;
+    return 1;
 }
 
 int onset_run_finish(onset_run *run)

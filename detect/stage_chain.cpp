@@ -69,6 +69,7 @@ void StageChain::advance(int64_t index)
     if (!strength_) return;
     if (bandpass_.open() && index - bandpass_.last_index() - 1 > settings_.bridge) bandpass_.end_segment(*strength_);
     bandpass_.compute(true, *strength_);
+    strength_->catch_up();
     trim();
 }
 

@@ -92,7 +92,12 @@ void StrengthStream::end_run()
     in_run_ = false;
 }
 
-void StrengthStream::compute(bool ended)
+void StrengthStream::catch_up()
+{
+    if (in_run_) compute(false, true);
+}
+
+void StrengthStream::compute(bool ended, bool ahead)
 {
     if (run_end_ - run_begin_ < static_cast<int64_t>(settings_.needed_run())) return;
 
@@ -104,6 +109,10 @@ void StrengthStream::compute(bool ended)
         pieces.push_back({s, e, std::max(run_begin_, s - kurtosis_half_), std::min(run_end_, e + kurtosis_half_)});
         s = e;
     }
+    // The outputs of the piece under way whose windows are full; the piece
+    // still starts at s next time.
+    if (ahead && s < run_end_ - kurtosis_half_ && run_end_ - kurtosis_half_ > kurtosis_end_)
+        pieces.push_back({s, run_end_ - kurtosis_half_, std::max(run_begin_, s - kurtosis_half_), run_end_});
     if (!pieces.empty()) moving_kurtosis(pieces);
     next_kurtosis_ = s;
 

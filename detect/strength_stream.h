@@ -38,13 +38,21 @@ protected:
 // with half a window on either side, since its running sums depend on where
 // they start; the max-jump of a window depends on the window alone, so it
 // runs over all the kurtosis at hand at once. Every value is then the same
-// however the input was cut into calls.
+// however the input was cut into calls. A piece's outputs depend on its
+// start and on nothing past them, so the first outputs of a piece whose
+// input has not all come can be given ahead (catch_up), with the very
+// values the whole piece gives: the piece is then computed again, whole,
+// once its input is there.
 class StrengthStream final : public FilteredSink {
 public:
     StrengthStream(const RateSettings &settings, LookbackStore &store, StrengthSink &sink);
 
     void filtered(int64_t first, size_t count) override;
     void segment_end() override;
+    // Gives the strength of every sample whose windows are full by now,
+    // also inside the piece under way: a live stream's picks need not wait
+    // for the rest of the piece.
+    void catch_up();
 
     // The first strength output not yet given, or INT64_MAX when none is
     // pending.
@@ -60,7 +68,9 @@ private:
 
     void begin_run(int64_t first);
     void end_run();
-    void compute(bool ended);
+    // ended: the run is over; ahead: the piece under way too, as far as its
+    // input allows.
+    void compute(bool ended, bool ahead = false);
     int64_t piece_end(int64_t begin) const;
     void moving_kurtosis(const std::vector<Piece> &pieces);
     void moving_jumps(int64_t begin, int64_t input_begin, int64_t input_end);
@@ -72,7 +82,7 @@ private:
     bool in_run_ = false;
     int64_t run_begin_ = 0;
     int64_t run_end_ = 0;        // band-passed samples of the run so far
-    int64_t next_kurtosis_ = 0;  // first kurtosis output not computed
+    int64_t next_kurtosis_ = 0;  // first kurtosis output not computed (but ahead)
     int64_t kurtosis_end_ = 0;   // end of the kurtosis kept
     int64_t next_strength_ = 0;  // first strength output not computed
     std::vector<double> given_;  // strength put back after the max-jump

@@ -289,6 +289,18 @@ ONSET_DETECT_API int onset_detector_flush(onset_detector *detector);
  * ONSET_DETECT_NO_MEMORY. */
 ONSET_DETECT_API int onset_detector_next_event(onset_detector *detector, onset_event *event);
 
+/* From now on the detector keeps every pick as soon as it is final (the
+ * picks it groups into events, P and S, whether or not they end up in one)
+ * for onset_detector_next_pick: a host that passes picks on to an
+ * associator need not wait for their events. A detector whose host never
+ * asks keeps none. Returns 0 or ONSET_DETECT_INVALID (NULL detector). */
+ONSET_DETECT_API int onset_detector_keep_picks(onset_detector *detector);
+
+/* Takes the next final pick, in the order they became final: returns 1
+ * and fills *pick, 0 when no further pick is final yet, or
+ * ONSET_DETECT_NO_MEMORY. */
+ONSET_DETECT_API int onset_detector_next_pick(onset_detector *detector, onset_pick *pick);
+
 /* Fills *report for a channel; returns 0 or ONSET_DETECT_INVALID. */
 ONSET_DETECT_API int onset_detector_channel_report(const onset_detector *detector, int32_t channel,
                                                    onset_channel_report *report);
@@ -430,6 +442,40 @@ typedef struct onset_run onset_run;
 ONSET_DETECT_API onset_run *onset_run_create(const onset_detect_options *options, onset_reader *reader,
                                              double chunk, char *message, size_t message_size);
 
+/* A run over a live SeedLink server, `server` "HOST:PORT" (or HOST, port
+ * 18000), with the stations and channels that `channels` selects
+ * (NET.STA.LOC.CHA patterns with shell wildcards, comma separated; NULL or
+ * "" every one the server has). It speaks SeedLink 4 where the server offers
+ * it, else 3.1, and takes miniSEED 2 records. A dropped connection is made
+ * again after a wait that doubles with each failure (1 s to a minute), and
+ * every station resumes after its last record taken. With state_file (NULL
+ * or "": none) the last sequence number of every station is kept there,
+ * read at the start and written every second, at onset_run_finish and at
+ * onset_run_destroy, so that a restart neither loses nor repeats records.
+ *
+ * Each onset_run_step waits up to half a second for records, feeds those
+ * that came (each declares its channel when new), and returns 1 for as long
+ * as the host likes; the host ends the run with onset_run_finish. Records
+ * come out of order and late: overlaps are dropped, gaps are gaps. A
+ * channel that falls silent holds back the others' results for max_latency
+ * seconds of wall-clock time at most: the run advances to the data time
+ * reached by now less max_latency, the data time being told by the records'
+ * arrivals (the median over the channels of how far a channel's latest
+ * record ends from when it came), so that the clocks of the stations and of
+ * this machine need not agree, and a replay of old data or a faster one
+ * works alike. Samples that come for times already passed are left out with
+ * a warning. max_latency must exceed the time a record spans plus its
+ * delay on the way (512-byte records at 100 Hz span 2 to 8 s).
+ *
+ * NULL when the options are out of range, max_latency is not from 0 to 1e9,
+ * the patterns or the state file are malformed, the first connection fails
+ * or the server refuses a selection (a wrong address or setting, not a
+ * passing fault), or memory is short; then the reason is in message as for
+ * onset_detector_create. */
+ONSET_DETECT_API onset_run *onset_run_create_seedlink(const onset_detect_options *options, const char *server,
+                                                      const char *channels, const char *state_file,
+                                                      double max_latency, char *message, size_t message_size);
+
 /* onset_detector_station_options of the run's detector: before its first
  * step, or before its host adds the first channel. The run leaves out a
  * channel whose rate its own options cannot use. */
@@ -446,7 +492,8 @@ ONSET_DETECT_API const char *onset_run_message(const onset_run *run);
 /* Reads and feeds the next slice and lets the detector finish what it can;
  * the last step also finishes the run (onset_run_finish). Returns 1 while
  * slices remain, 0 after the last (and on later calls), ONSET_DETECT_IO
- * when a file cannot be read, ONSET_DETECT_NO_MEMORY, or
+ * when a file cannot be read (or a live run's state file written),
+ * ONSET_DETECT_NO_MEMORY, or
  * ONSET_DETECT_INVALID for a run without a reader or a NULL run. Take the
  * events and warnings after each step. */
 ONSET_DETECT_API int onset_run_step(onset_run *run);
@@ -461,14 +508,34 @@ ONSET_DETECT_API int32_t onset_run_add_channel(onset_run *run, const char *id, d
 ONSET_DETECT_API int onset_run_feed(onset_run *run, int32_t channel, int64_t start, const double *samples,
                                     size_t count);
 
+/* For a run without a reader: one miniSEED record of `length` bytes (as a
+ * SeedLink client or a file hands it over), decoded and fed to its channel,
+ * which is declared as by onset_run_add_channel when new. A record that
+ * cannot be decoded, of a text channel, or that changes its channel's rate is
+ * left out with a warning; its samples before the time of an
+ * onset_run_advance already made are left out with a warning, the rest fed.
+ * Returns 0, ONSET_DETECT_INVALID (a run over a reader, NULL bytes with a
+ * length), ONSET_DETECT_NO_MEMORY or ONSET_DETECT_FINISHED. */
+ONSET_DETECT_API int onset_run_feed_record(onset_run *run, const void *record, size_t length);
+
+/* For a run without a reader: onset_detector_advance. */
+ONSET_DETECT_API int onset_run_advance(onset_run *run, int64_t time);
+
 /* Ends the input: flushes the detector (every event becomes final), warns
  * about every channel that proved unusable, in the order of their numbers,
- * and then the reader about its text channels. Later calls do nothing.
- * Returns 0, ONSET_DETECT_NO_MEMORY or ONSET_DETECT_INVALID (NULL run). */
+ * and then the reader about its text channels; a run over SeedLink writes
+ * its state file. Later calls do nothing. Returns 0, ONSET_DETECT_NO_MEMORY,
+ * ONSET_DETECT_IO (the state file cannot be written) or
+ * ONSET_DETECT_INVALID (NULL run). */
 ONSET_DETECT_API int onset_run_finish(onset_run *run);
 
 /* onset_detector_next_event of the run's detector. */
 ONSET_DETECT_API int onset_run_next_event(onset_run *run, onset_event *event);
+
+/* onset_detector_keep_picks and onset_detector_next_pick of the run's
+ * detector. */
+ONSET_DETECT_API int onset_run_keep_picks(onset_run *run);
+ONSET_DETECT_API int onset_run_next_pick(onset_run *run, onset_pick *pick);
 
 /* The oldest warning line not yet taken (without a newline), valid until the
  * next call on the run, or NULL when there is none. Each line is said

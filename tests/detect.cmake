@@ -42,6 +42,17 @@ target_compile_definitions(test_seedlink PRIVATE
   ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py")
 add_test(NAME detect.seedlink COMMAND test_seedlink)
 
+# Live runs of onset-detect against the same server, and records fed whole.
+if(ONSET_BUILD_TOOLS)
+  add_executable(test_live detect/test_live.cpp detect/mseed_writer.cpp)
+  target_link_libraries(test_live PRIVATE onset_detect_internal onset_detect_tool GTest::gtest_main)
+  target_compile_definitions(test_live PRIVATE
+    ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py"
+    ONSET_DETECT_PROGRAM="$<TARGET_FILE:onset-detect>")
+  add_dependencies(test_live onset-detect)
+  add_test(NAME detect.live COMMAND test_live)
+endif()
+
 # Station metadata, velocity models, travel times and location, against
 # closed forms and synthetic networks with exact arrivals.
 onset_add_test(test_location SOURCES

@@ -278,6 +278,24 @@ std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples
     return "";
 }
 
+std::string decode_record(std::vector<char> &bytes, RecordHeader &header, std::vector<double> &samples,
+                          std::vector<std::string> &lines)
+{
+    {
+        const Listening listening(lines);
+        MSRecord *raw = nullptr;
+        std::string problem;
+        const int status = parse_header(bytes.data(), bytes.size(), raw, problem);
+        const Record record(raw);
+        if (status > 0) return "record cut short";
+        if (!problem.empty()) return problem;
+        const std::string id = channel_id(*record), readable_id = readable_text(id);
+        header = {readable_id,     record->starttime, msr_samprate(record.get()), record->samplecnt, 0,
+                  static_cast<uint32_t>(record->reclen), record->encoding == DE_ASCII, readable_id != id};
+    }
+    return decode_record(bytes, samples, lines);
+}
+
 RecordWriter::RecordWriter(const std::string &path, const std::string &id, double rate)
     : path_(path), file_(std::fopen(path.c_str(), "wb")), trace_(nullptr)
 {

@@ -44,6 +44,10 @@ FileIndex index_stream(std::FILE *file, std::vector<std::string> &said);
 // checks of its header as when it was indexed, and appends its samples;
 // returns "" or why it could not.
 std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &said);
+// The same for a record that comes alone (from a stream, not a file): its
+// header is filled in too (offset 0).
+std::string decode_record(std::vector<char> &bytes, RecordHeader &header, std::vector<double> &samples,
+                          std::vector<std::string> &said);
 
 // Steim-2 records of 4096 bytes of one channel, appended to a file.
 class RecordWriter {

@@ -59,6 +59,18 @@ std::vector<Event> Engine::take()
     return events;
 }
 
+void Engine::keep_picks() { check(onset_detector_keep_picks(detector_)); }
+
+std::vector<onset_pick> Engine::take_picks()
+{
+    std::vector<onset_pick> picks;
+    onset_pick pick;
+    int status;
+    while ((status = onset_detector_next_pick(detector_, &pick)) == 1) picks.push_back(pick);
+    check(status);
+    return picks;
+}
+
 Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
          const std::vector<std::string> &paths, const std::string &channels, Microseconds start, Microseconds end)
 {
@@ -93,6 +105,21 @@ void Run::opened(onset_reader *reader, const std::string &reason, const onset_de
         onset_reader_close(reader_);
         throw InputError(message);
     }
+    set_station_options(stations);
+}
+
+Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, const std::string &server,
+         const std::string &channels, const std::string &state, double max_latency)
+{
+    char message[512];
+    run_ = onset_run_create_seedlink(&options, server.c_str(), channels.c_str(), state.c_str(), max_latency, message,
+                                     sizeof message);
+    if (!run_) throw InputError(std::string("--seedlink: ") + message);
+    set_station_options(stations);
+}
+
+void Run::set_station_options(const std::vector<StationOptions> &stations)
+{
     for (const StationOptions &station : stations)
         if (onset_run_station_options(run_, station.pattern.c_str(), &station.options) != 0) {
             const std::string failure = onset_run_message(run_);
@@ -118,8 +145,31 @@ bool Run::step()
 {
     const int status = onset_run_step(run_);
     check(status);
-    while (const char *id = onset_run_channel_id(run_, static_cast<int32_t>(ids_.size()))) ids_.push_back(id);
+    declared();
     return status == 1;
+}
+
+void Run::declared()
+{
+    while (const char *id = onset_run_channel_id(run_, static_cast<int32_t>(ids_.size()))) ids_.push_back(id);
+}
+
+void Run::finish()
+{
+    check(onset_run_finish(run_));
+    declared();
+}
+
+void Run::keep_picks() { check(onset_run_keep_picks(run_)); }
+
+std::vector<onset_pick> Run::take_picks()
+{
+    std::vector<onset_pick> picks;
+    onset_pick pick;
+    int status;
+    while ((status = onset_run_next_pick(run_, &pick)) == 1) picks.push_back(pick);
+    check(status);
+    return picks;
 }
 
 std::vector<Event> Run::take()

@@ -30,6 +30,9 @@ public:
     void flush();
     // The events that became final since the last call.
     std::vector<Event> take();
+    // From now on the picks are kept as they become final, for take_picks.
+    void keep_picks();
+    std::vector<onset_pick> take_picks();
 
     const std::vector<std::string> &ids() const { return ids_; }
 
@@ -40,7 +43,8 @@ private:
     std::vector<std::string> ids_;  // by channel number
 };
 
-// A run of the engine over recordings read by its reader, slice by slice.
+// A run of the engine over recordings read by its reader, slice by slice,
+// or over a live SeedLink stream.
 class Run {
 public:
     // Files and folders, or an SDS archive; throws InputError with the
@@ -51,6 +55,10 @@ public:
     Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, double chunk,
         const std::string &flag, const std::string &root, const std::string &channels, Microseconds start,
         Microseconds end);
+    // A SeedLink server's stream; throws InputError with the reason it
+    // cannot be had.
+    Run(const onset_detect_options &options, const std::vector<StationOptions> &stations,
+        const std::string &server, const std::string &channels, const std::string &state, double max_latency);
     ~Run();
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
@@ -63,6 +71,11 @@ public:
     bool step();
     // The events that became final since the last call.
     std::vector<Event> take();
+    // From now on the picks are kept as they become final, for take_picks.
+    void keep_picks();
+    std::vector<onset_pick> take_picks();
+    // Ends the input: the rest becomes final (a live run's state is saved).
+    void finish();
     // The warning lines said since the last call.
     std::vector<std::string> warnings();
     int32_t usable_stations() const { return onset_run_usable_stations(run_); }
@@ -79,6 +92,8 @@ public:
 private:
     void opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options,
                 const std::vector<StationOptions> &stations, double chunk);
+    void set_station_options(const std::vector<StationOptions> &stations);
+    void declared();
     void check(int status) const;
 
     onset_reader *reader_ = nullptr;

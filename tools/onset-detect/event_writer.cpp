@@ -113,6 +113,16 @@ std::string iso_time(Microseconds time)
     return text;
 }
 
+const char csv_pick_header[] = "trace,pick,strength,phase,uncertainty,polarity";
+
+std::string csv_pick_columns(const onset_pick &pick, const std::string &trace)
+{
+    char numbers[96];
+    std::snprintf(numbers, sizeof numbers, ",%.3f,%c,%.3f,", pick.strength, static_cast<char>(pick.phase),
+                  pick.uncertainty);
+    return csv_field(trace) + "," + iso_time(pick.time) + numbers + motion_of(pick).letter;
+}
+
 EventWriter::EventWriter(std::FILE *out, Format format, const std::vector<std::string> &channel_ids,
                          const RunIdentity &run)
     : out_(out), format_(format), ids_(channel_ids), run_(run)
@@ -124,7 +134,7 @@ void EventWriter::header()
     if (header_written_) return;
     header_written_ = true;
     if (format_ == Format::csv)
-        std::fputs("event,earliest,stations,trace,pick,strength,phase,uncertainty,polarity\n", out_);
+        std::fprintf(out_, "event,earliest,stations,%s\n", csv_pick_header);
     if (format_ == Format::quakeml) {
         std::fprintf(out_,
                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -143,10 +153,8 @@ bool EventWriter::write(const Event &event)
     switch (format_) {
     case Format::csv:
         for (const onset_pick &pick : event.picks)
-            std::fprintf(out_, "%zu,%s,%d,%s,%s,%.3f,%c,%.3f,%s\n", written_, earliest.c_str(), event.stations,
-                         csv_field(ids_[static_cast<size_t>(pick.channel)]).c_str(), iso_time(pick.time).c_str(),
-                         pick.strength, static_cast<char>(pick.phase), pick.uncertainty,
-                         motion_of(pick).letter);
+            std::fprintf(out_, "%zu,%s,%d,%s\n", written_, earliest.c_str(), event.stations,
+                         csv_pick_columns(pick, ids_[static_cast<size_t>(pick.channel)]).c_str());
         break;
     case Format::text: text(event); break;
     case Format::quakeml: quakeml(event); break;

@@ -15,6 +15,12 @@ namespace tool {
 // 2024-01-01T00:00:12.345Z (rounded to the millisecond).
 std::string iso_time(Microseconds time);
 
+// A pick's CSV columns, trace,pick,strength,phase,uncertainty,polarity (the
+// header's names): in an event's rows after its own, and the rows of
+// --picks.
+extern const char csv_pick_header[];
+std::string csv_pick_columns(const onset_pick &pick, const std::string &trace);
+
 // An event as the host keeps it.
 struct Event {
     Microseconds earliest;

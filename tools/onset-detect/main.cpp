@@ -30,7 +30,9 @@ int main(int argc, char **argv)
         if (!options.write_synthetic.empty()) status = tool::write_synthetic(options);
         else {
             tool::note_stop_signals();
-            status = options.demo ? tool::run_synthetic(options) : tool::run_recordings(options);
+            status = options.demo                ? tool::run_synthetic(options)
+                     : !options.seedlink.empty() ? tool::run_live(options)
+                                                 : tool::run_recordings(options);
         }
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             std::fprintf(stderr, "onset-detect: cannot write the output: %s\n", std::strerror(errno));

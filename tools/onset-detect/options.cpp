@@ -128,6 +128,22 @@ std::vector<Section> sections()
                if (!(o.chunk > 0.0) || o.chunk > 86400.0 * 366)
                    throw InputError(f + ": must be above 0 and at most 31622400, got " + v);
            }}}},
+        {"real time",
+         {{"--seedlink", "HOST:PORT",
+           "read a live SeedLink server (3.1, or 4 where offered; HOST alone: port 18000) instead of files: the "
+           "stations and channels of --channels (required), every event and pick written as soon as it is final, "
+           "until SIGINT or SIGTERM, which flush what came and close every output",
+           [](Options &o, auto &, auto &v) { o.seedlink = v; }},
+          {"--state", "FILE",
+           "keep every station's last sequence number in FILE, read at the start and written every second and at "
+           "the end, so that a restart resumes where the last run stopped, losing and repeating nothing",
+           [](Options &o, auto &, auto &v) { o.state = v; }},
+          {"--max-latency", "S",
+           "seconds of wall-clock time a silent station holds back the others' results at most (default " +
+               number_text(defaults.max_latency) +
+               "); data it sends later for times passed by then are left out with a warning. Above the time a "
+               "record spans plus its delay on the way",
+           [](Options &o, auto &f, auto &v) { o.max_latency = in_range(f, v, 0.0, 1e6); }}}},
         {"detection", detection},
         {"output",
          {{"--csv", "",
@@ -141,6 +157,11 @@ std::vector<Section> sections()
            "also write the picks to FILE in NonLinLoc's phase format, events apart by an empty line, to locate "
            "them",
            [](Options &o, auto &, auto &v) { o.nlloc = v; }},
+          {"--picks", "FILE",
+           "also write each pick to FILE as soon as it is final, before its event closes, for an associator: CSV "
+           "rows trace,pick,strength,phase,uncertainty,polarity as in --csv; every pick made, also those no "
+           "event takes",
+           [](Options &o, auto &, auto &v) { o.picks = v; }},
           {"--quiet", "", "no progress line (shown only on a terminal) and no summary at the end on stderr",
            [](Options &o, auto &, auto &) { o.quiet = true; }}}},
         {"built-in synthetic network",
@@ -215,6 +236,8 @@ std::string help_text()
 {
     std::string text = R"(usage: onset-detect [options] file-or-folder ...
        onset-detect --sds ROOT [--start TIME] [--end TIME] [options]
+       onset-detect --seedlink HOST:PORT --channels PATTERNS [--state FILE]
+                    [--max-latency S] [--picks FILE] [options]
        onset-detect --demo [options]
 
 Finds seismic events recorded at several stations. Each miniSEED channel
@@ -313,6 +336,23 @@ Request parse_arguments(int argc, char **argv, Options &options)
     if (onset_detect_check(&options.detector, problem, sizeof problem) != 0) throw InputError(problem);
     options.stations = station_options(options.config, sections, options.detector);
     if (options.start >= options.end) throw InputError("--start must be before --end");
+    const auto given_flag = [&](const std::string &name) {
+        for (const auto &[flag, value] : given)
+            if (flag->name == name) return true;
+        return false;
+    };
+    if (options.seedlink.empty()) {
+        for (const char *name : {"--state", "--max-latency"})
+            if (given_flag(name)) throw InputError(std::string(name) + ": belongs to a live run: give --seedlink");
+    } else {
+        if (!options.sds.empty() || !options.inputs.empty() || options.demo || !options.write_synthetic.empty())
+            throw InputError("--seedlink reads a live stream: give no other input besides it");
+        if (given_flag("--start") || given_flag("--end"))
+            throw InputError("--seedlink reads a live stream: --start and --end do not apply");
+        if (options.channels.empty())
+            throw InputError("--seedlink needs --channels: the NET.STA.LOC.CHA patterns to ask the server for");
+        return Request::run;
+    }
     const bool recordings = !options.sds.empty() || !options.inputs.empty();
     if (!options.sds.empty() && !options.inputs.empty())
         throw InputError("--sds reads an archive: give no input files besides it");

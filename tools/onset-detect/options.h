@@ -20,6 +20,7 @@ struct Options {
     bool csv = false;
     std::string quakeml;  // files the events also go to
     std::string nlloc;
+    std::string picks;    // where each pick goes as soon as it is final
     bool quiet = false;       // no progress line
     double chunk = 600.0;     // s of every channel read before the engine works
     std::vector<std::string> inputs;  // files and folders
@@ -29,6 +30,11 @@ struct Options {
     std::string channels;  // NET.STA.LOC.CHA patterns, comma separated
     Microseconds start = std::numeric_limits<Microseconds>::min();
     Microseconds end = std::numeric_limits<Microseconds>::max();
+
+    // A live SeedLink stream instead, until SIGINT or SIGTERM.
+    std::string seedlink;      // HOST:PORT
+    std::string state;         // the stations' last sequence numbers
+    double max_latency = 30.0;  // s a silent channel holds back the others at most
 
     // The built-in network, run or written to an SDS archive.
     bool demo = false;

@@ -27,15 +27,16 @@ mode_t mode_for(const struct stat *existing)
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string &flag, const std::string &path) : flag_(flag), path_(path)
+OutputFile::OutputFile(const std::string &flag, const std::string &path, Writing writing) : flag_(flag), path_(path)
 {
     // A link is followed, so that the file it leads to is replaced, not it.
     char resolved[PATH_MAX];
     const std::string target = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
     struct stat status {};
     const bool exists = stat(target.c_str(), &status) == 0;
-    if (exists && !S_ISREG(status.st_mode)) {
-        file_ = std::fopen(path.c_str(), "w");
+    if (writing != Writing::replace || (exists && !S_ISREG(status.st_mode))) {
+        began_empty_ = writing != Writing::append || !exists || status.st_size == 0;
+        file_ = std::fopen(path.c_str(), writing == Writing::append ? "a" : "w");
         if (!file_) throw InputError(failure());
         return;
     }

@@ -89,12 +89,14 @@ int run_recordings(const Options &options)
     const auto started = std::chrono::steady_clock::now();
     const std::unique_ptr<Run> run = open_run(options);
     Outputs outputs(options, run->ids());
+    if (!options.picks.empty()) run->keep_picks();
     Progress progress(!options.quiet, run->begin(), run->end());
     RunSummary summary;
     bool more;
     do {
         stop_if_interrupted();
         more = run->step();
+        for (const onset_pick &pick : run->take_picks()) outputs.write(pick);
         const std::vector<Event> events = run->take();
         const std::vector<std::string> lines = run->warnings();
         if (!events.empty() || !lines.empty()) progress.clear();
@@ -141,8 +143,10 @@ int run_synthetic(const Options &options)
         if (engine.add(id, SyntheticNetwork::rate, problem) < 0) throw InputError(problem);
     }
     Outputs outputs(options, engine.ids());
+    if (!options.picks.empty()) engine.keep_picks();
     std::vector<Event> events;
     const auto keep = [&](std::vector<Event> found) {
+        for (const onset_pick &pick : engine.take_picks()) outputs.write(pick);
         for (Event &event : found) {
             outputs.write(event);
             events.push_back(std::move(event));
