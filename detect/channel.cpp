@@ -107,7 +107,8 @@ std::vector<TimedOnset> Channel::take_onsets()
     for (const Onset &onset : picker_.take_onsets())
         timed.push_back({time_of(onset.index), number_, onset.strength, onset.phase,
                          static_cast<double>(onset.half_width) / settings_.rate, time_of(onset.train),
-                         number_, onset.phase == 'P' && onset.snr >= event_snr_, onset.polarity, onset.searched});
+                         number_, onset.phase == 'P' && onset.snr >= event_snr_ && onset.confirmed, onset.polarity,
+                         onset.searched});
     return timed;
 }
 

@@ -2,6 +2,7 @@
 #include "onset_picker.h"
 
 #include "aic_onset.h"
+#include "band_agreement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,9 +35,12 @@ int64_t first_at_or_above(const ColumnView &values, int64_t from, int64_t end, d
 OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double min_snr, double event_snr)
     : settings_(settings),
       threshold_(threshold),
+      event_snr_(event_snr),
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
       dead_time_(settings.windows.dead_time),
+      ahead_(std::max(settings.signal_span, settings.agreement->reach_ahead())),
+      behind_(std::max(lead_, settings.agreement->reach_back())),
       warm_up_(settings.filter.center + int64_t{settings.windows.kurtosis} + settings.windows.jump),
       s_gap_(std::llround(duplicate_seconds * settings.rate)),
       s_reach_(std::llround(s_window_seconds * settings.rate)),
@@ -166,11 +170,11 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     const ColumnView &filtered = views.filtered;
     const int64_t end = strength.end();
     // A peak can be placed once its whole max-jump window has come, and the
-    // band-passed samples up to a kurtosis window beyond it. The pick is
-    // then kept, so that a long excursion does not hold its samples.
+    // band-passed samples up to a kurtosis window and what judging the pick
+    // reads beyond it. The pick is then kept, so that a long excursion does
+    // not hold its samples.
     const auto place = [&] {
-        if (!placed_ && (ended || (peak_ + reach_ < end &&
-                                   peak_ + reach_ + 2 * lead_ + settings_.signal_span < filtered.end()))) {
+        if (!placed_ && (ended || (peak_ + reach_ < end && peak_ + reach_ + 2 * lead_ + ahead_ < filtered.end()))) {
             candidate_ = refine(peak_, views);
             placed_ = true;
         }
@@ -184,6 +188,16 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
             const bool warming_up = candidate_.index < run_first_ + warm_up_;
             candidate_.phase =
                 warming_up ? 0 : labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            // A P that would make an event on its own must be seen in other
+            // bands and windows too; one that is not only joins events that
+            // other stations make, where their coincidence sorts it. Noise
+            // whose level is not known yet gives an infinite SNR, and is
+            // checked.
+            const double snr = labels_.last_snr();
+            candidate_.confirmed = candidate_.phase != 'P' || snr < event_snr_ ||
+                                   (snr >= evident_snr && std::isfinite(snr)) ||
+                                   settings_.agreement->agrees(candidate_.index, views.raw, filtered, run_first_,
+                                                               ended ? filtered_end_ : INT64_MAX);
             if (judged_)
                 judged_->push_back({candidate_.index, peak_, candidate_.strength,
                                     warming_up ? std::numeric_limits<double>::quiet_NaN() : labels_.last_onset_snr(),
@@ -240,7 +254,7 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     if (in_excursion_ && placed_) keep = std::min(keep, candidate_.index);
     if (s_search_) keep = std::min(keep, s_train_ + s_gap_);
     strength_from_ = std::max(strength_from_, keep);
-    filtered_from_ = std::max(filtered_from_, keep - lead_);
+    filtered_from_ = std::max(filtered_from_, keep - behind_);
     energy_.drop_before(std::min(keep - lead_ - settings_.noise_span, labels_.needs_from()));
 }
 

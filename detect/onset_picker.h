@@ -24,6 +24,7 @@ struct Onset {
     double snr;          // of a P: how far it stands out of the noise
     int32_t polarity;    // first motion: 'U', 'D' or 0 where it is not clear
     bool searched = false;  // an S found by searching after its P, not a rise
+    bool confirmed = true;  // a P that needs no check, or that other bands and windows see too
 };
 
 // An excursion's candidate onset and what became of it, for pictures that
@@ -46,7 +47,10 @@ struct JudgedOnset {
 // split of the band-passed samples within half a kurtosis window of it that
 // is best by the Akaike information criterion. PhaseLabels then tells a new
 // event's P from the S wave and coda of the one under way; a P within the
-// dead time of the previous one is dropped. No onset is picked before the
+// dead time of the previous one is dropped. A P that stands out by event_snr
+// (but less than evident_snr) is confirmed only where other bands and
+// windows see it too (BandAgreement); one that is not cannot make an event
+// on its own. No onset is picked before the
 // windows behind it are full: the filter's half kernel, the kurtosis and
 // the max-jump windows from the start of the run. The pick's first motion
 // is read on the raw samples, with the half kurtosis window before the pick
@@ -90,9 +94,12 @@ private:
 
     const RateSettings &settings_;
     double threshold_;
+    double event_snr_;
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
+    int64_t ahead_;   // band-passed samples after a pick that judging it reads
+    int64_t behind_;  // and before it
     int64_t warm_up_;  // the filter's half kernel and both windows
     int64_t run_first_ = 0;  // the run's first band-passed sample
     int64_t s_gap_, s_reach_;  // the S searched from s_gap_ to s_reach_ after its P

@@ -82,6 +82,8 @@ RateSettings::RateSettings(const onset_detect_options &options, double sampling_
     noise_gap = std::llround(noise_gap_seconds * rate);
     energy_block = std::max<int64_t>(1, std::llround(0.1 * rate));
     piece = power_of_two_at_least(std::max<int64_t>(least_piece, piece_windows * int64_t{windows.kurtosis}));
+    agreement = std::make_unique<const BandAgreement>(options, rate, windows.kurtosis >> 1, windows.jump >> 1,
+                                                      signal_span);
 }
 
 }  // namespace detect

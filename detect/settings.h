@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "band_agreement.h"
 #include "bandpass_blocks.h"
 #include "bandpass_design.h"
 #include "onset_detect.h"
@@ -77,6 +78,8 @@ struct RateSettings {
     // Pieces start at multiples of it counted from 1970, so that they do not
     // depend on where the input was cut, nor on where it began.
     int64_t piece;
+    // The other bands and windows an onset must be seen in.
+    std::unique_ptr<const BandAgreement> agreement;
     // A stretch without gaps shorter than this gives no onset strength.
     uint64_t needed_run() const { return uint64_t{windows.kurtosis} + windows.jump; }
 };

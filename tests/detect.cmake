@@ -8,6 +8,7 @@ if(ONSET_BUILD_TOOLS)
     detect/test_options.cpp
     detect/test_run.cpp
     detect/test_stages.cpp
+    detect/test_agreement.cpp
     detect/test_intake.cpp
     detect/test_bandpass_blocks.cpp
     detect/test_reading.cpp
