@@ -71,6 +71,9 @@ AicOnset aic_onset(const double *const *components, size_t count, size_t n, size
     return {best, std::max(best - low, high - best)};
 }
 
+namespace {
+
+// The mean square of the components from `split` to n over that before it.
 double split_contrast(const double *const *components, size_t count, size_t n, size_t split)
 {
     if (split == 0 || split >= n) return 0.0;
@@ -80,6 +83,23 @@ double split_contrast(const double *const *components, size_t count, size_t n, s
         for (size_t i = split; i < n; ++i) after += components[c][i] * components[c][i];
     }
     return (after / static_cast<double>(n - split)) / (before / static_cast<double>(split));
+}
+
+}  // namespace
+
+SOnset s_onset(const double *const *components, size_t count, size_t n, size_t least_part, double contrast)
+{
+    size_t largest = 0;
+    double most = -1.0;
+    for (size_t i = 0; i < n; ++i) {
+        double energy = 0.0;
+        for (size_t c = 0; c < count; ++c) energy += components[c][i] * components[c][i];
+        if (energy > most) most = energy, largest = i;
+    }
+    const size_t length = largest + 1;
+    if (n == 0 || length < 2 * least_part + 1) return {false, {0, 0}, length};
+    const AicOnset onset = aic_onset(components, count, length, least_part);
+    return {split_contrast(components, count, length, onset.index) >= contrast, onset, length};
 }
 
 }  // namespace detect

@@ -24,9 +24,17 @@ AicOnset aic_onset(const double *x, size_t n, size_t least_part);
 // n samples: the variance of a part is the sum of theirs.
 AicOnset aic_onset(const double *const *components, size_t count, size_t n, size_t least_part);
 
-// The mean square of the components from `split` to n over that before it:
-// how far the second part stands out of the first.
-double split_contrast(const double *const *components, size_t count, size_t n, size_t split);
+// The S in the samples after a P (count components, n samples each, no
+// gaps): the split of the stretch from their start to their largest
+// amplitude that is best by the criterion, kept only where what follows it
+// there has `contrast` times the mean square of what precedes it. `length`
+// is that stretch's.
+struct SOnset {
+    bool found;
+    AicOnset onset;
+    size_t length;
+};
+SOnset s_onset(const double *const *components, size_t count, size_t n, size_t least_part, double contrast);
 
 }  // namespace detect
 

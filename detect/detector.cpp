@@ -233,33 +233,27 @@ bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) cons
         samples.push_back(c.band_passed(first, first + (to - from)));
         used.push_back(h);
     }
-    // Up to the first sample a horizontal lacks; the S sets in before their
-    // largest amplitude there.
-    size_t count = 0, largest = 0;
-    double most = -1.0;
-    for (; count < samples.front().size(); ++count) {
-        double energy = 0.0;
-        for (const auto &x : samples) energy += x[count] * x[count];
-        if (std::isnan(energy)) break;
-        if (energy > most) most = energy, largest = count;
-    }
-    const size_t least_part = std::max<size_t>(4, grid.settings().windows.kurtosis / 16);
-    const size_t length = largest + 1;
-    if (count == 0 || length < 2 * least_part + 1) return false;
+    // Up to the first sample a horizontal lacks.
+    size_t count = 0;
+    while (count < samples.front().size() &&
+           std::none_of(samples.begin(), samples.end(), [count](const auto &x) { return std::isnan(x[count]); }))
+        ++count;
     std::vector<const double *> components;
     for (const auto &x : samples) components.push_back(x.data());
-    const AicOnset onset = aic_onset(components.data(), components.size(), length, least_part);
-    if (split_contrast(components.data(), components.size(), length, onset.index) < s_contrast) return false;
+    const SOnset found =
+        s_onset(components.data(), components.size(), count, grid.settings().least_aic_part(), s_contrast);
+    if (!found.found) return false;
     // Picked on the horizontal where the S is strongest.
     size_t strongest = 0;
     double strongest_energy = -1.0;
     for (size_t c = 0; c < samples.size(); ++c) {
         double energy = 0.0;
-        for (size_t i = onset.index; i < length; ++i) energy += samples[c][i] * samples[c][i];
+        for (size_t i = found.onset.index; i < found.length; ++i) energy += samples[c][i] * samples[c][i];
         if (energy > strongest_energy) strongest_energy = energy, strongest = c;
     }
-    s = TimedOnset{grid.time_of(from + static_cast<int64_t>(onset.index)), used[strongest], 0.0, 'S',
-                   static_cast<double>(std::max<size_t>(1, onset.half_width)) / grid.rate(), p, 0, false, 0, true};
+    s = TimedOnset{grid.time_of(from + static_cast<int64_t>(found.onset.index)), used[strongest], 0.0, 'S',
+                   static_cast<double>(std::max<size_t>(1, found.onset.half_width)) / grid.rate(), p, 0, false, 0,
+                   true};
     return true;
 }
 

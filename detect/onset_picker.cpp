@@ -44,7 +44,7 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       warm_up_(settings.filter.center + int64_t{settings.windows.kurtosis} + settings.windows.jump),
       s_gap_(std::llround(duplicate_seconds * settings.rate)),
       s_reach_(std::llround(s_window_seconds * settings.rate)),
-      least_part_(std::max<size_t>(4, settings.windows.kurtosis / 16)),
+      least_part_(settings.least_aic_part()),
       first_motion_(settings.rate, lead_),
       energy_(settings.energy_block),
       labels_(settings, min_snr, event_snr)
@@ -145,19 +145,14 @@ void OnsetPicker::search_s(const Views &views, int64_t end)
     const ColumnView &filtered = views.filtered;
     const int64_t from = std::max(filtered.begin(), s_train_ + s_gap_);
     end = std::min({end, s_train_ + s_reach_, filtered.end()});
-    if (end - from < static_cast<int64_t>(2 * least_part_ + 1)) return;
-    int64_t largest = from;
-    for (int64_t i = from + 1; i < end; ++i)
-        if (std::fabs(filtered[i]) > std::fabs(filtered[largest])) largest = i;
-    const int64_t to = largest + 1;
-    if (to - from < static_cast<int64_t>(2 * least_part_ + 1)) return;
-    const AicOnset onset = aic_onset(filtered.at(from), static_cast<size_t>(to - from), least_part_);
+    if (end <= from) return;
     const double *samples = filtered.at(from);
-    if (split_contrast(&samples, 1, static_cast<size_t>(to - from), onset.index) < s_contrast) return;
+    const SOnset s = s_onset(&samples, 1, static_cast<size_t>(end - from), least_part_, s_contrast);
+    if (!s.found) return;
     // No rise of the kurtosis made it: its strength is 0, and its first
     // motion, in the P's coda, is not measured.
-    found_.push_back({from + static_cast<int64_t>(onset.index), 0.0,
-                      std::max<int64_t>(1, static_cast<int64_t>(onset.half_width)), 'S', s_train_, 0.0, 0, true});
+    found_.push_back({from + static_cast<int64_t>(s.onset.index), 0.0,
+                      std::max<int64_t>(1, static_cast<int64_t>(s.onset.half_width)), 'S', s_train_, 0.0, 0, true});
 }
 
 void OnsetPicker::scan(const LookbackStore &store, bool ended)

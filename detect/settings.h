@@ -2,6 +2,8 @@
 #ifndef ONSET_DETECT_SETTINGS_H
 #define ONSET_DETECT_SETTINGS_H
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -82,6 +84,8 @@ struct RateSettings {
     std::unique_ptr<const BandAgreement> agreement;
     // A stretch without gaps shorter than this gives no onset strength.
     uint64_t needed_run() const { return uint64_t{windows.kurtosis} + windows.jump; }
+    // Samples either part of an AIC split holds at least.
+    size_t least_aic_part() const { return std::max<size_t>(4, windows.kurtosis / 16); }
 };
 
 }  // namespace detect

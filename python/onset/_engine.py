@@ -436,7 +436,7 @@ class Run:
     of every channel at a time, or over the channels the host adds;
     `stations`: (NET.STA pattern, options) for the channels of the stations
     each matches, the last match winning; `location`: a
-    onset.location.location_spec to locate the events with, or None."""
+    onset.location.location_inputs to locate the events with, or None."""
 
     def __init__(self, options, reader=None, chunk=None, stations=(), location=None):
         self.lib = engine()

@@ -5,7 +5,7 @@ from . import traces as _traces
 from ._engine import OptionHelp, Reader, Run, options_record
 from .config import settings
 from .detector import Detector, conclude, say
-from .location import location_spec
+from .location import location_inputs
 from .result import Detection
 
 #: Seconds of every channel read a slice at a time, as onset-detect reads
@@ -103,7 +103,7 @@ def detect_files(source, start=None, end=None, channels=None, sds=None, chunk=No
     the keywords override them. `stations`, `velocity_model` and
     `graded_model` locate the events, as for detect().
     """
-    location = location_spec(stations, velocity_model, graded_model)
+    location = location_inputs(stations, velocity_model, graded_model)
     options, station_options, file_channels, file_chunk = settings(config, options)
     channels = file_channels if channels is None else channels
     chunk = next(c for c in (chunk, file_chunk, CHUNK) if c is not None)

@@ -7,7 +7,7 @@ import weakref
 from . import traces as _traces
 from ._engine import Run
 from .config import settings
-from .location import location_spec
+from .location import location_inputs
 from .result import Detection
 
 
@@ -84,7 +84,7 @@ class Detector:
     def __init__(self, config=None, stations=None, velocity_model=None, graded_model=False, **options):
         self.options, station_options, _, _ = settings(config, options)
         self._run = Run(self.options, stations=station_options,
-                        location=location_spec(stations, velocity_model, graded_model))
+                        location=location_inputs(stations, velocity_model, graded_model))
         self._close = weakref.finalize(self, self._run.close)
         self._channels = {}  # id: (its number, None when left out; its rate; the piece that set it)
         self._returned = 0  # events handed out so far, to number the next ones

@@ -24,7 +24,7 @@ import numpy as np
 
 from . import _checks, traces as _traces
 from ._engine import INT64_MAX, INT64_MIN, Reader, options_record, reach
-from .location import location_spec
+from .location import location_inputs
 from .config import settings
 from .detection import CHUNK, run_reader
 from .detector import conclude, say
@@ -242,7 +242,7 @@ def detect_archive(root, start=None, end=None, channels=None, client=None, block
     block fails.
     """
     chunk = options.pop("chunk", None)
-    location = location_spec(stations, velocity_model, graded_model)
+    location = location_inputs(stations, velocity_model, graded_model)
     options, station_options, file_channels, file_chunk = settings(config, options)
     channels = file_channels if channels is None else channels
     chunk = _checks.real(next(c for c in (chunk, file_chunk, CHUNK) if c is not None), "chunk",

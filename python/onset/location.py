@@ -38,7 +38,7 @@ def inventory_csv(inventory):
     return "\n".join(rows) + "\n"
 
 
-def location_spec(stations=None, velocity_model=None, graded_model=False):
+def location_inputs(stations=None, velocity_model=None, graded_model=False):
     """What to locate with, in a form that travels to other processes: None
     without stations, else (stations, velocity_model, graded_model) with
     the stations as a path, or ("csv", text) made from an Inventory-shaped
@@ -53,11 +53,11 @@ def location_spec(stations=None, velocity_model=None, graded_model=False):
 
 
 @contextlib.contextmanager
-def files(spec):
-    """The paths of a location_spec's files as the engine reads them (a
+def files(inputs):
+    """The paths of a location_inputs's files as the engine reads them (a
     table made from an Inventory is written to a temporary file meanwhile):
     (stations path, model path or "", graded)."""
-    source, model, graded = spec
+    source, model, graded = inputs
     if isinstance(source, str):
         yield source, model or "", graded
         return
