@@ -5,6 +5,7 @@ SDS archive, found in time blocks on a Dask cluster."""
 
 import argparse
 import importlib.util
+import logging
 import os
 import sys
 import warnings
@@ -166,6 +167,17 @@ def _dashboard(client, local):
     return link
 
 
+def _close_quietly(client, cluster):
+    """Closes the client and the cluster it started. What Dask and Tornado
+    log meanwhile (a timeout on a loaded machine) comes after the outcome
+    and is no concern of the user's."""
+    for name in ("distributed", "tornado"):
+        logging.getLogger(name).setLevel(logging.CRITICAL)
+    for part in (client, cluster):
+        if part is not None:
+            part.close()
+
+
 def _detect_archive(args):
     try:
         from distributed import Client, LocalCluster
@@ -179,7 +191,8 @@ def _detect_archive(args):
     except (OSError, ValueError, TypeError) as error:
         print(f"onset detect-archive: {error}", file=sys.stderr)
         return 2
-    cluster, progress = None, Progress(args.progress)
+    cluster = client = None
+    progress = Progress(args.progress)
     try:
         if args.scheduler:
             client = Client(args.scheduler)
@@ -190,7 +203,7 @@ def _detect_archive(args):
             client = Client(cluster)
         print(f"onset detect-archive: dashboard {_dashboard(client, cluster is not None)}",
               file=sys.stderr, flush=True)
-        with client, warnings.catch_warnings(record=True) as said:
+        with warnings.catch_warnings(record=True) as said:
             warnings.simplefilter("always", DetectionWarning)
             detection = detect_archive(args.root, start=args.start, end=args.end,
                                        channels=args.channels, client=client, block=args.block,
@@ -206,13 +219,12 @@ def _detect_archive(args):
             detection.to_quakeml(args.quakeml)
         if args.nlloc:
             detection.to_nlloc(args.nlloc)
-    except (OSError, ValueError, TypeError, RuntimeError) as error:
+    except (OSError, ValueError, TypeError, RuntimeError, ImportError) as error:
         progress.clear()
         print(f"onset detect-archive: {error}", file=sys.stderr)
         return 2
     finally:
-        if cluster is not None:
-            cluster.close()
+        _close_quietly(client, cluster)
     return 1 if detection.failures else 0
 
 
