@@ -18,10 +18,12 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1:str
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 .PHONY: test-sanitize test-fuzz fuzz fuzz-build
-# Only what the suites need: no benchmarks.
+# Only what the suites need: no benchmarks, and two thread counts (one and
+# more than the cores), since the plain build checks that results agree.
 test-sanitize: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DONSET_SANITIZERS=$(SANITIZERS) -DONSET_BUILD_BENCHMARKS=OFF >/dev/null
+	  -DONSET_SANITIZERS=$(SANITIZERS) -DONSET_BUILD_BENCHMARKS=OFF \
+	  -DONSET_TEST_THREADS="1;3" >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
 
@@ -31,7 +33,7 @@ fuzz-build: deps
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 test-fuzz: fuzz-build
-	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SHORT_SECONDS) fresh $(FUZZ_TARGETS)
+	FUZZ_JOBS=$(JOBS) tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SHORT_SECONDS) fresh $(FUZZ_TARGETS)
 
 fuzz: fuzz-build
 	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) keep $(FUZZ_TARGETS)
