@@ -112,7 +112,11 @@ std::vector<TimedOnset> Channel::take_onsets()
     return timed;
 }
 
-int64_t Channel::horizon() const
+int64_t Channel::horizon() const { return picker_horizon(&OnsetPicker::horizon); }
+
+int64_t Channel::p_horizon() const { return picker_horizon(&OnsetPicker::excursion_horizon); }
+
+int64_t Channel::picker_horizon(int64_t (OnsetPicker::*reach)(int64_t) const) const
 {
     if (finished_) return std::numeric_limits<int64_t>::max();
     if (!started_) return advanced_;
@@ -121,7 +125,7 @@ int64_t Channel::horizon() const
     int64_t upcoming = stages_->pending_from();
     if (upcoming == std::numeric_limits<int64_t>::max())
         upcoming = std::max(next_index_, advanced_ == INT64_MIN ? next_index_ : index_of(advanced_));
-    return time_of(picker_.horizon(upcoming));
+    return time_of((picker_.*reach)(upcoming));
 }
 
 onset_channel_report Channel::report() const

@@ -51,6 +51,9 @@ public:
     std::vector<TimedOnset> take_onsets();
     // No onset found later lies before this time.
     int64_t horizon() const;
+    // No P found later lies before this time: only the S searched after the
+    // last P may still come earlier.
+    int64_t p_horizon() const;
 
     onset_channel_report report() const;
 
@@ -70,6 +73,10 @@ public:
     int64_t time_of(int64_t index) const;
 
 private:
+    // The time of the picker's horizon `reach` for the strength still to
+    // come.
+    int64_t picker_horizon(int64_t (OnsetPicker::*reach)(int64_t) const) const;
+
     std::string id_, station_;
     int32_t number_;
     double event_snr_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <iterator>
 #include <limits>
 #include <new>
 
@@ -179,21 +180,29 @@ void Detector::group_final()
         grouping_.set_channels(std::move(rank), std::move(station), unit_of_);
         ranks_current_ = true;
     }
-    std::vector<int64_t> unit_horizon(units_.size(), std::numeric_limits<int64_t>::max());
+    const size_t count = units_.size();
+    std::vector<int64_t> unit_horizon(count, std::numeric_limits<int64_t>::max()), unit_p_horizon = unit_horizon;
     for (size_t c = 0; c < channels_.size(); ++c) {
         const auto unit = static_cast<size_t>(unit_of_[c]);
         units_[unit].add(channels_[c]->take_onsets());
         unit_horizon[unit] = std::min(unit_horizon[unit], channels_[c]->horizon());
+        unit_p_horizon[unit] = std::min(unit_p_horizon[unit], channels_[c]->p_horizon());
     }
     int64_t horizon = finished_ ? std::numeric_limits<int64_t>::max() : advanced_;
     if (!channels_.empty()) horizon = std::numeric_limits<int64_t>::max();
-    std::vector<TimedOnset> picks;
-    for (size_t u = 0; u < units_.size(); ++u) {
+    // A station's P goes out as soon as it is decided, its S once found:
+    // the grouping still takes both when the station's train is over.
+    std::vector<TimedOnset> picks, final_picks;
+    for (size_t u = 0; u < count; ++u) {
+        units_[u].announce_p(unit_p_horizon[u], final_picks);
+        const size_t released = picks.size();
         horizon = std::min(horizon, units_[u].release(unit_horizon[u], picks));
+        std::copy_if(picks.begin() + static_cast<std::ptrdiff_t>(released), picks.end(),
+                     std::back_inserter(final_picks), [](const TimedOnset &pick) { return pick.phase != 'P'; });
         for (const int32_t h : units_[u].horizontals())
             channels_[static_cast<size_t>(h)]->hold_from(units_[u].search_from());
     }
-    keep_final(picks);
+    keep_final(final_picks);
     grouping_.add(picks);
     if (!location_) {
         grouping_.group(horizon, ready_);

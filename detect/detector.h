@@ -42,7 +42,8 @@ public:
     // The next final event, or nullptr; it stays valid until the next call.
     const Event *next_event();
     // From now on the final picks, those handed to the grouping, are kept
-    // for next_pick (a host that never takes them keeps none).
+    // for next_pick as soon as they are decided, a P before its train's end
+    // (a host that never takes them keeps none).
     void keep_picks() { keeping_picks_ = true; }
     // The next final pick, or nullptr; it stays valid until the next call.
     const onset_pick *next_pick();
@@ -58,7 +59,7 @@ private:
     Channel &channel(int32_t number) const;
     // Hands the channels' new onsets to the grouping and groups what is final.
     void group_final();
-    // Keeps a copy of onsets handed to the grouping as picks.
+    // Keeps a copy of final onsets as picks.
     void keep_final(const std::vector<TimedOnset> &onsets);
     // The S after a P at `p` (a time) on the band-pass-only horizontals of
     // station `unit`, searched up to `end`.

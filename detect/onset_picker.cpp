@@ -96,13 +96,18 @@ std::vector<Onset> OnsetPicker::take_onsets()
     return onsets;
 }
 
-int64_t OnsetPicker::horizon(int64_t next_strength) const
+int64_t OnsetPicker::excursion_horizon(int64_t next_strength) const
 {
     // A later peak of the current excursion is no earlier than its peak.
     int64_t base = has_strength_ ? next_ : next_strength;
     if (in_excursion_) base = std::min(base, peak_);
-    if (s_search_) base = std::min(base, s_train_ + s_gap_ + reach_);
     return base - reach_;
+}
+
+int64_t OnsetPicker::horizon(int64_t next_strength) const
+{
+    const int64_t excursions = excursion_horizon(next_strength);
+    return s_search_ ? std::min(excursions, s_train_ + s_gap_) : excursions;
 }
 
 Onset OnsetPicker::refine(int64_t peak, const Views &views) const

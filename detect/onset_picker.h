@@ -74,6 +74,9 @@ public:
     // No onset found later lies before this index, provided that the
     // strength still to come starts at `next_strength` or later.
     int64_t horizon(int64_t next_strength) const;
+    // The same for the onsets of excursions, P and S labels: only the S
+    // searched after the last P may still come before it.
+    int64_t excursion_horizon(int64_t next_strength) const;
 
     uint64_t onset_count() const { return onset_count_; }
 

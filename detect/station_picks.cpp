@@ -73,6 +73,34 @@ void StationPicks::close_train(int64_t end, std::vector<TimedOnset> &picks)
     in_train_ = false;
 }
 
+void StationPicks::sort_pending()
+{
+    std::stable_sort(pending_.begin(), pending_.end(), [](const TimedOnset &a, const TimedOnset &b) {
+        return a.time != b.time ? a.time < b.time : a.channel < b.channel;
+    });
+}
+
+void StationPicks::announce_p(int64_t channels_p_horizon, std::vector<TimedOnset> &picks)
+{
+    // Release's choice of P, on from where it stands: a P is taken unless
+    // it falls within the duplicate span of the last one taken (a train
+    // that ended is further back than that).
+    sort_pending();
+    bool in_train = in_train_;
+    int64_t last_p = train_time_;
+    for (const TimedOnset &onset : pending_) {
+        if (onset.time >= channels_p_horizon) break;
+        if (!picks_on(onset.channel) || onset.phase != 'P' || (in_train && onset.time - last_p <= duplicate_span_))
+            continue;
+        in_train = true;
+        last_p = onset.time;
+        const std::pair<int64_t, int32_t> key{onset.time, onset.channel};
+        if (key <= announced_) continue;
+        picks.push_back(onset);
+        announced_ = key;
+    }
+}
+
 int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> &picks)
 {
     // An onset is decided once every onset within the duplicate span after
@@ -81,9 +109,7 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
                                 ? channels_horizon
                                 : std::max(channels_horizon, std::numeric_limits<int64_t>::min() + duplicate_span_) -
                                       duplicate_span_;
-    std::stable_sort(pending_.begin(), pending_.end(), [](const TimedOnset &a, const TimedOnset &b) {
-        return a.time != b.time ? a.time < b.time : a.channel < b.channel;
-    });
+    sort_pending();
     size_t i = 0;
     for (; i < pending_.size() && pending_[i].time < decided; ++i) {
         const TimedOnset &onset = pending_[i];

@@ -61,6 +61,14 @@ public:
     // released later lies before it.
     int64_t release(int64_t channels_horizon, std::vector<TimedOnset> &picks);
 
+    // Appends, once each, the P picks that release will hand out, as soon as
+    // no P of the channels can come before them (none comes before
+    // `channels_p_horizon`): a P is decided by the P picks before it, not by
+    // its train's S, which may be searched for seconds longer. Called before
+    // each release, with a horizon no earlier than its own, it announces
+    // every P before release hands it out.
+    void announce_p(int64_t channels_p_horizon, std::vector<TimedOnset> &picks);
+
 private:
     // Whether the channel's onsets can be the station's P.
     bool picks_on(int32_t channel) const;
@@ -71,6 +79,8 @@ private:
     int s_rank(const TimedOnset &onset) const;
     // Hands out the train's best S and ends it.
     void close_train(int64_t end, std::vector<TimedOnset> &picks);
+    // Orders the pending onsets by time, then channel.
+    void sort_pending();
 
     int64_t duplicate_span_, s_span_;
     int32_t vertical_ = -1;
@@ -83,6 +93,8 @@ private:
     int best_rank_ = 0;
     SSearch search_;
     int64_t decided_ = std::numeric_limits<int64_t>::min();
+    // The time and channel of the last P announced.
+    std::pair<int64_t, int32_t> announced_{std::numeric_limits<int64_t>::min(), 0};
 };
 
 }  // namespace detect

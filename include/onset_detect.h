@@ -381,7 +381,14 @@ ONSET_DETECT_API int onset_detector_keep_picks(onset_detector *detector);
 
 /* Takes the next final pick, in the order they became final: returns 1
  * and fills *pick, 0 when no further pick is final yet, or
- * ONSET_DETECT_NO_MEMORY. */
+ * ONSET_DETECT_NO_MEMORY. A station's P (its channels NET.STA.LOC and the
+ * band and instrument codes pick together) is final as soon as the samples
+ * that decide it have come, while the search for its S goes on (up to 15 s
+ * after it, or to the station's next P); the S follows once found, so it
+ * may come after later P picks of its station. Of one station the P picks
+ * come in time order, and so do the S picks, each after its own P; picks of
+ * different stations come in no particular order. Each pick is handed out
+ * once, and no later than the event that holds it. */
 ONSET_DETECT_API int onset_detector_next_pick(onset_detector *detector, onset_pick *pick);
 
 /* Fills *report for a channel; returns 0 or ONSET_DETECT_INVALID. */

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <random>
@@ -107,6 +108,57 @@ TEST(DetectStations, OnePAndOneSPerTrain)
     }
 }
 
+TEST(DetectStations, EachPIsAnnouncedOnceBeforeItsRelease)
+{
+    // Random onsets of a vertical and two horizontals, or of three channels
+    // of a station without a vertical, coming as a clock passes their times;
+    // an S searched after a P comes only once its search is over, 15 s
+    // after the P, holding the channels' horizon until then.
+    std::mt19937_64 random(5);
+    for (int trial = 0; trial < 100; ++trial) {
+        const bool vertical = trial % 2 == 0;
+        detect::StationPicks station(std::llround(0.3 * second), 15 * second);
+        for (int32_t c = 0; c < 3; ++c)
+            station.add_channel(c, c == 0 && vertical ? Component::vertical : Component::horizontal);
+        std::vector<std::pair<int64_t, TimedOnset>> coming;  // when each comes
+        for (int k = 0; k < 60; ++k) {
+            const double at = std::uniform_real_distribution<double>(0.0, 120.0)(random);
+            const auto channel = static_cast<int32_t>(random() % 3);
+            TimedOnset o = onset(channel, at, random() % 3 == 0 ? 'S' : 'P');
+            coming.emplace_back(o.time, o);
+            if (random() % 2 == 0) {
+                const TimedOnset s = onset(channel, at + 0.5 + static_cast<double>(random() % 100) / 10.0, 'S', true, at);
+                coming.emplace_back(s.train + 15 * second, s);
+            }
+        }
+        std::vector<TimedOnset> picks, announced;
+        int64_t from = std::numeric_limits<int64_t>::min();
+        for (int64_t clock = 0; from < 140 * second; from = clock, clock += 1 + static_cast<int64_t>(random() % 4000000)) {
+            std::vector<TimedOnset> now;
+            int64_t horizon = clock;
+            for (const auto &[when, o] : coming) {
+                if (when >= from && when < clock) now.push_back(o);
+                if (when >= clock) horizon = std::min(horizon, o.time);
+            }
+            station.add(now);
+            station.announce_p(clock, announced);
+            const size_t before = picks.size();
+            station.release(horizon, picks);
+            for (size_t k = before; k < picks.size(); ++k) {
+                if (picks[k].phase == 'P') {
+                    EXPECT_TRUE(std::any_of(announced.begin(), announced.end(),
+                                            [&](const TimedOnset &a) { return a.time == picks[k].time; }));
+                }
+            }
+        }
+        station.release(std::numeric_limits<int64_t>::max(), picks);
+        std::vector<TimedOnset> released_p;
+        std::copy_if(picks.begin(), picks.end(), std::back_inserter(released_p),
+                     [](const TimedOnset &p) { return p.phase == 'P'; });
+        ASSERT_EQ(summary(announced), summary(released_p)) << "trial " << trial;
+    }
+}
+
 TEST(DetectStations, StationsWithoutVerticalOrHorizontals)
 {
     // Horizontals alone: their P, once; the S after it.
@@ -169,35 +221,67 @@ struct ThreeComponentNetwork {
 
 constexpr int64_t network_start = 1704067200LL * 1000000;
 
-// The events of the network fed in pieces of `piece` samples, channel by
-// channel within each round, on `threads` threads.
-std::vector<detect_test::FoundEvent> station_events(const ThreeComponentNetwork &network, size_t piece, int threads)
+onset_detector *station_detector(const ThreeComponentNetwork &network)
 {
-    omp_set_num_threads(threads);
     onset_detect_options options;
     onset_detect_defaults(&options);
     options.min_stations = 2;
     onset_detector *detector = onset_detector_create(&options, nullptr, 0);
     for (const std::string &id : network.ids) EXPECT_GE(onset_detector_add_channel(detector, id.c_str(), 100.0), 0);
+    EXPECT_EQ(onset_detector_keep_picks(detector), 0);
+    return detector;
+}
+
+// Samples [at, at + n) of every channel, then an advance to their end.
+void feed_round(onset_detector *detector, const ThreeComponentNetwork &network, size_t at, size_t n)
+{
+    for (size_t c = 0; c < network.ids.size(); ++c)
+        EXPECT_EQ(onset_detector_feed(detector, static_cast<int32_t>(c), network_start + static_cast<int64_t>(at) * 10000,
+                                      network.samples[c].data() + at, n), 0);
+    EXPECT_EQ(onset_detector_advance(detector, network_start + static_cast<int64_t>(at + n) * 10000), 0);
+}
+
+void take_picks(onset_detector *detector, std::vector<onset_pick> &picks)
+{
+    onset_pick pick;
+    while (onset_detector_next_pick(detector, &pick) == 1) picks.push_back(pick);
+}
+
+// The events of the network fed in pieces of `piece` samples, channel by
+// channel within each round, on `threads` threads; the picks handed out on
+// the way into `picks`.
+std::vector<detect_test::FoundEvent> station_events(const ThreeComponentNetwork &network, size_t piece, int threads,
+                                                    std::vector<onset_pick> &picks)
+{
+    omp_set_num_threads(threads);
+    onset_detector *detector = station_detector(network);
     std::vector<detect_test::FoundEvent> events;
     for (size_t at = 0; at < ThreeComponentNetwork::length; at += piece) {
-        const size_t n = std::min(piece, ThreeComponentNetwork::length - at);
-        for (size_t c = 0; c < network.ids.size(); ++c)
-            EXPECT_EQ(onset_detector_feed(detector, static_cast<int32_t>(c), network_start + static_cast<int64_t>(at) * 10000,
-                                          network.samples[c].data() + at, n), 0);
-        EXPECT_EQ(onset_detector_advance(detector, network_start + static_cast<int64_t>(at + n) * 10000), 0);
+        feed_round(detector, network, at, std::min(piece, ThreeComponentNetwork::length - at));
         detect_test::take_events(detector, events);
+        take_picks(detector, picks);
     }
     EXPECT_EQ(onset_detector_flush(detector), 0);
     detect_test::take_events(detector, events);
+    take_picks(detector, picks);
     onset_detector_destroy(detector);
     return events;
+}
+
+// Picks in one order, to compare them as multisets.
+std::vector<onset_pick> sorted(std::vector<onset_pick> picks)
+{
+    std::sort(picks.begin(), picks.end(), [](const onset_pick &a, const onset_pick &b) {
+        return std::tie(a.time, a.channel, a.phase) < std::tie(b.time, b.channel, b.phase);
+    });
+    return picks;
 }
 
 TEST(DetectStations, ThreeComponentStationsPickPOnTheVerticalAndSOnAHorizontal)
 {
     const ThreeComponentNetwork network;
-    const auto events = station_events(network, ThreeComponentNetwork::length, 1);
+    std::vector<onset_pick> picks;
+    const auto events = station_events(network, ThreeComponentNetwork::length, 1, picks);
     ASSERT_EQ(events.size(), network.p_index[0].size());
     size_t close_s = 0, s_picks = 0;
     for (size_t e = 0; e < events.size(); ++e) {
@@ -219,9 +303,36 @@ TEST(DetectStations, ThreeComponentStationsPickPOnTheVerticalAndSOnAHorizontal)
     }
     EXPECT_GE(close_s, s_picks * 9 / 10);
     EXPECT_GE(s_picks, events.size() * 3 * 9 / 10);
-    // The same bits however the samples come and whatever the threads.
-    for (const auto &[piece, threads] : {std::pair<size_t, int>{700, 1}, {4999, 2}, {123, 2}})
-        EXPECT_EQ(station_events(network, piece, threads), events) << piece << " " << threads;
+    // The same bits however the samples come and whatever the threads, and
+    // the picks handed out are those of the events.
+    std::vector<onset_pick> event_picks;
+    for (const auto &event : events) event_picks.insert(event_picks.end(), event.picks.begin(), event.picks.end());
+    EXPECT_EQ(sorted(picks), sorted(event_picks));
+    for (const auto &[piece, threads] : {std::pair<size_t, int>{700, 1}, {4999, 2}, {123, 2}}) {
+        std::vector<onset_pick> handed_out;
+        EXPECT_EQ(station_events(network, piece, threads, handed_out), events) << piece << " " << threads;
+        EXPECT_EQ(sorted(handed_out), sorted(event_picks)) << piece << " " << threads;
+    }
+}
+
+TEST(DetectStations, APGoesOutBeforeTheSearchForItsSIsOver)
+{
+    // Samples up to 6 s after the last station's first P: each station's P
+    // is out, though its S is searched up to 15 s after it.
+    const ThreeComponentNetwork network;
+    onset_detector *detector = station_detector(network);
+    const auto end = static_cast<size_t>(network.p_index[2][0]) + 600;
+    for (size_t at = 0; at < end; at += 250) feed_round(detector, network, at, std::min<size_t>(250, end - at));
+    std::vector<onset_pick> picks;
+    take_picks(detector, picks);
+    picks = sorted(picks);
+    ASSERT_EQ(picks.size(), 3u);
+    for (size_t s = 0; s < 3; ++s) {
+        EXPECT_EQ(picks[s].channel, static_cast<int32_t>(3 * s));
+        EXPECT_EQ(picks[s].phase, 'P');
+        EXPECT_LE(std::llabs((picks[s].time - network_start) / 10000 - network.p_index[s][0]), 10);
+    }
+    onset_detector_destroy(detector);
 }
 
 }  // namespace
