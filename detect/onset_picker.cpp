@@ -39,7 +39,6 @@ OnsetPicker::OnsetPicker(const RateSettings &settings, double threshold, double 
       reach_(settings.windows.jump >> 1),
       lead_(settings.windows.kurtosis >> 1),
       dead_time_(settings.windows.dead_time),
-      ahead_(std::max(settings.signal_span, settings.agreement->reach_ahead())),
       behind_(std::max(lead_, settings.agreement->reach_back())),
       warm_up_(settings.filter.center + int64_t{settings.windows.kurtosis} + settings.windows.jump),
       s_gap_(std::llround(duplicate_seconds * settings.rate)),
@@ -170,11 +169,12 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
     const ColumnView &filtered = views.filtered;
     const int64_t end = strength.end();
     // A peak can be placed once its whole max-jump window has come, and the
-    // band-passed samples up to a kurtosis window and what judging the pick
-    // reads beyond it. The pick is then kept, so that a long excursion does
-    // not hold its samples.
+    // band-passed samples up to a kurtosis window and the second after the
+    // pick that labelling it reads. The pick is then kept, so that a long
+    // excursion does not hold its samples.
     const auto place = [&] {
-        if (!placed_ && (ended || (peak_ + reach_ < end && peak_ + reach_ + 2 * lead_ + ahead_ < filtered.end()))) {
+        if (!placed_ && (ended || (peak_ + reach_ < end &&
+                                   peak_ + reach_ + 2 * lead_ + settings_.signal_span < filtered.end()))) {
             candidate_ = refine(peak_, views);
             placed_ = true;
         }
@@ -186,18 +186,23 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
             // Before the windows behind it are full, a rise may be the
             // edge of the data rather than an arrival.
             const bool warming_up = candidate_.index < run_first_ + warm_up_;
-            candidate_.phase =
-                warming_up ? 0 : labels_.label(candidate_.index, candidate_.index >= next_allowed_, filtered, energy_);
+            if (!labelled_) {
+                candidate_.phase = warming_up ? 0
+                                              : labels_.label(candidate_.index, candidate_.index >= next_allowed_,
+                                                              filtered, energy_);
+                labelled_ = true;
+            }
             // A P that would make an event on its own must be seen in other
             // bands and windows too; one that is not only joins events that
             // other stations make, where their coincidence sorts it. Noise
             // whose level is not known yet gives an infinite SNR, and is
-            // checked.
+            // checked. Only such a P waits for the samples the check reads.
             const double snr = labels_.last_snr();
-            candidate_.confirmed = candidate_.phase != 'P' || snr < event_snr_ ||
-                                   (snr >= evident_snr && std::isfinite(snr)) ||
-                                   settings_.agreement->agrees(candidate_.index, views.raw, filtered, run_first_,
-                                                               ended ? filtered_end_ : INT64_MAX);
+            const bool checked =
+                candidate_.phase == 'P' && snr >= event_snr_ && !(snr >= evident_snr && std::isfinite(snr));
+            if (checked && !ended && candidate_.index + settings_.agreement->reach_ahead() > filtered.end()) break;
+            candidate_.confirmed = !checked || settings_.agreement->agrees(candidate_.index, views.raw, filtered,
+                                                                          run_first_, ended ? filtered_end_ : INT64_MAX);
             if (judged_)
                 judged_->push_back({candidate_.index, peak_, candidate_.strength,
                                     warming_up ? std::numeric_limits<double>::quiet_NaN() : labels_.last_onset_snr(),
@@ -214,7 +219,7 @@ void OnsetPicker::scan(const LookbackStore &store, bool ended)
                 ++onset_count_;
                 if (candidate_.phase == 'P') next_allowed_ = candidate_.index + dead_time_;
             }
-            in_excursion_ = excursion_over_ = false;
+            in_excursion_ = excursion_over_ = labelled_ = false;
         }
         if (!in_excursion_ && next_ < end) next_ = first_at_or_above(strength, next_, end, threshold_);
         if (next_ >= end) {

@@ -101,8 +101,7 @@ private:
     int64_t reach_;  // half the max-jump window
     int64_t lead_;   // half the kurtosis window
     int64_t dead_time_;
-    int64_t ahead_;   // band-passed samples after a pick that judging it reads
-    int64_t behind_;  // and before it
+    int64_t behind_;  // band-passed samples before a pick that judging it reads
     int64_t warm_up_;  // the filter's half kernel and both windows
     int64_t run_first_ = 0;  // the run's first band-passed sample
     int64_t s_gap_, s_reach_;  // the S searched from s_gap_ to s_reach_ after its P
@@ -125,6 +124,7 @@ private:
     bool excursion_over_ = false;
     int64_t peak_ = 0;
     bool placed_ = false;        // candidate_ is the pick of peak_
+    bool labelled_ = false;      // and has its phase
     Onset candidate_{0, 0.0, 0, 'P', 0, 0.0, 0};
     std::vector<Onset> found_;
     std::vector<JudgedOnset> *judged_ = nullptr;

@@ -317,11 +317,11 @@ TEST(DetectStations, ThreeComponentStationsPickPOnTheVerticalAndSOnAHorizontal)
 
 TEST(DetectStations, APGoesOutBeforeTheSearchForItsSIsOver)
 {
-    // Samples up to 6 s after the last station's first P: each station's P
+    // Samples up to 3 s after the last station's first P: each station's P
     // is out, though its S is searched up to 15 s after it.
     const ThreeComponentNetwork network;
     onset_detector *detector = station_detector(network);
-    const auto end = static_cast<size_t>(network.p_index[2][0]) + 600;
+    const auto end = static_cast<size_t>(network.p_index[2][0]) + 300;
     for (size_t at = 0; at < end; at += 250) feed_round(detector, network, at, std::min<size_t>(250, end - at));
     std::vector<onset_pick> picks;
     take_picks(detector, picks);
