@@ -49,7 +49,8 @@ def record(station, start_us, samples, sequence):
                          t.minute, t.second, 0, micro // 100, len(samples), int(RATE), 1, 0, 0, 0, 1, 0, 64, 48)
     blockette = struct.pack(">HHBBBB", 1000, 0, 5, 1, 9, 0)
     data = struct.pack(">%dd" % len(samples), *samples)
-    return (header + blockette + data).ljust(512, b"\0")
+    # The data begin at byte 64, as the header says.
+    return ((header + blockette).ljust(64, b"\0") + data).ljust(512, b"\0")
 
 
 def write_network(program, folder, stations, seconds):
