@@ -32,6 +32,8 @@ std::unique_ptr<T[], void (*)(void *)> zeroed(size_t count)
 EventGrouping::EventGrouping(double tolerance, int32_t min_stations, double train_span)
     : tolerance_(tolerance),
       quiet_span_(std::llround(2.0 * tolerance * 1e6)),
+      moveout_(quiet_span_),
+      later_wave_span_(2 * quiet_span_),
       dense_span_(std::llround(dense_tolerances * tolerance * 1e6)),
       train_span_(std::llround(train_span * 1e6)),
       min_stations_(min_stations)
@@ -86,7 +88,10 @@ void EventGrouping::group(int64_t horizon, std::deque<Event> &events)
     }
     while (!pending_.empty()) {
         const size_t count = block_end(horizon);
-        if (count == 0 || pending_[count - 1].time + train_span_ >= horizon) break;
+        // Every S of the block's trains has come once the horizon is past
+        // their P picks: a station holds it at its last P until that
+        // train's S is out.
+        if (count == 0 || pending_[count - 1].time + 1 >= horizon) break;
         group_block(count);
         // S waves of trains that began before the block's end have found
         // their event, or have none.
@@ -166,7 +171,7 @@ void EventGrouping::group_block(size_t count)
         // Against the events before it, latest first.
         for (auto e = held_.rbegin(); e != held_.rend() && !event.picks.empty(); ++e) {
             if (event.earliest - e->earliest > train_span_) break;
-            if (!merge_later_picks(*e, event, unit_, quiet_span_, 2 * quiet_span_)) continue;
+            if (!merge_later_picks(*e, event, unit_, moveout_, later_wave_span_)) continue;
             settle(*e, station_);
             settle(event, station_);
         }
@@ -183,10 +188,13 @@ void EventGrouping::group_block(size_t count)
 void EventGrouping::release(int64_t horizon, std::deque<Event> &events)
 {
     // An event is final once every P that could still join it, as a late
-    // station or as a later wave, has been grouped.
+    // station or as a later wave of one of its stations (see
+    // merge_later_picks), has been grouped.
     while (!held_.empty()) {
         Event &event = held_.front();
-        const int64_t reach = event.earliest + train_span_;
+        int64_t reach = event.earliest + moveout_;
+        for (const onset_pick &pick : event.picks)
+            if (pick.phase == 'P') reach = std::max(reach, pick.time + later_wave_span_);
         if (horizon <= reach || (!pending_.empty() && pending_.front().time <= reach)) break;
         if (event.stations >= min_stations_ && event.clear) {
             std::stable_sort(event.picks.begin(), event.picks.end(), [&](const onset_pick &a, const onset_pick &b) {

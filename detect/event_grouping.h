@@ -33,9 +33,9 @@ struct Event {
 // picks stands out by its channel's event_snr, is an event.
 // Only P onsets are grouped; an S onset joins the event that holds the P of
 // its station's wave train, so a block waits until its channels' S waves
-// can no longer come (`train_span` after its last P). The captures then
-// go through merge_later_picks, and an event is handed out once nothing
-// can join it any more.
+// can no longer come. The captures then go through merge_later_picks
+// against the events up to `train_span` before them, and an event is
+// handed out once nothing can join it any more.
 class EventGrouping {
 public:
     EventGrouping(double tolerance, int32_t min_stations, double train_span);
@@ -63,6 +63,10 @@ private:
 
     double tolerance_;
     int64_t quiet_span_;  // microseconds: twice the tolerance
+    // A later capture's P joins an event as a late station up to moveout_
+    // after its earliest pick, or as a later wave of one of its stations
+    // up to later_wave_span_ after that station's P.
+    int64_t moveout_, later_wave_span_;
     int64_t dense_span_;
     int64_t train_span_;
     int32_t min_stations_;

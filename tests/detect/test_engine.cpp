@@ -59,6 +59,31 @@ TEST(DetectEngine, EventsDoNotDependOnHowTheSamplesAreCut)
     }
 }
 
+TEST(DetectEngine, AnEventComesOutOnceNothingCanJoinIt)
+{
+    // Fed a second at a time, an event comes out once its stations' S
+    // searches (15 s after their P) are over and no later P can join it,
+    // well before the 31 s within which events trade picks.
+    const auto &network = default_network();
+    const onset_detect_options options = default_options();
+    onset_detector *detector = onset_detector_create(&options, nullptr, 0);
+    for (const std::string &id : network.ids()) ASSERT_GE(onset_detector_add_channel(detector, id.c_str(), 100.0), 0);
+    std::vector<FoundEvent> events;
+    for (int64_t at = 0; at < network.length(); at += 100) {
+        for (size_t s = 0; s < network.ids().size(); ++s) {
+            const std::vector<double> x = network.samples(s, at, std::min<int64_t>(100, network.length() - at));
+            ASSERT_EQ(onset_detector_feed(detector, static_cast<int32_t>(s), time_of(at), x.data(), x.size()), 0);
+        }
+        ASSERT_EQ(onset_detector_advance(detector, time_of(at + 100)), 0);
+        const size_t before = events.size();
+        detect_test::take_events(detector, events);
+        for (size_t e = before; e < events.size(); ++e)
+            EXPECT_LE(time_of(at + 100) - events[e].earliest, 22'000'000) << "event " << e;
+    }
+    EXPECT_EQ(events.size(), network.events().size());
+    onset_detector_destroy(detector);
+}
+
 TEST(DetectEngine, OverlapsAreDroppedAndGapsBridgedOrCut)
 {
     const auto &network = default_network();
