@@ -192,7 +192,11 @@ int write_synthetic(const Options &options)
     std::vector<DayJob> jobs;
     for (size_t s = 0; s < network.ids().size(); ++s) {
         const std::string &id = network.ids()[s];
-        const std::string net = id.substr(0, 2), station = id.substr(3, 3), channel = id.substr(id.size() - 3);
+        // NET.STA.LOC.CHA, the station of any length (S100 and beyond).
+        const size_t first_dot = id.find('.'), second_dot = id.find('.', first_dot + 1);
+        const std::string net = id.substr(0, first_dot),
+                          station = id.substr(first_dot + 1, second_dot - first_dot - 1),
+                          channel = id.substr(id.size() - 3);
         for (int64_t d = 0; d < days; ++d) {
             // The network starts on 1 January, so the day of the year follows
             // from d and the year's length.
