@@ -330,7 +330,6 @@ struct GroupFit {
     size_t size;       // of the group
     double rms_s;
 
-    bool whole() const { return explained == size; }
     bool better_than(const GroupFit &other) const
     {
         if (splits != other.splits)
@@ -417,7 +416,9 @@ std::vector<AssociatedEvent> associate_groups(const Locator &locator,
             const GroupFit fit = group_fit(locator, picks, group_members, attempt_members, attempt, options);
             if (!found || fit.better_than(best))
                 found = true, best = fit, members = std::move(attempt_members), location = std::move(attempt);
-            if (best.whole())
+            // Noise picks a group took are left out by any origin: only a
+            // first attempt that leaves several out may have been misled.
+            if (best.explained + 1 >= best.size)
                 break;
         }
         if (!found)
