@@ -151,7 +151,10 @@ std::vector<Section> sections()
            "network,station,latitude,longitude,elevation_m. Picks then become events by travel time: the picks one "
            "origin explains as P or S within 0.5 s (relabelled where need be), on min-stations stations with 5 "
            "phases at least; what no origin explains of a group stays an event, not located, where its P picks "
-           "are on min-stations stations. A channel without coordinates is picked but not located. With --write-synthetic: the file to write the network's stations to",
+           "are on min-stations stations. A located event then picks, where a station lacks its P or S, the arrival "
+           "within 1 s of the time its origin predicts, if one stands out there (strength 0). A channel without "
+           "coordinates is picked but not located. With --write-synthetic: the file to write the network's stations "
+           "to",
            [](Options &o, auto &, auto &v) { o.station_file = v; }},
           {"--velocity-model", "FILE",
            "the 1-D model to locate with: CSV with the columns depth_km,vp_km_s,vs_km_s, each row the top of a "
