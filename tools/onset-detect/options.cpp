@@ -367,6 +367,12 @@ Request parse_arguments(int argc, char **argv, Options &options)
             if (flag->name == name) return true;
         return false;
     };
+    const bool locating = !options.station_file.empty();
+    if (!locating && (!options.velocity_model.empty() || options.graded_model || !options.origins.empty()))
+        throw InputError(std::string(!options.velocity_model.empty() ? "--velocity-model"
+                                     : options.graded_model          ? "--graded-model"
+                                                                     : "--origins") +
+                         ": locating needs --stations FILE");
     if (options.seedlink.empty()) {
         for (const char *name : {"--state", "--max-latency"})
             if (given_flag(name)) throw InputError(std::string(name) + ": belongs to a live run: give --seedlink");
@@ -385,12 +391,6 @@ Request parse_arguments(int argc, char **argv, Options &options)
     if (!options.write_synthetic.empty() && (recordings || options.demo))
         throw InputError("--write-synthetic writes the built-in network: give no input besides it");
     if (options.demo && recordings) throw InputError("--demo runs the built-in network: give no input besides it");
-    const bool locating = !options.station_file.empty();
-    if (!locating && (!options.velocity_model.empty() || options.graded_model || !options.origins.empty()))
-        throw InputError(std::string(!options.velocity_model.empty() ? "--velocity-model"
-                                     : options.graded_model          ? "--graded-model"
-                                                                     : "--origins") +
-                         ": locating needs --stations FILE");
     if (!options.write_synthetic.empty() && (options.graded_model || !options.origins.empty()))
         throw InputError("--write-synthetic writes the network's stations and model: no --graded-model or --origins");
     if (!recordings && !options.demo && options.write_synthetic.empty())

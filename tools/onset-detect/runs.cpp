@@ -60,10 +60,6 @@ void refuse_empty_selection(const Options &options)
     if (found == 1) throw InputError(message);
 }
 
-LocationFiles location_files(const Options &options)
-{
-    return {options.station_file, options.velocity_model, options.graded_model};
-}
 
 // The run over the recordings the options name; refused before anything is
 // read when the channel patterns or the times select nothing of them.
@@ -85,6 +81,11 @@ std::unique_ptr<Run> open_run(const Options &options)
 }
 
 }  // namespace
+
+LocationFiles location_files(const Options &options)
+{
+    return {options.station_file, options.velocity_model, options.graded_model};
+}
 
 // The recordings through a run of the engine, slice by slice: the events as
 // they become final, the warnings, the progress, and what is left to say at
