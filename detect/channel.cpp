@@ -30,11 +30,33 @@ bool Channel::samples_only()
     return samples_only_;
 }
 
+void Channel::keep_samples()
+{
+    if (started_) return;
+    stages_->keep_samples();
+    keeping_ = true;
+}
+
 void Channel::hold_from(int64_t time)
 {
+    station_hold_ = time;
+    apply_hold();
+}
+
+void Channel::hold_for_location(int64_t time)
+{
+    location_hold_ = time;
+    apply_hold();
+}
+
+void Channel::apply_hold()
+{
+    int64_t time = INT64_MAX;
+    if (samples_only_) time = station_hold_;
+    if (keeping_) time = std::min(time, location_hold_);
     // Times before the first sample hold everything (and stay clear of
     // overflow).
-    if (samples_only_ && started_ && time > first_time_) stages_->hold_from(index_of(time) - 1);
+    if (time != INT64_MAX && started_ && time > first_time_) stages_->hold_from(index_of(time) - 1);
 }
 
 std::vector<double> Channel::band_passed(int64_t from, int64_t to) const

@@ -64,9 +64,14 @@ public:
     bool samples_only();
     bool is_samples_only() const { return samples_only_; }
     const RateSettings &settings() const { return settings_; }
-    // Samples only: those from `time` on stay held; the band-pass of those
+    // Keeps its samples beside the onsets too, for the windows located
+    // events pick in: only before its first sample.
+    void keep_samples();
+    // The samples its station (samples only) and the location (samples
+    // kept) still read are from these times on; the band-pass of those
     // held over [from, to) (indices), NaN where there is none.
     void hold_from(int64_t time);
+    void hold_for_location(int64_t time);
     std::vector<double> band_passed(int64_t from, int64_t to) const;
 
     int64_t index_of(int64_t time) const;
@@ -84,6 +89,9 @@ private:
     OnsetPicker picker_;
     std::unique_ptr<StageChain> stages_;
     bool samples_only_ = false;
+    bool keeping_ = false;
+    int64_t station_hold_ = INT64_MIN, location_hold_ = INT64_MIN;
+    void apply_hold();
 
     bool started_ = false;
     bool finished_ = false;

@@ -64,6 +64,9 @@ void Detector::locate(const std::string &stations_path, const std::string &model
     const onset_detect_options &network = option_sets_[0];
     location_ = std::make_unique<EventLocation>(stations_path, model_path, graded, network.tolerance,
                                                 network.min_stations);
+    location_->pick_in_windows([this](int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) {
+        return pick_in_window(channel, phase, from, to, pick);
+    });
 }
 
 int32_t Detector::add_channel(const std::string &id, double rate)
@@ -84,10 +87,13 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     const auto number = static_cast<int32_t>(channels_.size());
     channels_.push_back(std::make_unique<Channel>(id, number, *settings, options));
     numbers_[id] = number;
-    if (location_) location_->add_channel(id);
     stations_.emplace(channels_.back()->station(), static_cast<int32_t>(stations_.size()));
     const auto [key, component] = station_component(id);
     const auto unit = units_by_key_.emplace(key, static_cast<int32_t>(units_.size())).first->second;
+    if (location_) {
+        location_->add_channel(id, unit);
+        channels_.back()->keep_samples();
+    }
     if (static_cast<size_t>(unit) == units_.size())
         units_.emplace_back(std::llround(duplicate_seconds * 1e6), std::llround(s_window_seconds * 1e6));
     StationPicks &station = units_[static_cast<size_t>(unit)];
@@ -212,7 +218,10 @@ void Detector::group_final()
         throw Failure{ONSET_DETECT_UNPLACED, location_->stations_path() + ": gives none of the channels coordinates"};
     std::deque<Event> grouped;
     grouping_.group(horizon, grouped);
-    location_->take(grouped, grouping_.settled(horizon), ready_);
+    const int64_t settled = grouping_.settled(horizon);
+    location_->take(grouped, settled, ready_);
+    const int64_t needed = location_->samples_needed_from(settled);
+    for (auto &c : channels_) c->hold_for_location(needed);
 }
 
 void Detector::keep_final(const std::vector<TimedOnset> &onsets)
@@ -222,47 +231,72 @@ void Detector::keep_final(const std::vector<TimedOnset> &onsets)
         picks_.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty, onset.polarity});
 }
 
-bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const
+bool Detector::onset_in(const std::vector<int32_t> &channels, int64_t from_time, int64_t to_time,
+                        WindowOnset &found) const
 {
-    // The horizontals that only keep their samples, on the first one's
-    // grid of sample times.
-    std::vector<int32_t> horizontals;
-    for (const int32_t h : units_[unit].horizontals())
-        if (channels_[static_cast<size_t>(h)]->is_samples_only()) horizontals.push_back(h);
-    const Channel &grid = *channels_[static_cast<size_t>(horizontals.front())];
-    const int64_t from = grid.index_of(p + std::llround(duplicate_seconds * 1e6));
-    const int64_t to = grid.index_of(end);
+    // On the first channel's grid of sample times; the others of its rate.
+    const Channel &grid = *channels_[static_cast<size_t>(channels.front())];
+    const int64_t from = grid.index_of(from_time);
+    const int64_t to = grid.index_of(to_time);
     if (to <= from) return false;
     std::vector<std::vector<double>> samples;
     std::vector<int32_t> used;
-    for (const int32_t h : horizontals) {
-        const Channel &c = *channels_[static_cast<size_t>(h)];
+    for (const int32_t number : channels) {
+        const Channel &c = *channels_[static_cast<size_t>(number)];
         if (c.rate() != grid.rate()) continue;
         const int64_t first = c.index_of(grid.time_of(from));
         samples.push_back(c.band_passed(first, first + (to - from)));
-        used.push_back(h);
+        used.push_back(number);
     }
-    // Up to the first sample a horizontal lacks.
+    // Up to the first sample a channel lacks.
     size_t count = 0;
     while (count < samples.front().size() &&
            std::none_of(samples.begin(), samples.end(), [count](const auto &x) { return std::isnan(x[count]); }))
         ++count;
     std::vector<const double *> components;
     for (const auto &x : samples) components.push_back(x.data());
-    const SOnset found =
+    const SOnset onset =
         s_onset(components.data(), components.size(), count, grid.settings().least_aic_part(), s_contrast);
-    if (!found.found) return false;
-    // Picked on the horizontal where the S is strongest.
+    if (!onset.found) return false;
+    // Picked on the channel where the arrival is strongest.
     size_t strongest = 0;
     double strongest_energy = -1.0;
     for (size_t c = 0; c < samples.size(); ++c) {
         double energy = 0.0;
-        for (size_t i = found.onset.index; i < found.length; ++i) energy += samples[c][i] * samples[c][i];
+        for (size_t i = onset.onset.index; i < onset.length; ++i) energy += samples[c][i] * samples[c][i];
         if (energy > strongest_energy) strongest_energy = energy, strongest = c;
     }
-    s = TimedOnset{grid.time_of(from + static_cast<int64_t>(found.onset.index)), used[strongest], 0.0, 'S',
-                   static_cast<double>(std::max<size_t>(1, found.onset.half_width)) / grid.rate(), p, 0, false, 0,
-                   true};
+    found = {grid.time_of(from + static_cast<int64_t>(onset.onset.index)), used[strongest],
+             static_cast<double>(std::max<size_t>(1, onset.onset.half_width)) / grid.rate()};
+    return true;
+}
+
+bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const
+{
+    // The horizontals that only keep their samples.
+    std::vector<int32_t> horizontals;
+    for (const int32_t h : units_[unit].horizontals())
+        if (channels_[static_cast<size_t>(h)]->is_samples_only()) horizontals.push_back(h);
+    WindowOnset found{};
+    if (!onset_in(horizontals, p + std::llround(duplicate_seconds * 1e6), end, found)) return false;
+    s = TimedOnset{found.time, found.channel, 0.0, 'S', found.uncertainty, p, 0, false, 0, true};
+    return true;
+}
+
+bool Detector::pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const
+{
+    // The P on the vertical, the S on the horizontals; a station without
+    // the one picks on the other.
+    const StationPicks &station = units_[static_cast<size_t>(unit_of_[static_cast<size_t>(channel)])];
+    std::vector<int32_t> channels;
+    if (station.vertical() >= 0 && (phase == 'P' || station.horizontals().empty()))
+        channels.push_back(station.vertical());
+    else
+        channels = station.horizontals();
+    if (channels.empty()) channels.push_back(channel);
+    WindowOnset found{};
+    if (!onset_in(channels, from, to, found)) return false;
+    pick = {found.channel, phase, found.time, 0.0, found.uncertainty, 0};
     return true;
 }
 

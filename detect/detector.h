@@ -61,9 +61,21 @@ private:
     void group_final();
     // Keeps a copy of final onsets as picks.
     void keep_final(const std::vector<TimedOnset> &onsets);
+    // The onset best by AIC over [from, to) (times) on `channels` at once,
+    // band-passed from their samples held, where it stands out of what
+    // precedes it; on the channel where it is strongest.
+    struct WindowOnset {
+        int64_t time;
+        int32_t channel;
+        double uncertainty;  // s
+    };
+    bool onset_in(const std::vector<int32_t> &channels, int64_t from, int64_t to, WindowOnset &found) const;
     // The S after a P at `p` (a time) on the band-pass-only horizontals of
     // station `unit`, searched up to `end`.
     bool search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const;
+    // A located event's pick of `phase` over [from, to) at the station of
+    // `channel`.
+    bool pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const;
 
     // The detector's options first, then each station pattern's, in the
     // order they were set.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <stdexcept>
@@ -18,6 +19,10 @@ namespace detect {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+// A pick belongs to an origin within this of its predicted P or S.
+constexpr double association_tolerance_s = 0.5;
+// A window picked in reaches this far either side of the predicted time.
+constexpr double window_half_s = 1.0;
 
 int32_t public_status(location::LocationStatus status)
 {
@@ -57,9 +62,10 @@ EventLocation::EventLocation(const std::string &stations_path, const std::string
 
 EventLocation::~EventLocation() = default;
 
-bool EventLocation::add_channel(const std::string &id)
+bool EventLocation::add_channel(const std::string &id, int32_t unit)
 {
     ids_.push_back(id);
+    unit_of_channel_.push_back(unit);
     site_of_channel_.push_back(location::find_site(metadata_, id));
     return site_of_channel_.back() >= 0;
 }
@@ -83,8 +89,31 @@ const location::Locator &EventLocation::locator()
         for (const int site : sites) chosen.push_back(metadata_[static_cast<size_t>(site)]);
         locator_ = std::make_unique<location::Locator>(std::move(chosen), model_);
         locator_sites_ = std::move(sites);
+        window_reach_ = 0;
     }
     return *locator_;
+}
+
+int64_t EventLocation::window_reach()
+{
+    const location::Locator &located_by = locator();
+    if (window_reach_ == 0) {
+        float latest = 0.0f;
+        for (size_t node = 0; node < located_by.node_count(); ++node)
+            for (size_t site = 0; site < located_by.sites().size(); ++site)
+                latest = std::max(latest, located_by.node_time(node, static_cast<int32_t>(site), 'S'));
+        window_reach_ = static_cast<int64_t>(std::ceil(latest * 1e6)) + std::llround(window_half_s * 1e6);
+    }
+    return window_reach_;
+}
+
+int64_t EventLocation::samples_needed_from(int64_t settled)
+{
+    if (!picker_ || !places_any()) return settled;
+    int64_t first = settled;
+    for (const Event &event : pool_)
+        for (const onset_pick &pick : event.picks) first = std::min(first, pick.time);
+    return first == INT64_MAX ? first : first - window_reach();
 }
 
 void EventLocation::take(std::deque<Event> &grouped, int64_t settled, std::deque<Event> &events)
@@ -102,9 +131,52 @@ void EventLocation::take(std::deque<Event> &grouped, int64_t settled, std::deque
         for (; count < pool_.size() && (count == 0 || pool_[count].earliest <= end + gap_); ++count)
             for (const onset_pick &pick : pool_[count].picks) end = std::max(end, pick.time);
         if (end + gap_ >= settled) break;
+        // The windows its origins predict lie within reach of its picks;
+        // they are read once no sample there can change.
+        if (picker_ && end >= settled - window_reach()) break;
         locate_pool(count, events);
         pool_.erase(pool_.begin(), pool_.begin() + static_cast<std::ptrdiff_t>(count));
     }
+}
+
+void EventLocation::add_window_picks(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
+                                     location::Location &located, std::vector<onset_pick> &picks,
+                                     std::vector<char> &phases, std::vector<location::PhasePick> &labelled)
+{
+    const location::Locator &located_by = *locator_;
+    const location::PlanePoint epicentre = located_by.projection().to_plane(located.latitude, located.longitude);
+    // The phases each picking station has already, as labelled and as
+    // taken here.
+    std::map<std::pair<int32_t, char>, bool> has;
+    for (size_t k = 0; k < picks.size(); ++k) {
+        const int32_t unit = unit_of_channel_[static_cast<size_t>(picks[k].channel)];
+        has[{unit, phases[k]}] = has[{unit, static_cast<char>(picks[k].phase)}] = true;
+    }
+    const int64_t half = std::llround(window_half_s * 1e6), tolerance = std::llround(association_tolerance_s * 1e6);
+    bool added = false;
+    for (size_t c = 0; c < site_of_channel_.size(); ++c) {
+        const auto where = locator_site.find(site_of_channel_[c]);
+        if (where == locator_site.end()) continue;
+        for (const char phase : {'P', 'S'}) {
+            bool &present = has[{unit_of_channel_[c], phase}];
+            if (present) continue;
+            // Asked once per station, of its first channel.
+            present = true;
+            const int64_t predicted =
+                located.origin_time +
+                std::llround(located_by.travel_time(where->second, phase, epicentre, located.depth_km) * 1e6);
+            const int64_t begin = std::max(predicted - half, from), end = std::min(predicted + half, to);
+            onset_pick pick{};
+            if (begin >= end || !picker_(static_cast<int32_t>(c), phase, begin, end, pick) ||
+                std::llabs(pick.time - predicted) > tolerance)
+                continue;
+            picks.push_back(pick);
+            phases.push_back(phase);
+            labelled.push_back({where->second, pick.time, phase, pick.uncertainty});
+            added = true;
+        }
+    }
+    if (added) located = located_by.locate_near(labelled, epicentre, located.depth_km);
 }
 
 void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
@@ -114,6 +186,10 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
     for (size_t s = 0; s < locator_sites_.size(); ++s) locator_site[locator_sites_[s]] = static_cast<int32_t>(s);
 
     // The picks of channels with coordinates, grouped by their events.
+    int64_t first_time = INT64_MAX, last_time = INT64_MIN;
+    for (size_t e = 0; e < count; ++e)
+        for (const onset_pick &pick : pool_[e].picks)
+            first_time = std::min(first_time, pick.time), last_time = std::max(last_time, pick.time);
     std::vector<location::PhasePick> picks;
     std::vector<Source> sources;
     std::vector<std::vector<size_t>> groups(count);
@@ -126,7 +202,7 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
             picks.push_back({locator_site.at(site), pick.time, static_cast<char>(pick.phase), pick.uncertainty});
             sources.push_back({e, k});
         }
-    const location::AssociationOptions options{0.5, min_stations_, 5};
+    const location::AssociationOptions options{association_tolerance_s, min_stations_, 5};
     const std::vector<location::AssociatedEvent> associated = location::associate_groups(located_by, picks, groups, options);
 
     std::vector<Event> found;
@@ -139,14 +215,26 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         std::vector<size_t> taken(count, 0);
         for (const size_t k : a.picks) ++taken[sources[k].event];
         const size_t main = static_cast<size_t>(std::max_element(taken.begin(), taken.end()) - taken.begin());
-        auto origin = std::make_shared<LocatedOrigin>();
-        Event event{};
+        std::vector<onset_pick> event_picks;
+        std::vector<char> phases = a.phases;
+        std::vector<location::PhasePick> labelled;
         for (size_t m = 0; m < a.picks.size(); ++m) {
             const Source &source = sources[a.picks[m]];
             taken_picks[source.event][source.pick] = true;
-            event.picks.push_back(pool_[source.event].picks[source.pick]);
-            const location::PickFit &fit = a.location.picks[m];
-            origin->arrivals.push_back({fit.residual, fit.distance_km, fit.azimuth_deg, fit.used ? 1 : 0, a.phases[m]});
+            event_picks.push_back(pool_[source.event].picks[source.pick]);
+            labelled.push_back(picks[a.picks[m]]);
+            labelled.back().phase = phases[m];
+        }
+        location::Location l = a.location;
+        if (picker_ && l.status == location::LocationStatus::located)
+            add_window_picks(locator_site, first_time - window_reach(), last_time + window_reach(), l, event_picks,
+                             phases, labelled);
+        auto origin = std::make_shared<LocatedOrigin>();
+        Event event{};
+        for (size_t m = 0; m < event_picks.size(); ++m) {
+            event.picks.push_back(event_picks[m]);
+            const location::PickFit &fit = l.picks[m];
+            origin->arrivals.push_back({fit.residual, fit.distance_km, fit.azimuth_deg, fit.used ? 1 : 0, phases[m]});
         }
         if (!unplaced_given[main]) {
             unplaced_given[main] = true;
@@ -156,7 +244,6 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
                     origin->arrivals.push_back({nan, nan, nan, 0, pick.phase});
                 }
         }
-        const location::Location &l = a.location;
         origin->origin = {l.origin_time,
                           l.latitude,
                           l.longitude,

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +32,10 @@ struct LocatedOrigin {
 // with the event that took most of their group's other picks. What no
 // origin explains of a group stays an event, not located, where its P picks
 // are still on min_stations stations; other picks no origin explains are
-// dropped.
+// dropped. A located event then looks for the P and S its stations lack in
+// the windows its origin predicts, within the tolerance of the prediction,
+// and is located again with what they give: a weak arrival that raised no
+// onset of its own still stands out where it is expected.
 class EventLocation {
 public:
     // Station metadata (StationXML or CSV) and a velocity model (CSV; the
@@ -40,9 +45,16 @@ public:
                   double tolerance, int32_t min_stations);
     ~EventLocation();
 
-    // Declares channel `number` (the next one); false when the metadata do
-    // not place it.
-    bool add_channel(const std::string &id);
+    // Declares channel `number` (the next one) of picking station `unit`;
+    // false when the metadata do not place it.
+    bool add_channel(const std::string &id, int32_t unit);
+    // picker(channel, phase, from, to, pick): the pick of `phase` over
+    // [from, to) (times) at the station of `channel`, if one stands out.
+    using WindowPicker = std::function<bool(int32_t, char, int64_t, int64_t, onset_pick &)>;
+    void pick_in_windows(WindowPicker picker) { picker_ = std::move(picker); }
+    // The first time the windows of events still to come may read, given
+    // that none holds a pick before `settled`.
+    int64_t samples_needed_from(int64_t settled);
     bool placed(int32_t channel) const { return site_of_channel_.at(static_cast<size_t>(channel)) >= 0; }
     bool places_any() const;
     const std::string &stations_path() const { return stations_path_; }
@@ -55,6 +67,13 @@ public:
 private:
     void locate_pool(size_t count, std::deque<Event> &events);
     const location::Locator &locator();
+    // The longest an arrival comes after its origin, plus a window's half.
+    int64_t window_reach();
+    // Adds to an event's picks (and their labelled copies) those its
+    // windows give, within [from, to), and locates it again with them.
+    void add_window_picks(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
+                          location::Location &located, std::vector<onset_pick> &picks,
+                          std::vector<char> &phases, std::vector<location::PhasePick> &labelled);
 
     std::string stations_path_;
     std::vector<location::StationSite> metadata_;
@@ -63,6 +82,9 @@ private:
     int32_t min_stations_;
     std::vector<std::string> ids_;        // by channel number
     std::vector<int> site_of_channel_;    // in metadata_, -1 for none
+    std::vector<int32_t> unit_of_channel_;
+    WindowPicker picker_;
+    int64_t window_reach_ = 0;            // of the locator below
     std::vector<int> locator_sites_;      // in metadata_, the locator's sites in order
     std::unique_ptr<location::Locator> locator_;
     std::vector<Event> pool_;             // by earliest pick

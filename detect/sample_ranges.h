@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <vector>
 
 namespace detect {
 
@@ -29,9 +30,15 @@ public:
         while (!ranges_.empty() && ranges_.front().begin < index) {
             Range &range = ranges_.front();
             const int64_t dropped = std::min(index, range.end) - range.begin;
-            values_.erase(values_.begin(), values_.begin() + static_cast<std::ptrdiff_t>(dropped));
+            front_ += static_cast<size_t>(dropped);
             range.begin += dropped;
             if (range.begin == range.end) ranges_.pop_front();
+        }
+        // The samples forgotten are let go once they are the most, so that
+        // each is moved about once.
+        if (front_ > values_.size() / 2) {
+            values_.erase(values_.begin(), values_.begin() + static_cast<std::ptrdiff_t>(front_));
+            front_ = 0;
         }
     }
     // Calls run(first, values, count) for each stretch without a gap within
@@ -39,7 +46,7 @@ public:
     template <class Run>
     void for_each_run(int64_t from, int64_t to, Run run) const
     {
-        size_t offset = 0;
+        size_t offset = front_;
         for (const Range &range : ranges_) {
             const int64_t begin = std::max(from, range.begin), end = std::min(to, range.end);
             if (begin < end) {
@@ -61,7 +68,8 @@ private:
         else ranges_.push_back({first, end});
     }
     std::deque<Range> ranges_;
-    std::deque<double> values_;  // of the ranges, one after the other
+    std::vector<double> values_;  // of the ranges, one after the other, from front_ on
+    size_t front_ = 0;
 };
 
 }  // namespace detect

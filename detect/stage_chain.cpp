@@ -26,6 +26,7 @@ StageChain::StageChain(const RateSettings &settings, StrengthSink *sink)
       flat_lines_(settings.flat_run)
 {
     if (sink) strength_.emplace(settings, store_, *sink);
+    keeping_ = !sink;
 }
 
 void StageChain::take(int64_t first, const double *samples, size_t count)
@@ -42,15 +43,15 @@ void StageChain::take(int64_t first, const double *samples, size_t count)
 void StageChain::values(int64_t first, const double *x, size_t count)
 {
     count_used(first, count);
+    if (keeping_) held_.add(first, x, count);
     if (strength_) bandpass_.take(first, x, count, *strength_);
-    else held_.add(first, x, count);
 }
 
 void StageChain::repeated(int64_t first, double value, size_t count)
 {
     count_used(first, count);
+    if (keeping_) held_.add_repeated(first, value, count);
     if (strength_) bandpass_.take_repeated(first, value, count, *strength_);
-    else held_.add_repeated(first, value, count);
 }
 
 void StageChain::count_used(int64_t first, size_t count)
@@ -82,10 +83,8 @@ void StageChain::finish()
 
 void StageChain::trim()
 {
-    if (!strength_) {
-        held_.trim_before(hold_);
-        return;
-    }
+    if (keeping_) held_.trim_before(hold_);
+    if (!strength_) return;
     store_.trim_before(std::min(bandpass_.needs_from(), strength_->needs_from()));
 }
 

@@ -27,6 +27,8 @@ namespace detect {
 // Without a sink the chain keeps the samples alone (gaps and flat lines
 // taken out): a station's horizontal, which the station band-passes where
 // it reads it (band_passed()), from the index it holds the samples from on.
+// With a sink it may keep them as well (keep_samples()), for the windows
+// that a located event picks in afterwards.
 class StageChain {
 public:
     StageChain(const RateSettings &settings, StrengthSink *sink);
@@ -47,9 +49,11 @@ public:
     uint64_t missing() const { return missing_; }
     uint64_t longest_run() const { return longest_run_; }
 
-    // Samples alone: those that the band-pass of `index` on reads stay held.
+    // From now on the samples are kept beside the stages too.
+    void keep_samples() { keeping_ = true; }
+    // Samples kept: those that the band-pass of `index` on reads stay held.
     void hold_from(int64_t index) { hold_ = index - filter_reach(); }
-    // Samples alone: the band-pass of the samples held over [from, to),
+    // Samples kept: the band-pass of the samples held over [from, to),
     // NaN where there is none. Each value depends on the samples around it
     // alone, not on what was held beyond the filter's reach.
     std::vector<double> band_passed(int64_t from, int64_t to) const;
@@ -73,7 +77,8 @@ private:
     int64_t hold_ = std::numeric_limits<int64_t>::min();
     BandPassStream bandpass_;
     FlatLines flat_lines_;
-    SampleRanges held_;  // samples alone: the samples, for the station
+    bool keeping_ = false;  // the samples kept: always without a sink
+    SampleRanges held_;     // the samples kept
     uint64_t used_ = 0, missing_ = 0, longest_run_ = 0;
     uint64_t run_ = 0;                                       // samples used in a row so far
     int64_t last_used_ = std::numeric_limits<int64_t>::min();  // the last of them

@@ -296,9 +296,18 @@ ONSET_DETECT_API int onset_detector_station_options(onset_detector *detector, co
  * better fit. What no origin explains of a group stays an event, not
  * located, where its P picks are on min_stations stations; other picks no
  * origin explains are dropped. Picks of a channel the
- * metadata do not place stay with their group's event, not located. Every
- * event then carries an origin (onset_event.origin). Events wait for the
- * pool they belong to, a few seconds more than without. Returns 0, or
+ * metadata do not place stay with their group's event, not located. A
+ * located event then looks, at each placed station it lacks a P or an S
+ * of, for that arrival in the band-passed samples within 1 s of the time
+ * its origin predicts: the split best by AIC, kept where what follows it
+ * has three times the mean square of what precedes it and it lies within
+ * 0.5 s of the prediction (strength 0, no first motion; on the vertical for
+ * a P, the horizontals for an S); the event is located again with them.
+ * Such picks come with their events only, not through
+ * onset_detector_next_pick. Every event then carries an origin
+ * (onset_event.origin). Events wait for the pool they belong to, and for
+ * the samples of its windows: the longest S travel time across the
+ * volume searched, and a second, more than without. Returns 0, or
  * ONSET_DETECT_INVALID (a file that cannot be read, an impossible value:
  * the message names the file and the line or element; a channel already
  * declared), or ONSET_DETECT_NO_MEMORY. The first advance or flush fails

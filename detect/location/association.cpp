@@ -296,8 +296,68 @@ std::vector<AssociatedEvent> associate(const Locator &locator, const std::vector
     return events;
 }
 
+namespace {
+
 // The P picks a group's first location takes at most.
 constexpr size_t seed_picks = 15;
+
+// The earliest of a group's P picks, those of the nearest stations: they
+// place it well enough for the search near it with all the picks it
+// explains, and the wide search then costs the same in a network of any
+// size.
+std::pair<std::vector<Candidate>, std::vector<PhasePick>>
+earliest_first_arrivals(const std::vector<Candidate> &first_arrivals, const std::vector<PhasePick> &p_picks)
+{
+    std::vector<size_t> order(first_arrivals.size());
+    for (size_t m = 0; m < order.size(); ++m)
+        order[m] = m;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return p_picks[a].time < p_picks[b].time ||
+               (p_picks[a].time == p_picks[b].time && first_arrivals[a].pick < first_arrivals[b].pick);
+    });
+    order.resize(std::min(order.size(), seed_picks));
+    std::pair<std::vector<Candidate>, std::vector<PhasePick>> seeds;
+    for (const size_t m : order)
+        seeds.first.push_back(first_arrivals[m]), seeds.second.push_back(p_picks[m]);
+    return seeds;
+}
+
+
+// How well an origin's members fit a group of picks.
+struct GroupFit {
+    bool splits;       // the group's P it leaves out are on enough stations for an event
+    size_t explained;  // of the group's picks
+    size_t size;       // of the group
+    double rms_s;
+
+    bool better_than(const GroupFit &other) const
+    {
+        if (splits != other.splits)
+            return !splits;
+        if (explained != other.explained)
+            return explained > other.explained;
+        return rms_s < other.rms_s;
+    }
+};
+
+GroupFit group_fit(const Locator &locator, const std::vector<PhasePick> &picks,
+                   const std::vector<Candidate> &group, const std::vector<Candidate> &members,
+                   const Location &location, const AssociationOptions &options)
+{
+    std::vector<Candidate> p_left;
+    size_t explained = 0;
+    for (const Candidate &c : group) {
+        const bool taken = std::any_of(members.begin(), members.end(),
+                                       [&](const Candidate &m) { return m.pick == c.pick; });
+        explained += taken;
+        if (!taken && c.phase == 'P')
+            p_left.push_back(c);
+    }
+    return {distinct_stations(locator, picks, p_left) >= options.min_stations, explained, group.size(),
+            location.rms_residual_s};
+}
+
+} // namespace
 
 std::vector<AssociatedEvent> associate_groups(const Locator &locator,
                                               const std::vector<PhasePick> &picks,
@@ -328,8 +388,12 @@ std::vector<AssociatedEvent> associate_groups(const Locator &locator,
         if (static_cast<int32_t>(members.size()) < options.min_phases ||
             distinct_stations(locator, picks, members) < options.min_stations)
             continue;
-        // The P picks alone where they fix a hypocentre: a group may have
-        // taken the arrivals of the next event as its S waves.
+        // The P picks alone first where they fix a hypocentre: a group may
+        // have taken the arrivals of the next event as its S waves. Where a
+        // wrong P among them (an S, or noise before a weak P) misleads them,
+        // all its picks with their labels may do better: the attempt that
+        // leaves too few of the group's P for an event of their own, then
+        // explains more of its picks, then fits them better, stands.
         std::vector<Candidate> first_arrivals;
         std::vector<PhasePick> p_picks;
         for (size_t m = 0; m < members.size(); ++m)
@@ -337,28 +401,27 @@ std::vector<AssociatedEvent> associate_groups(const Locator &locator,
                 first_arrivals.push_back(members[m]), p_picks.push_back(labelled[m]);
         const bool p_alone = static_cast<int32_t>(p_picks.size()) >= options.min_phases - 1 &&
                              distinct_stations(locator, picks, first_arrivals) >= options.min_stations;
-        if (p_alone) {
-            // The earliest of them, those of the nearest stations, place it
-            // well enough for the search near it with all the picks it
-            // explains; the wide search then costs the same in a network of
-            // any size.
-            std::vector<size_t> order(first_arrivals.size());
-            for (size_t m = 0; m < order.size(); ++m)
-                order[m] = m;
-            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-                return p_picks[a].time < p_picks[b].time ||
-                       (p_picks[a].time == p_picks[b].time &&
-                        first_arrivals[a].pick < first_arrivals[b].pick);
-            });
-            order.resize(std::min(order.size(), seed_picks));
-            std::vector<Candidate> seeds;
-            labelled.clear();
-            for (const size_t m : order)
-                seeds.push_back(first_arrivals[m]), labelled.push_back(p_picks[m]);
-            members = std::move(seeds);
+        std::vector<std::pair<std::vector<Candidate>, std::vector<PhasePick>>> attempts;
+        if (p_alone)
+            attempts.push_back(earliest_first_arrivals(first_arrivals, p_picks));
+        const std::vector<Candidate> group_members = members;
+        attempts.emplace_back(std::move(members), std::move(labelled));
+        bool found = false;
+        GroupFit best{};
+        Location location{};
+        for (auto &[attempt_members, attempt_picks] : attempts) {
+            Location attempt = locator.locate(attempt_picks);
+            if (!converge(locator, picks, free_picks(), options, attempt_members, attempt))
+                continue;
+            const GroupFit fit = group_fit(locator, picks, group_members, attempt_members, attempt, options);
+            if (!found || fit.better_than(best))
+                found = true, best = fit, members = std::move(attempt_members), location = std::move(attempt);
+            // Noise picks a group took are left out by any origin: only a
+            // first attempt that leaves several out may have been misled.
+            if (best.explained + 1 >= best.size)
+                break;
         }
-        Location location = locator.locate(labelled);
-        if (!converge(locator, picks, free_picks(), options, members, location))
+        if (!found)
             continue;
         AssociatedEvent event{std::move(location), {}, {}};
         for (const Candidate &c : members) {

@@ -14,7 +14,7 @@ from ._engine import option_problem, option_table, options_record, selection_pro
 from ._progress import Progress
 from .config import settings
 from .detection import read
-from .detector import DetectionWarning
+from .detector import DetectionWarning, Detector
 from .distributed import archive_span, block_length
 from .result import Detection
 from .traces import microseconds
@@ -84,6 +84,19 @@ def _parser():
     archive.add_argument("-o", "--output", metavar="CSV", help="write the CSV here, not to stdout")
     archive.add_argument("--quakeml", metavar="FILE", help="write the events as QuakeML 1.2 too")
     archive.add_argument("--nlloc", metavar="FILE", help="write the picks as NonLinLoc phases too")
+    archive.add_argument("--stations", metavar="FILE",
+                         help="locate the events with the stations' coordinates in FILE (FDSN "
+                              "StationXML, or CSV with the columns network,station,latitude,"
+                              "longitude,elevation_m), as onset-detect --stations does; every "
+                              "worker must see it at the same path")
+    archive.add_argument("--velocity-model", metavar="FILE",
+                         help="the 1-D model to locate with (CSV: depth_km,vp_km_s,vs_km_s; "
+                              "default: the engine's, as onset-detect's)")
+    archive.add_argument("--graded-model", action="store_true",
+                         help="velocities vary linearly between the model's depths")
+    archive.add_argument("--origins", metavar="FILE",
+                         help="write the origins as CSV too, one row per event, as onset-detect "
+                              "--origins does")
     shown = archive.add_mutually_exclusive_group()
     shown.add_argument("--progress", action="store_true", default=None,
                        help="a progress line on stderr even when it is not a terminal (a line "
@@ -144,6 +157,15 @@ def _checked_archive_run(args):
         if problem:
             raise ValueError(f"--{name.replace('_', '-')}: {problem}")
     options_record(options)  # what options must be together
+    for flag, given in (("--velocity-model", args.velocity_model), ("--graded-model", args.graded_model),
+                        ("--origins", args.origins)):
+        if given and not args.stations:
+            raise ValueError(f"{flag}: locating needs --stations FILE")
+    if args.stations:
+        # The engine reads the metadata here as the workers will, so that a
+        # bad file is said before any cluster starts.
+        Detector(stations=args.stations, velocity_model=args.velocity_model,
+                 graded_model=args.graded_model, **options).close()
     _, _, channels, _ = settings(args.config, options)
     try:
         block_length(args.block)
@@ -207,7 +229,9 @@ def _detect_archive(args):
             warnings.simplefilter("always", DetectionWarning)
             detection = detect_archive(args.root, start=args.start, end=args.end,
                                        channels=args.channels, client=client, block=args.block,
-                                       progress=progress, config=args.config, **options)
+                                       progress=progress, config=args.config,
+                                       stations=args.stations, velocity_model=args.velocity_model,
+                                       graded_model=args.graded_model, **options)
         progress.clear()
         for warning in said:
             print(f"onset detect-archive: warning: {warning.message}", file=sys.stderr)
@@ -219,6 +243,8 @@ def _detect_archive(args):
             detection.to_quakeml(args.quakeml)
         if args.nlloc:
             detection.to_nlloc(args.nlloc)
+        if args.origins:
+            detection.to_origins(args.origins)
     except (OSError, ValueError, TypeError, RuntimeError, ImportError) as error:
         progress.clear()
         print(f"onset detect-archive: {error}", file=sys.stderr)

@@ -24,7 +24,8 @@ pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:Depre
 def two_days(command_line, tmp_path_factory):
     root = tmp_path_factory.mktemp("two-days") / "sds"
     command_line("--write-synthetic", root, "--synthetic-stations", 8,
-                 "--synthetic-duration", 2 * 86400)
+                 "--synthetic-duration", 2 * 86400, "--stations", root.parent / "stations.csv",
+                 "--velocity-model", root.parent / "model.csv")
     return root
 
 
@@ -127,11 +128,16 @@ def _module(*arguments):
 
 def test_command_line(two_days, broken, client, command_line, tmp_path):
     span = ["--start", "2024-01-01T06:00", "--end", "2024-01-01T07:30", "--threshold", "4"]
-    quakeml = tmp_path / "events.xml"
+    located = ["--stations", two_days.parent / "stations.csv",
+               "--velocity-model", two_days.parent / "model.csv"]
+    quakeml, origins = tmp_path / "events.xml", tmp_path / "origins.csv"
     done = _module(two_days, "--scheduler", client.scheduler.address, "--block", "20min",
-                   "--quakeml", quakeml, "--progress", *span)
-    expected_quakeml = tmp_path / "expected.xml"
-    expected, _ = command_line("--csv", "--sds", two_days, "--quakeml", expected_quakeml, *span)
+                   "--quakeml", quakeml, "--origins", origins, "--progress", *span, *located)
+    expected_quakeml, expected_origins = tmp_path / "expected.xml", tmp_path / "expected.csv"
+    expected, _ = command_line("--csv", "--sds", two_days, "--quakeml", expected_quakeml,
+                               "--origins", expected_origins, *span, *located)
+    assert origins.read_text() == expected_origins.read_text()
+    assert origins.read_text().count(",located\n") > 10
     assert done.returncode == 0 and done.stdout == expected, done.stderr
     # Dask's own log lines may come between ours on a loaded machine.
     said = [line for line in done.stderr.splitlines() if line.startswith("onset detect-archive:")]
@@ -155,7 +161,9 @@ def test_command_line(two_days, broken, client, command_line, tmp_path):
     (["ROOT", "--start", "2024-01-02", "--end", "2024-01-01T12:00"],
      ["--sds", "ROOT", "--start", "2024-01-02", "--end", "2024-01-01T12:00"]),
     (["ROOT", "--threshold", "0"], ["--sds", "ROOT", "--threshold", "0"]),
-    (["ROOT", "--fmin", "30"], ["--sds", "ROOT", "--fmin", "30"])])
+    (["ROOT", "--fmin", "30"], ["--sds", "ROOT", "--fmin", "30"]),
+    (["ROOT", "--graded-model"], ["--sds", "ROOT", "--graded-model"]),
+    (["ROOT", "--stations", "ROOT/no-such.xml"], ["--sds", "ROOT", "--stations", "ROOT/no-such.xml"])])
 def test_bad_input_is_said_before_any_cluster(two_days, monkeypatch, capsys, given, flags):
     distributed = pytest.importorskip("distributed")
     for name in ("Client", "LocalCluster"):

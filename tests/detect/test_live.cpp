@@ -194,8 +194,34 @@ TEST_F(LiveRun, ASilentStationHoldsBackTheOthersNoLongerThanTheMaxLatency)
     stop(live);
 }
 
+TEST_F(LiveRun, LocatesAsAnOfflineRunDoes)
+{
+    write_network(300);
+    const tool::SyntheticNetwork network(8, 300);
+    const std::string stations = folder_.file("stations.csv"), model = folder_.file("model.csv");
+    std::ofstream(stations) << network.stations_csv();
+    std::ofstream(model) << tool::SyntheticNetwork::model_csv();
+    const SeedLinkServer server(serve({}));
+    const std::string state = folder_.file("state"), origins = folder_.file("origins.csv");
+    const pid_t live = start({"--seedlink", server.address(), "--channels", "XX.*..HHZ", "--csv", "--state", state,
+                              "--max-latency", "3600", "--stations", stations, "--velocity-model", model, "--origins",
+                              origins});
+    EXPECT_TRUE(wait_for([&] { return everything_taken(state); })) << slurp(folder_.file("live.err"));
+    stop(live);
+    std::string paths;
+    for (const std::string &file : files_) paths += " " + file;
+    const std::string offline_origins = folder_.file("offline.csv");
+    const detect_test::Outcome offline = run("--csv --quiet --stations " + stations + " --velocity-model " + model +
+                                             " --origins " + offline_origins + paths);
+    ASSERT_EQ(offline.status, 0) << offline.err;
+    EXPECT_EQ(slurp(folder_.file("live.out")), offline.out);
+    EXPECT_EQ(slurp(origins), slurp(offline_origins));
+    EXPECT_GE(std::count(offline.out.begin(), offline.out.end(), '\n'), 20);
+}
+
 TEST_F(LiveRun, MistakenFlagsAndAnUnreachableServerAreRefused)
 {
+    expect_refused("--seedlink 127.0.0.1:1 --channels 'XX.*..HHZ' --origins o.csv", "--origins: locating needs");
     expect_refused("--state s --demo", "--state: belongs to a live run");
     expect_refused("--seedlink 127.0.0.1:1 --channels 'XX.*' x.mseed", "give no other input");
     expect_refused("--seedlink 127.0.0.1:1", "--seedlink needs --channels");

@@ -239,4 +239,31 @@ TEST_F(SyntheticNetwork, AssociationSeparatesOverlappingEventsAndFixesLabels)
     }
 }
 
+TEST_F(SyntheticNetwork, AGroupWhosePPicksMisleadIsLocatedByAllItsPicks)
+{
+    // Five stations: three with their P and S, two with the S and a
+    // noise onset labelled P before it, as a station picker makes them
+    // where the true P is too weak.
+    const Locator locator(sites, model());
+    for (int e = 0; e < 10; ++e) {
+        const Hypocentre truth = random_hypocentre(10.0);
+        const std::vector<PhasePick> exact = arrivals(truth, 0.0);
+        std::vector<PhasePick> picks;
+        for (int32_t s = 0; s < 5; ++s) {
+            PhasePick p = exact[2 * static_cast<size_t>(s)];
+            const PhasePick &s_wave = exact[2 * static_cast<size_t>(s) + 1];
+            if (s >= 3)
+                p.time = s_wave.time - 800000;
+            picks.push_back(p), picks.push_back(s_wave);
+        }
+        std::vector<size_t> group(picks.size());
+        for (size_t k = 0; k < group.size(); ++k)
+            group[k] = k;
+        const std::vector<AssociatedEvent> events = associate_groups(locator, picks, {group});
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_GE(events[0].picks.size(), 8u);
+        EXPECT_LT(error_km(events[0].location, truth), 1.0);
+    }
+}
+
 } // namespace

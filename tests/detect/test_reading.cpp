@@ -248,6 +248,11 @@ TEST_F(DetectReading, WrittenArchiveGivesTheDefaultEvents)
     ASSERT_EQ(written.status, 0) << written.err;
     EXPECT_NE(written.out.find("/2024/XX/S01/HHZ.D/XX.S01..HHZ.D.2024.001\n"), std::string::npos) << written.out;
     EXPECT_EQ(run("--sds " + root).out, default_events());
+    // Station codes of three digits get their own folders too.
+    const auto many =
+        run("--write-synthetic " + folder_.file("many") + " --synthetic-stations 101 --synthetic-duration 100");
+    ASSERT_EQ(many.status, 0) << many.err;
+    EXPECT_NE(many.out.find("/2024/XX/S101/HHZ.D/XX.S101..HHZ.D.2024.001\n"), std::string::npos) << many.out;
 }
 
 TEST_F(DetectReading, SelectionsOfNothingAreRefusedNamingWhatIsThere)

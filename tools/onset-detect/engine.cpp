@@ -133,23 +133,29 @@ void Run::opened(onset_reader *reader, const std::string &reason, const onset_de
         throw InputError(message);
     }
     set_station_options(stations);
-    if (!location.stations.empty() && onset_run_locate(run_, location.stations.c_str(),
-                                                       location.velocity_model.c_str(), location.graded) != 0) {
-        const std::string failure = onset_run_message(run_);
-        onset_run_destroy(run_);
-        onset_reader_close(reader_);
-        throw InputError(failure);
-    }
+    locate(location);
 }
 
-Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, const std::string &server,
-         const std::string &channels, const std::string &state, double max_latency)
+Run::Run(const onset_detect_options &options, const std::vector<StationOptions> &stations, const LocationFiles &location,
+         const std::string &server, const std::string &channels, const std::string &state, double max_latency)
 {
     char message[512];
     run_ = onset_run_create_seedlink(&options, server.c_str(), channels.c_str(), state.c_str(), max_latency, message,
                                      sizeof message);
     if (!run_) throw InputError(std::string("--seedlink: ") + message);
     set_station_options(stations);
+    locate(location);
+}
+
+void Run::locate(const LocationFiles &location)
+{
+    if (location.stations.empty() ||
+        onset_run_locate(run_, location.stations.c_str(), location.velocity_model.c_str(), location.graded) == 0)
+        return;
+    const std::string failure = onset_run_message(run_);
+    onset_run_destroy(run_);
+    onset_reader_close(reader_);
+    throw InputError(failure);
 }
 
 void Run::set_station_options(const std::vector<StationOptions> &stations)

@@ -68,7 +68,8 @@ public:
     // A SeedLink server's stream; throws InputError with the reason it
     // cannot be had.
     Run(const onset_detect_options &options, const std::vector<StationOptions> &stations,
-        const std::string &server, const std::string &channels, const std::string &state, double max_latency);
+        const LocationFiles &location, const std::string &server, const std::string &channels,
+        const std::string &state, double max_latency);
     ~Run();
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
@@ -102,7 +103,10 @@ public:
 private:
     void opened(onset_reader *reader, const std::string &reason, const onset_detect_options &options,
                 const std::vector<StationOptions> &stations, const LocationFiles &location, double chunk);
+    // Per-station options and location: the run is destroyed and
+    // InputError thrown with the engine's reason when they cannot be had.
     void set_station_options(const std::vector<StationOptions> &stations);
+    void locate(const LocationFiles &location);
     void declared();
     void check(int status) const;
 

@@ -17,8 +17,8 @@ int run_live(const Options &options)
     // A live stream brings a few records a second: one thread keeps up
     // with hundreds of channels, and more would only spin between them.
     if (!std::getenv("OMP_NUM_THREADS")) omp_set_num_threads(1);
-    Run run(options.detector, options.stations, options.seedlink, options.channels, options.state,
-            options.max_latency);
+    Run run(options.detector, options.stations, location_files(options), options.seedlink, options.channels,
+            options.state, options.max_latency);
     Outputs outputs(options, run.ids());
     if (!options.picks.empty()) run.keep_picks();
     // Picks before their events, which they become final before.

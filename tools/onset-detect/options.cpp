@@ -151,7 +151,10 @@ std::vector<Section> sections()
            "network,station,latitude,longitude,elevation_m. Picks then become events by travel time: the picks one "
            "origin explains as P or S within 0.5 s (relabelled where need be), on min-stations stations with 5 "
            "phases at least; what no origin explains of a group stays an event, not located, where its P picks "
-           "are on min-stations stations. A channel without coordinates is picked but not located. With --write-synthetic: the file to write the network's stations to",
+           "are on min-stations stations. A located event then picks, where a station lacks its P or S, the arrival "
+           "within 1 s of the time its origin predicts, if one stands out there (strength 0). A channel without "
+           "coordinates is picked but not located. With --write-synthetic: the file to write the network's stations "
+           "to",
            [](Options &o, auto &, auto &v) { o.station_file = v; }},
           {"--velocity-model", "FILE",
            "the 1-D model to locate with: CSV with the columns depth_km,vp_km_s,vs_km_s, each row the top of a "
@@ -364,6 +367,12 @@ Request parse_arguments(int argc, char **argv, Options &options)
             if (flag->name == name) return true;
         return false;
     };
+    const bool locating = !options.station_file.empty();
+    if (!locating && (!options.velocity_model.empty() || options.graded_model || !options.origins.empty()))
+        throw InputError(std::string(!options.velocity_model.empty() ? "--velocity-model"
+                                     : options.graded_model          ? "--graded-model"
+                                                                     : "--origins") +
+                         ": locating needs --stations FILE");
     if (options.seedlink.empty()) {
         for (const char *name : {"--state", "--max-latency"})
             if (given_flag(name)) throw InputError(std::string(name) + ": belongs to a live run: give --seedlink");
@@ -382,12 +391,6 @@ Request parse_arguments(int argc, char **argv, Options &options)
     if (!options.write_synthetic.empty() && (recordings || options.demo))
         throw InputError("--write-synthetic writes the built-in network: give no input besides it");
     if (options.demo && recordings) throw InputError("--demo runs the built-in network: give no input besides it");
-    const bool locating = !options.station_file.empty();
-    if (!locating && (!options.velocity_model.empty() || options.graded_model || !options.origins.empty()))
-        throw InputError(std::string(!options.velocity_model.empty() ? "--velocity-model"
-                                     : options.graded_model          ? "--graded-model"
-                                                                     : "--origins") +
-                         ": locating needs --stations FILE");
     if (!options.write_synthetic.empty() && (options.graded_model || !options.origins.empty()))
         throw InputError("--write-synthetic writes the network's stations and model: no --graded-model or --origins");
     if (!recordings && !options.demo && options.write_synthetic.empty())

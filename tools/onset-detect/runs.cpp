@@ -60,10 +60,6 @@ void refuse_empty_selection(const Options &options)
     if (found == 1) throw InputError(message);
 }
 
-LocationFiles location_files(const Options &options)
-{
-    return {options.station_file, options.velocity_model, options.graded_model};
-}
 
 // The run over the recordings the options name; refused before anything is
 // read when the channel patterns or the times select nothing of them.
@@ -85,6 +81,11 @@ std::unique_ptr<Run> open_run(const Options &options)
 }
 
 }  // namespace
+
+LocationFiles location_files(const Options &options)
+{
+    return {options.station_file, options.velocity_model, options.graded_model};
+}
 
 // The recordings through a run of the engine, slice by slice: the events as
 // they become final, the warnings, the progress, and what is left to say at
@@ -192,7 +193,11 @@ int write_synthetic(const Options &options)
     std::vector<DayJob> jobs;
     for (size_t s = 0; s < network.ids().size(); ++s) {
         const std::string &id = network.ids()[s];
-        const std::string net = id.substr(0, 2), station = id.substr(3, 3), channel = id.substr(id.size() - 3);
+        // NET.STA.LOC.CHA, the station of any length (S100 and beyond).
+        const size_t first_dot = id.find('.'), second_dot = id.find('.', first_dot + 1);
+        const std::string net = id.substr(0, first_dot),
+                          station = id.substr(first_dot + 1, second_dot - first_dot - 1),
+                          channel = id.substr(id.size() - 3);
         for (int64_t d = 0; d < days; ++d) {
             // The network starts on 1 January, so the day of the year follows
             // from d and the year's length.

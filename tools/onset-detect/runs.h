@@ -4,6 +4,7 @@
 #ifndef ONSET_DETECT_TOOL_RUNS_H
 #define ONSET_DETECT_TOOL_RUNS_H
 
+#include "engine.h"
 #include "options.h"
 
 namespace tool {
@@ -15,6 +16,9 @@ int run_recordings(const Options &options);
 int run_live(const Options &options);
 int run_synthetic(const Options &options);
 int write_synthetic(const Options &options);
+
+// The station metadata and velocity model the options locate with.
+LocationFiles location_files(const Options &options);
 
 }  // namespace tool
 
