@@ -113,7 +113,9 @@ int64_t EventLocation::samples_needed_from(int64_t settled)
     int64_t first = settled;
     for (const Event &event : pool_)
         for (const onset_pick &pick : event.picks) first = std::min(first, pick.time);
-    return first == INT64_MAX ? first : first - window_reach();
+    if (first == INT64_MAX) return first;
+    const int64_t reach = window_reach();
+    return first < INT64_MIN + reach ? INT64_MIN : first - reach;
 }
 
 void EventLocation::take(std::deque<Event> &grouped, int64_t settled, std::deque<Event> &events)
