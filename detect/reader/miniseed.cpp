@@ -247,18 +247,11 @@ FileIndex index_file(const std::string &path, std::vector<std::string> &lines)
     return index;
 }
 
-std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &lines)
+namespace {
+
+// The samples of a record whose header was read and found sound, appended.
+std::string decode_samples(std::vector<char> &bytes, std::vector<double> &samples)
 {
-    const Listening listening(lines);
-    {
-        MSRecord *raw = nullptr;
-        std::string problem;
-        const int status = parse_header(bytes.data(), bytes.size(), raw, problem);
-        const Record header(raw);
-        if (status > 0) return "record cut short";
-        if (!problem.empty()) return problem;
-        if (static_cast<size_t>(header->reclen) != bytes.size()) return "record changed on disk";
-    }
     MSRecord *raw = nullptr;
     const int status = msr_parse(bytes.data(), static_cast<int>(bytes.size()), &raw,
                                  static_cast<int>(bytes.size()), 1, 0);
@@ -278,11 +271,28 @@ std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples
     return "";
 }
 
+}  // namespace
+
+std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &lines)
+{
+    const Listening listening(lines);
+    {
+        MSRecord *raw = nullptr;
+        std::string problem;
+        const int status = parse_header(bytes.data(), bytes.size(), raw, problem);
+        const Record header(raw);
+        if (status > 0) return "record cut short";
+        if (!problem.empty()) return problem;
+        if (static_cast<size_t>(header->reclen) != bytes.size()) return "record changed on disk";
+    }
+    return decode_samples(bytes, samples);
+}
+
 std::string decode_record(std::vector<char> &bytes, RecordHeader &header, std::vector<double> &samples,
                           std::vector<std::string> &lines)
 {
+    const Listening listening(lines);
     {
-        const Listening listening(lines);
         MSRecord *raw = nullptr;
         std::string problem;
         const int status = parse_header(bytes.data(), bytes.size(), raw, problem);
@@ -292,8 +302,9 @@ std::string decode_record(std::vector<char> &bytes, RecordHeader &header, std::v
         const std::string id = channel_id(*record), readable_id = readable_text(id);
         header = {readable_id,     record->starttime, msr_samprate(record.get()), record->samplecnt, 0,
                   static_cast<uint32_t>(record->reclen), record->encoding == DE_ASCII, readable_id != id};
+        if (static_cast<size_t>(record->reclen) != bytes.size()) return "record changed on disk";
     }
-    return decode_record(bytes, samples, lines);
+    return decode_samples(bytes, samples);
 }
 
 RecordWriter::RecordWriter(const std::string &path, const std::string &id, double rate)
