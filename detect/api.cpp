@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "failure.h"
 #include "handle.h"
 #include "onset.h"
 #include "onset_detect.h"
@@ -11,6 +12,8 @@
 #include "settings.h"
 
 namespace {
+
+using detect::copy_message;
 
 // Runs `call`; a failure becomes its code and the detector's message.
 template <class Call>
@@ -31,11 +34,6 @@ int guarded(onset_detector *handle, Call call)
         handle->detector.set_message(error.what());
         return ONSET_DETECT_INVALID;
     }
-}
-
-void copy_message(const std::string &text, char *message, size_t size)
-{
-    if (message && size > 0) std::snprintf(message, size, "%s", text.c_str());
 }
 
 }  // namespace

@@ -8,15 +8,13 @@
 
 #include "bandpass_blocks.h"
 #include "bandpass_design.h"
+#include "failure.h"
 #include "onset_detect.h"
 #include "settings.h"
 
 namespace {
 
-void copy_message(const std::string &text, char *message, size_t size)
-{
-    if (message && size > 0) std::snprintf(message, size, "%s", text.c_str());
-}
+using detect::copy_message;
 
 // What the stages of a channel at `rate` look back, from its settings.
 void stage_reach(const onset_detect_options &options, double rate, onset_reach &reach)

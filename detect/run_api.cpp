@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "failure.h"
 #include "handle.h"
 #include "onset_detect.h"
 #include "reader_handle.h"
@@ -27,10 +28,7 @@ struct onset_run {
 
 namespace {
 
-void copy_message(const std::string &text, char *message, size_t size)
-{
-    if (message && size > 0) std::snprintf(message, size, "%s", text.c_str());
-}
+using detect::copy_message;
 
 // Runs `call`; a failure becomes its code and the run's message.
 template <class Call>

@@ -11,12 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "failure.h"
 #include "onset_detect.h"
 #include "onset_picker.h"
 #include "settings.h"
 #include "stage_chain.h"
 
 namespace {
+
+using detect::copy_message;
 
 // Copies the values the stages give into the host's arrays, by index from
 // the trace's first sample, and passes them on to the picker when candidates
@@ -75,11 +78,6 @@ int32_t verdict_code(detect::PhaseLabels::Verdict verdict)
     case detect::PhaseLabels::Verdict::warm_up: return ONSET_CANDIDATE_WARM_UP;
     }
     return 0;
-}
-
-void copy_message(const std::string &text, char *message, size_t size)
-{
-    if (message && size > 0) std::snprintf(message, size, "%s", text.c_str());
 }
 
 // Both entries: the candidates only when `candidates` is given.
