@@ -78,7 +78,10 @@ bool EventLocation::places_any() const
 const location::Locator &EventLocation::locator()
 {
     // The sites of the channels declared so far, in the metadata's order,
-    // so that the search volume is that of the network recorded.
+    // so that the search volume is that of the network recorded; looked at
+    // again only once channels came.
+    if (locator_ && located_channels_ == site_of_channel_.size()) return *locator_;
+    located_channels_ = site_of_channel_.size();
     std::vector<int> sites;
     for (const int site : site_of_channel_)
         if (site >= 0) sites.push_back(site);

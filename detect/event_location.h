@@ -87,6 +87,7 @@ private:
     int64_t window_reach_ = 0;            // of the locator below
     std::vector<int> locator_sites_;      // in metadata_, the locator's sites in order
     std::unique_ptr<location::Locator> locator_;
+    size_t located_channels_ = 0;         // channels declared when its sites were last read
     std::vector<Event> pool_;             // by earliest pick
 };
 
