@@ -73,6 +73,11 @@ void StationPicks::close_train(int64_t end, std::vector<TimedOnset> &picks)
     in_train_ = false;
 }
 
+bool StationPicks::same_p(bool in_train, int64_t p, int64_t time) const
+{
+    return in_train && time - p <= duplicate_span_;
+}
+
 void StationPicks::sort_pending()
 {
     std::stable_sort(pending_.begin(), pending_.end(), [](const TimedOnset &a, const TimedOnset &b) {
@@ -90,8 +95,7 @@ void StationPicks::announce_p(int64_t channels_p_horizon, std::vector<TimedOnset
     int64_t last_p = train_time_;
     for (const TimedOnset &onset : pending_) {
         if (onset.time >= channels_p_horizon) break;
-        if (!picks_on(onset.channel) || onset.phase != 'P' || (in_train && onset.time - last_p <= duplicate_span_))
-            continue;
+        if (!picks_on(onset.channel) || onset.phase != 'P' || same_p(in_train, last_p, onset.time)) continue;
         in_train = true;
         last_p = onset.time;
         const std::pair<int64_t, int32_t> key{onset.time, onset.channel};
@@ -114,10 +118,10 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
     for (; i < pending_.size() && pending_[i].time < decided; ++i) {
         const TimedOnset &onset = pending_[i];
         if (in_train_ && onset.time - train_time_ > s_span_) close_train(train_time_ + s_span_, picks);
-        const bool after_p = in_train_ && onset.time - train_time_ > duplicate_span_;
+        const bool after_p = in_train_ && !same_p(in_train_, train_time_, onset.time);
         if (picks_on(onset.channel) && onset.phase == 'P') {
             // Another horizontal's view of the P just picked.
-            if (in_train_ && !after_p) continue;
+            if (same_p(in_train_, train_time_, onset.time)) continue;
             close_train(std::min(onset.time, train_time_ + s_span_), picks);
             picks.push_back(onset);
             in_train_ = true;

@@ -79,6 +79,8 @@ private:
     int s_rank(const TimedOnset &onset) const;
     // Hands out the train's best S and ends it.
     void close_train(int64_t end, std::vector<TimedOnset> &picks);
+    // Whether an onset at `time` is another view of the train's P at `p`.
+    bool same_p(bool in_train, int64_t p, int64_t time) const;
     // Orders the pending onsets by time, then channel.
     void sort_pending();
 
