@@ -192,19 +192,21 @@ void Detector::group_final()
         const auto unit = static_cast<size_t>(unit_of_[c]);
         units_[unit].add(channels_[c]->take_onsets());
         unit_horizon[unit] = std::min(unit_horizon[unit], channels_[c]->horizon());
-        unit_p_horizon[unit] = std::min(unit_p_horizon[unit], channels_[c]->p_horizon());
+        if (keeping_picks_) unit_p_horizon[unit] = std::min(unit_p_horizon[unit], channels_[c]->p_horizon());
     }
     int64_t horizon = finished_ ? std::numeric_limits<int64_t>::max() : advanced_;
     if (!channels_.empty()) horizon = std::numeric_limits<int64_t>::max();
-    // A station's P goes out as soon as it is decided, its S once found:
-    // the grouping still takes both when the station's train is over.
+    // A station's P goes out as soon as it is decided, its S once found
+    // (for a host that takes them): the grouping still takes both when the
+    // station's train is over.
     std::vector<TimedOnset> picks, final_picks;
     for (size_t u = 0; u < count; ++u) {
-        units_[u].announce_p(unit_p_horizon[u], final_picks);
+        if (keeping_picks_) units_[u].announce_p(unit_p_horizon[u], final_picks);
         const size_t released = picks.size();
         horizon = std::min(horizon, units_[u].release(unit_horizon[u], picks));
-        std::copy_if(picks.begin() + static_cast<std::ptrdiff_t>(released), picks.end(),
-                     std::back_inserter(final_picks), [](const TimedOnset &pick) { return pick.phase != 'P'; });
+        if (keeping_picks_)
+            std::copy_if(picks.begin() + static_cast<std::ptrdiff_t>(released), picks.end(),
+                         std::back_inserter(final_picks), [](const TimedOnset &pick) { return pick.phase != 'P'; });
         for (const int32_t h : units_[u].horizontals())
             channels_[static_cast<size_t>(h)]->hold_from(units_[u].search_from());
     }
@@ -226,7 +228,6 @@ void Detector::group_final()
 
 void Detector::keep_final(const std::vector<TimedOnset> &onsets)
 {
-    if (!keeping_picks_) return;
     for (const TimedOnset &onset : onsets)
         picks_.push_back({onset.channel, onset.phase, onset.time, onset.strength, onset.uncertainty, onset.polarity});
 }

@@ -59,7 +59,7 @@ private:
     Channel &channel(int32_t number) const;
     // Hands the channels' new onsets to the grouping and groups what is final.
     void group_final();
-    // Keeps a copy of final onsets as picks.
+    // Keeps a copy of final onsets as picks, for a host that takes them.
     void keep_final(const std::vector<TimedOnset> &onsets);
     // The onset best by AIC over [from, to) (times) on `channels` at once,
     // band-passed from their samples held, where it stands out of what
