@@ -18,7 +18,8 @@ if(ONSET_BUILD_TOOLS)
     detect/test_station_options.cpp
     detect/test_located_events.cpp
     detect/test_station_picks.cpp
-    detect/mseed_writer.cpp)
+    detect/mseed_writer.cpp
+    COST 60)
   target_link_libraries(test_detect PRIVATE onset_detect_internal onset_detect_tool)
   target_compile_definitions(test_detect PRIVATE
     ONSET_DETECT_PROGRAM="$<TARGET_FILE:onset-detect>")
@@ -39,6 +40,7 @@ add_test(NAME detect.exports
 # runs no OpenMP, so once.
 add_executable(test_seedlink detect/test_seedlink.cpp detect/mseed_writer.cpp)
 target_link_libraries(test_seedlink PRIVATE onset_detect_internal GTest::gtest_main)
+onset_reuse_gtest_header(test_seedlink)
 target_compile_definitions(test_seedlink PRIVATE
   ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py")
 add_test(NAME detect.seedlink COMMAND test_seedlink)
@@ -47,11 +49,13 @@ add_test(NAME detect.seedlink COMMAND test_seedlink)
 if(ONSET_BUILD_TOOLS)
   add_executable(test_live detect/test_live.cpp detect/mseed_writer.cpp)
   target_link_libraries(test_live PRIVATE onset_detect_internal onset_detect_tool GTest::gtest_main)
+  onset_reuse_gtest_header(test_live)
   target_compile_definitions(test_live PRIVATE
     ONSET_SEEDLINK_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/detect/seedlink_server.py"
     ONSET_DETECT_PROGRAM="$<TARGET_FILE:onset-detect>")
   add_dependencies(test_live onset-detect)
   add_test(NAME detect.live COMMAND test_live)
+  set_tests_properties(detect.live PROPERTIES COST 30)
 endif()
 
 # Station metadata, velocity models, travel times and location, against

@@ -18,7 +18,7 @@ if(NOT ONSET_SANITIZERS)
                       -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
                       -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
       --test-command host)
-  set_tests_properties(install.subdirectory_host PROPERTIES PASS_REGULAR_EXPRESSION "host ok")
+  set_tests_properties(install.subdirectory_host PROPERTIES PASS_REGULAR_EXPRESSION "host ok" COST 30)
   # The README's install commands, the Python package from this build.
   add_test(NAME install.python_package
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install/python.sh ${PROJECT_BINARY_DIR}
