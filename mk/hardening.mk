@@ -24,7 +24,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1:str
 # and reports still name the lines.
 SANITIZE_FLAGS ?= -O1 -g1 -DNDEBUG
 # The suites' own code unoptimized: still every check of both sanitizers, in
-# a third of the compile time; the library they drive stays at -O1.
+# less than half the compile time; the library they drive stays at -O1.
 SANITIZE_TEST_OPTIMIZATION ?= -O0
 test-sanitize: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
