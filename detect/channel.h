@@ -72,8 +72,9 @@ public:
     // weighs its P against later onsets. Only before its first sample;
     // returns whether it does so.
     bool keep_for_station();
-    // The samples its station (samples only) and the location (samples
-    // kept) still read are from these times on; the band-pass of those
+    // The samples its station (samples only, or kept for it) and the
+    // location (samples kept) still read are from these times on; the
+    // band-pass of those
     // held over [from, to) (indices), NaN where there is none.
     void hold_from(int64_t time);
     void hold_for_location(int64_t time);

@@ -111,9 +111,9 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
     // An onset is decided once every onset within the duplicate span after
     // it is known.
     int64_t decided = channels_horizon == std::numeric_limits<int64_t>::max()
-                                ? channels_horizon
-                                : std::max(channels_horizon, std::numeric_limits<int64_t>::min() + duplicate_span_) -
-                                      duplicate_span_;
+                          ? channels_horizon
+                          : std::max(channels_horizon, std::numeric_limits<int64_t>::min() + duplicate_span_) -
+                                duplicate_span_;
     sort_pending();
     size_t i = 0;
     for (; i < pending_.size() && pending_[i].time < decided; ++i) {
