@@ -74,8 +74,8 @@ public:
     bool keep_for_station();
     // The samples its station (samples only, or kept for it) and the
     // location (samples kept) still read are from these times on; the
-    // band-pass of those
-    // held over [from, to) (indices), NaN where there is none.
+    // band-pass of those held over [from, to) (indices), NaN where there is
+    // none.
     void hold_from(int64_t time);
     void hold_for_location(int64_t time);
     std::vector<double> band_passed(int64_t from, int64_t to) const;
