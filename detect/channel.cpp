@@ -37,6 +37,15 @@ void Channel::keep_samples()
     keeping_ = true;
 }
 
+bool Channel::keep_for_station()
+{
+    if (!started_ && !kept_for_station_) {
+        stages_->keep_samples();
+        kept_for_station_ = true;
+    }
+    return kept_for_station_;
+}
+
 void Channel::hold_from(int64_t time)
 {
     station_hold_ = time;
@@ -52,7 +61,7 @@ void Channel::hold_for_location(int64_t time)
 void Channel::apply_hold()
 {
     int64_t time = INT64_MAX;
-    if (samples_only_) time = station_hold_;
+    if (samples_only_ || kept_for_station_) time = station_hold_;
     if (keeping_) time = std::min(time, location_hold_);
     // Times before the first sample hold everything (and stay clear of
     // overflow).

@@ -67,9 +67,15 @@ public:
     // Keeps its samples beside the onsets too, for the windows located
     // events pick in: only before its first sample.
     void keep_samples();
-    // The samples its station (samples only) and the location (samples
-    // kept) still read are from these times on; the band-pass of those
-    // held over [from, to) (indices), NaN where there is none.
+    // Keeps its samples beside the onsets for its station, which reads them
+    // from the time it holds (hold_from) on: a vertical whose station
+    // weighs its P against later onsets. Only before its first sample;
+    // returns whether it does so.
+    bool keep_for_station();
+    // The samples its station (samples only, or kept for it) and the
+    // location (samples kept) still read are from these times on; the
+    // band-pass of those held over [from, to) (indices), NaN where there is
+    // none.
     void hold_from(int64_t time);
     void hold_for_location(int64_t time);
     std::vector<double> band_passed(int64_t from, int64_t to) const;
@@ -90,6 +96,7 @@ private:
     std::unique_ptr<StageChain> stages_;
     bool samples_only_ = false;
     bool keeping_ = false;
+    bool kept_for_station_ = false;
     int64_t station_hold_ = INT64_MIN, location_hold_ = INT64_MIN;
     void apply_hold();
 

@@ -109,6 +109,12 @@ int32_t Detector::add_channel(const std::string &id, double rate)
             station.set_search([this, unit](int64_t p, int64_t end, TimedOnset &s) {
                 return search_s(static_cast<size_t>(unit), p, end, s);
             });
+        if (samples_only && channels_[static_cast<size_t>(station.vertical())]->keep_for_station())
+            station.set_arrival_test(
+                [this, unit](int64_t p, int64_t onset, int64_t end) {
+                    return arrival_after_noise(static_cast<size_t>(unit), p, onset, end);
+                },
+                std::llround(arrival_seconds * 1e6), std::llround(arrival_reach_seconds * 1e6));
     }
     ranks_current_ = false;
     return number;
@@ -209,6 +215,8 @@ void Detector::group_final()
                          std::back_inserter(final_picks), [](const TimedOnset &pick) { return pick.phase != 'P'; });
         for (const int32_t h : units_[u].horizontals())
             channels_[static_cast<size_t>(h)]->hold_from(units_[u].search_from());
+        if (units_[u].vertical() >= 0)
+            channels_[static_cast<size_t>(units_[u].vertical())]->hold_from(units_[u].search_from());
     }
     keep_final(final_picks);
     grouping_.add(picks);
@@ -282,6 +290,40 @@ bool Detector::search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) cons
     if (!onset_in(horizontals, p + std::llround(duplicate_seconds * 1e6), end, found)) return false;
     s = TimedOnset{found.time, found.channel, 0.0, 'S', found.uncertainty, p, 0, false, 0, true};
     return true;
+}
+
+namespace {
+
+// The mean square of a channel's band-passed samples over [from, to)
+// (times), NaN where any is missing.
+double mean_square(const Channel &channel, int64_t from, int64_t to)
+{
+    const std::vector<double> x = channel.band_passed(channel.index_of(from), channel.index_of(to));
+    if (x.empty()) return std::numeric_limits<double>::quiet_NaN();
+    double sum = 0.0;
+    for (const double value : x) sum += value * value;
+    return sum / static_cast<double>(x.size());
+}
+
+}  // namespace
+
+bool Detector::arrival_after_noise(size_t unit, int64_t p, int64_t onset, int64_t end) const
+{
+    // Both spans end before the next onset and before `end`.
+    const int64_t span = std::llround(arrival_seconds * 1e6);
+    const StationPicks &station = units_[unit];
+    const Channel &vertical = *channels_[static_cast<size_t>(station.vertical())];
+    const double vertical_p = mean_square(vertical, p, std::min(p + span, onset));
+    const double vertical_onset = mean_square(vertical, onset, std::min(onset + span, end));
+    double horizontal_p = 0.0, horizontal_onset = 0.0;
+    for (const int32_t h : station.horizontals()) {
+        const Channel &c = *channels_[static_cast<size_t>(h)];
+        horizontal_p += mean_square(c, p, std::min(p + span, onset));
+        horizontal_onset += mean_square(c, onset, std::min(onset + span, end));
+    }
+    // False where a mean square is missing (NaN).
+    return vertical_onset >= arrival_energy * vertical_p &&
+           horizontal_onset * vertical_p <= horizontal_p * vertical_onset;
 }
 
 bool Detector::pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const

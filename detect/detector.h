@@ -73,6 +73,11 @@ private:
     // The S after a P at `p` (a time) on the band-pass-only horizontals of
     // station `unit`, searched up to `end`.
     bool search_s(size_t unit, int64_t p, int64_t end, TimedOnset &s) const;
+    // Whether the onset at `onset` after the P at `p` at station `unit` is
+    // the arrival, that P noise before it, reading the samples before
+    // `end`: far stronger on the vertical than that P, and no more
+    // horizontal.
+    bool arrival_after_noise(size_t unit, int64_t p, int64_t onset, int64_t end) const;
     // A located event's pick of `phase` over [from, to) at the station of
     // `channel`.
     bool pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const;

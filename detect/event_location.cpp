@@ -11,6 +11,7 @@
 #include "association.h"
 #include "channel_verdict.h"
 #include "failure.h"
+#include "same_arrivals.h"
 #include "stations.h"
 #include "velocity_model.h"
 
@@ -23,6 +24,10 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double association_tolerance_s = 0.5;
 // A window picked in reaches this far either side of the predicted time.
 constexpr double window_half_s = 1.0;
+// Two located events are one where their picks coincide, within this, at
+// this many stations: the windows of the one found the other's arrivals.
+constexpr double same_arrival_s = 0.05;
+constexpr size_t same_arrival_stations = 2;
 
 int32_t public_status(location::LocationStatus status)
 {
@@ -210,8 +215,7 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
     const location::AssociationOptions options{association_tolerance_s, min_stations_, 5};
     const std::vector<location::AssociatedEvent> associated = location::associate_groups(located_by, picks, groups, options);
 
-    std::vector<Event> found;
-    std::vector<bool> unplaced_given(count, false);
+    std::vector<OriginCandidate> candidates;
     std::vector<std::vector<bool>> taken_picks(count);
     for (size_t e = 0; e < count; ++e) taken_picks[e].assign(pool_[e].picks.size(), false);
     for (const location::AssociatedEvent &a : associated) {
@@ -219,21 +223,33 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         // of their group's other picks.
         std::vector<size_t> taken(count, 0);
         for (const size_t k : a.picks) ++taken[sources[k].event];
-        const size_t main = static_cast<size_t>(std::max_element(taken.begin(), taken.end()) - taken.begin());
-        std::vector<onset_pick> event_picks;
-        std::vector<char> phases = a.phases;
-        std::vector<location::PhasePick> labelled;
+        OriginCandidate candidate{{}, a.phases, {}, a.location,
+                            static_cast<size_t>(std::max_element(taken.begin(), taken.end()) - taken.begin())};
         for (size_t m = 0; m < a.picks.size(); ++m) {
             const Source &source = sources[a.picks[m]];
             taken_picks[source.event][source.pick] = true;
-            event_picks.push_back(pool_[source.event].picks[source.pick]);
-            labelled.push_back(picks[a.picks[m]]);
-            labelled.back().phase = phases[m];
+            candidate.picks.push_back(pool_[source.event].picks[source.pick]);
+            candidate.labelled.push_back(picks[a.picks[m]]);
+            candidate.labelled.back().phase = candidate.phases[m];
         }
-        location::Location l = a.location;
-        if (picker_ && l.status == location::LocationStatus::located)
-            add_window_picks(locator_site, first_time - window_reach(), last_time + window_reach(), l, event_picks,
-                             phases, labelled);
+        if (picker_ && candidate.location.status == location::LocationStatus::located)
+            add_window_picks(locator_site, first_time - window_reach(), last_time + window_reach(),
+                             candidate.location, candidate.picks, candidate.phases, candidate.labelled);
+        candidates.push_back(std::move(candidate));
+    }
+    merge_same_arrivals(candidates, unit_of_channel_, std::llround(same_arrival_s * 1e6), same_arrival_stations,
+                        [&located_by](const std::vector<location::PhasePick> &labelled) {
+                            return located_by.locate(labelled);
+                        });
+
+    std::vector<Event> found;
+    std::vector<bool> unplaced_given(count, false);
+    for (const OriginCandidate &candidate : candidates) {
+        if (candidate.merged) continue;
+        const std::vector<onset_pick> &event_picks = candidate.picks;
+        const std::vector<char> &phases = candidate.phases;
+        const location::Location &l = candidate.location;
+        const size_t main = candidate.main;
         auto origin = std::make_shared<LocatedOrigin>();
         Event event{};
         for (size_t m = 0; m < event_picks.size(); ++m) {

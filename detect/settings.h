@@ -26,6 +26,13 @@ constexpr double duplicate_seconds = 0.3;
 // of a decaying coda is no arrival.
 constexpr double s_window_seconds = 15.0;
 constexpr double s_contrast = 3.0;
+// A P after a P of the same station's train is the arrival, and the first
+// noise before it, where the vertical's mean square over this long after it
+// is this many times that after the first, and its horizontal-to-vertical
+// ratio no higher: the S that follows a P is far more horizontal than it.
+constexpr double arrival_seconds = 0.5;
+constexpr double arrival_energy = 8.0;
+constexpr double arrival_reach_seconds = 3.0;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
 constexpr double dense_tolerances = 10.0;

@@ -64,6 +64,7 @@ void StationPicks::close_train(int64_t end, std::vector<TimedOnset> &picks)
         best_s_ = searched;
         best_rank_ = 1;
     }
+    if (in_train_) picks.push_back(train_p_);
     if (in_train_ && best_s_.phase == 'S') {
         picks.push_back(best_s_);
         picks.back().train = train_time_;
@@ -109,10 +110,10 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
 {
     // An onset is decided once every onset within the duplicate span after
     // it is known.
-    const int64_t decided = channels_horizon == std::numeric_limits<int64_t>::max()
-                                ? channels_horizon
-                                : std::max(channels_horizon, std::numeric_limits<int64_t>::min() + duplicate_span_) -
-                                      duplicate_span_;
+    int64_t decided = channels_horizon == std::numeric_limits<int64_t>::max()
+                          ? channels_horizon
+                          : std::max(channels_horizon, std::numeric_limits<int64_t>::min() + duplicate_span_) -
+                                duplicate_span_;
     sort_pending();
     size_t i = 0;
     for (; i < pending_.size() && pending_[i].time < decided; ++i) {
@@ -122,8 +123,25 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
         if (picks_on(onset.channel) && onset.phase == 'P') {
             // Another horizontal's view of the P just picked.
             if (same_p(in_train_, train_time_, onset.time)) continue;
+            if (after_p && arrival_ && onset.time - train_time_ <= arrival_reach_) {
+                // Decided once the samples the test reads are final.
+                if (onset.time + arrival_span_ > decided) {
+                    decided = onset.time;
+                    break;
+                }
+                if (arrival_(train_time_, onset.time, onset.time + arrival_span_)) {
+                    // The train goes on from this P; the noise before it goes.
+                    const bool clear = train_p_.clear || onset.clear;
+                    train_p_ = onset;
+                    train_p_.clear = clear;
+                    train_time_ = onset.time;
+                    train_channel_ = onset.channel;
+                    best_s_.phase = 0;
+                    continue;
+                }
+            }
             close_train(std::min(onset.time, train_time_ + s_span_), picks);
-            picks.push_back(onset);
+            train_p_ = onset;
             in_train_ = true;
             train_time_ = onset.time;
             train_channel_ = onset.channel;
@@ -143,7 +161,7 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
     decided_ = decided;
     if (in_train_ && (decided == std::numeric_limits<int64_t>::max() || decided - train_time_ > s_span_))
         close_train(train_time_ + s_span_, picks);
-    return in_train_ ? std::min(decided, train_time_ + 1) : decided;
+    return in_train_ ? std::min(decided, train_time_) : decided;
 }
 
 }  // namespace detect

@@ -34,7 +34,10 @@ std::pair<std::string, Component> station_component(const std::string &id);
 // vertical is picked on its horizontals as one channel; one of a single
 // channel, on it alone. At most one P and one S per wave train: the S is
 // handed out with the P's time and channel, so that it joins the P's event
-// and never begins one.
+// and never begins one. Both go out when the train is over: a later P of the
+// vertical, soon after the first, may prove to be the arrival and the first
+// noise just before it (set_arrival_test); the train then goes on from that
+// P, and the first goes.
 class StationPicks {
 public:
     StationPicks(int64_t duplicate_span, int64_t s_span) : duplicate_span_(duplicate_span), s_span_(s_span)
@@ -50,6 +53,15 @@ public:
     // to `end` are final.
     using SSearch = std::function<bool(int64_t p, int64_t end, TimedOnset &s)>;
     void set_search(SSearch search) { search_ = std::move(search); }
+    // Whether an onset at `onset` after the P at `p` is the arrival, that P
+    // noise just before it, reading the samples before `end`.
+    using Arrival = std::function<bool(int64_t p, int64_t onset, int64_t end)>;
+    void set_arrival_test(Arrival test, int64_t span, int64_t reach)
+    {
+        arrival_ = std::move(test);
+        arrival_span_ = span;
+        arrival_reach_ = reach;
+    }
     int32_t vertical() const { return vertical_; }
     const std::vector<int32_t> &horizontals() const { return horizontals_; }
     // The earliest time whose samples a search may still read.
@@ -91,9 +103,13 @@ private:
     bool in_train_ = false;
     int64_t train_time_ = 0;
     int32_t train_channel_ = 0;
+    TimedOnset train_p_{};  // handed out when the train is over
     TimedOnset best_s_{};  // phase 'S' once the train has a candidate
     int best_rank_ = 0;
     SSearch search_;
+    Arrival arrival_;
+    int64_t arrival_span_ = 0;   // how far after an onset the test reads
+    int64_t arrival_reach_ = 0;  // how far after the noise the arrival may come
     int64_t decided_ = std::numeric_limits<int64_t>::min();
     // The time and channel of the last P announced.
     std::pair<int64_t, int32_t> announced_{std::numeric_limits<int64_t>::min(), 0};
