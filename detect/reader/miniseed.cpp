@@ -273,23 +273,12 @@ std::string decode_samples(std::vector<char> &bytes, std::vector<double> &sample
 
 }  // namespace
 
-std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &lines)
-{
-    const Listening listening(lines);
-    {
-        MSRecord *raw = nullptr;
-        std::string problem;
-        const int status = parse_header(bytes.data(), bytes.size(), raw, problem);
-        const Record header(raw);
-        if (status > 0) return "record cut short";
-        if (!problem.empty()) return problem;
-        if (static_cast<size_t>(header->reclen) != bytes.size()) return "record changed on disk";
-    }
-    return decode_samples(bytes, samples);
-}
+namespace {
 
-std::string decode_record(std::vector<char> &bytes, RecordHeader &header, std::vector<double> &samples,
-                          std::vector<std::string> &lines)
+// A whole record's samples appended, once its header is read and found
+// sound; its header into `header` where one is asked for.
+std::string decode_whole(std::vector<char> &bytes, RecordHeader *header, std::vector<double> &samples,
+                         std::vector<std::string> &lines)
 {
     const Listening listening(lines);
     {
@@ -299,12 +288,27 @@ std::string decode_record(std::vector<char> &bytes, RecordHeader &header, std::v
         const Record record(raw);
         if (status > 0) return "record cut short";
         if (!problem.empty()) return problem;
-        const std::string id = channel_id(*record), readable_id = readable_text(id);
-        header = {readable_id,     record->starttime, msr_samprate(record.get()), record->samplecnt, 0,
-                  static_cast<uint32_t>(record->reclen), record->encoding == DE_ASCII, readable_id != id};
+        if (header) {
+            const std::string id = channel_id(*record), readable_id = readable_text(id);
+            *header = {readable_id,     record->starttime, msr_samprate(record.get()), record->samplecnt, 0,
+                       static_cast<uint32_t>(record->reclen), record->encoding == DE_ASCII, readable_id != id};
+        }
         if (static_cast<size_t>(record->reclen) != bytes.size()) return "record changed on disk";
     }
     return decode_samples(bytes, samples);
+}
+
+}  // namespace
+
+std::string decode_record(std::vector<char> &bytes, std::vector<double> &samples, std::vector<std::string> &lines)
+{
+    return decode_whole(bytes, nullptr, samples, lines);
+}
+
+std::string decode_record(std::vector<char> &bytes, RecordHeader &header, std::vector<double> &samples,
+                          std::vector<std::string> &lines)
+{
+    return decode_whole(bytes, &header, samples, lines);
 }
 
 RecordWriter::RecordWriter(const std::string &path, const std::string &id, double rate)
