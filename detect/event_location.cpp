@@ -224,7 +224,7 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         std::vector<size_t> taken(count, 0);
         for (const size_t k : a.picks) ++taken[sources[k].event];
         OriginCandidate candidate{{}, a.phases, {}, a.location,
-                            static_cast<size_t>(std::max_element(taken.begin(), taken.end()) - taken.begin())};
+                                  static_cast<size_t>(std::max_element(taken.begin(), taken.end()) - taken.begin())};
         for (size_t m = 0; m < a.picks.size(); ++m) {
             const Source &source = sources[a.picks[m]];
             taken_picks[source.event][source.pick] = true;

@@ -35,7 +35,9 @@ struct LocatedOrigin {
 // dropped. A located event then looks for the P and S its stations lack in
 // the windows its origin predicts, within the tolerance of the prediction,
 // and is located again with what they give: a weak arrival that raised no
-// onset of its own still stands out where it is expected.
+// onset of its own still stands out where it is expected. Two located
+// events whose windows found each other's arrivals are then one
+// (merge_same_arrivals).
 class EventLocation {
 public:
     // Station metadata (StationXML or CSV) and a velocity model (CSV; the
