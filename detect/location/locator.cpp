@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 namespace detect::location {
 
@@ -28,6 +30,26 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 // The step (km) from which the search uses every pick: the earliest picks
 // have placed the origin within it.
 constexpr double refined_step = 0.5;
+
+// A trial hypocentre by the bits of its coordinates: equal only where
+// evaluating them gives the same bits.
+struct Place {
+    double east, north, depth;
+    bool operator==(const Place &other) const
+    {
+        return std::memcmp(this, &other, sizeof(Place)) == 0;
+    }
+};
+
+struct PlaceHash {
+    size_t operator()(const Place &place) const
+    {
+        uint64_t bits[3];
+        std::memcpy(bits, &place, sizeof(bits));
+        return std::hash<uint64_t>()(bits[0] ^ (bits[1] * 0x9e3779b97f4a7c15u) ^
+                                     (bits[2] * 0xc2b2ae3d27d4eb4fu));
+    }
+};
 
 // The weighted median of (value, weight) pairs, the minimiser of the
 // weighted sum of absolute deviations: the least value at which the weight
@@ -224,6 +246,16 @@ Locator::Trial Locator::refine(const std::vector<Observation> &observations, Tri
                                double step, double finest) const
 {
     std::vector<std::pair<double, double>> work;
+    // A move at the same step brings back most of the points around the
+    // centre it left; they are looked up by their exact coordinates, so the
+    // search takes the same path as without the memory.
+    std::unordered_map<Place, Trial, PlaceHash> tried;
+    auto trial_at = [&](double east, double north, double depth) {
+        const auto found = tried.try_emplace(Place{east, north, depth});
+        if (found.second)
+            found.first->second = evaluate(observations, east, north, depth, work);
+        return found.first->second;
+    };
     for (int moves = 0; step >= finest && moves < 400; ++moves) {
         const Trial centre = best;
         bool moved = false;
@@ -238,7 +270,7 @@ Locator::Trial Locator::refine(const std::vector<Observation> &observations, Tri
                                                     volume_.north);
                     const double depth = std::clamp(centre.depth + k * step, volume_.top,
                                                     volume_.bottom);
-                    const Trial trial = evaluate(observations, east, north, depth, work);
+                    const Trial trial = trial_at(east, north, depth);
                     if (trial.misfit < best.misfit)
                         best = trial, moved = true;
                 }
