@@ -230,10 +230,12 @@ Locator::Trial Locator::evaluate(const std::vector<Observation> &observations, d
                                  std::vector<std::pair<double, double>> &work) const
 {
     work.clear();
+    // All the tables are on one grid.
+    const TravelTimeTable::DepthRow row = tables_.front().depth_row(depth);
     for (const Observation &o : observations) {
         const PlanePoint &place = places_[o.site];
         const double de = east - place.east_km, dn = north - place.north_km;
-        work.emplace_back(o.time - o.table->time(std::sqrt(de * de + dn * dn), depth), o.weight);
+        work.emplace_back(o.time - o.table->time(std::sqrt(de * de + dn * dn), row), o.weight);
     }
     const double origin = weighted_median(work);
     double misfit = 0.0;
@@ -355,18 +357,22 @@ Locator::Trial Locator::polish(const std::vector<Observation> &observations, Tri
     const double delta = options_.table_step_km;
     for (int iteration = 0; iteration < 10; ++iteration) {
         double normal[4][4] = {}, right[4] = {};
+        const TravelTimeTable::DepthRow level = tables_.front().depth_row(best.depth),
+                                        deeper = tables_.front().depth_row(best.depth + delta);
         for (const Observation &o : observations) {
             const PlanePoint &place = places_[o.site];
-            auto time_at = [&](double east, double north, double depth) {
-                return o.table->time(std::hypot(east - place.east_km, north - place.north_km),
-                                     depth);
+            auto distance_to = [&](double east, double north) {
+                return std::hypot(east - place.east_km, north - place.north_km);
             };
-            const double computed = time_at(best.east, best.north, best.depth);
+            const double distance = distance_to(best.east, best.north);
+            const double computed = o.table->time(distance, level);
             const double residual = o.time - best.origin - computed;
             const double row[4] = {
-                (time_at(best.east + delta, best.north, best.depth) - computed) / delta,
-                (time_at(best.east, best.north + delta, best.depth) - computed) / delta,
-                (time_at(best.east, best.north, best.depth + delta) - computed) / delta, 1.0};
+                (o.table->time(distance_to(best.east + delta, best.north), level) - computed) /
+                    delta,
+                (o.table->time(distance_to(best.east, best.north + delta), level) - computed) /
+                    delta,
+                (o.table->time(distance, deeper) - computed) / delta, 1.0};
             const double weight = o.weight / std::max(std::fabs(residual) * o.weight, 0.01);
             for (int a = 0; a < 4; ++a) {
                 right[a] += weight * row[a] * residual;

@@ -34,21 +34,37 @@ public:
     TravelTimeTable(const VelocityModel &model, Wave wave, double receiver_depth_km,
                     const TableGrid &grid);
 
+    // Where a source depth falls among the rows: the row above it and the
+    // share of the row below. Tables on one grid share it, so a search
+    // finds it once for all of them.
+    struct DepthRow {
+        size_t row;
+        double below;
+    };
+    DepthRow depth_row(double depth_km) const
+    {
+        double depth_index = (depth_km - grid_.top_km) / grid_.step_km;
+        depth_index = depth_index < 0.0 ? 0.0 : depth_index;
+        depth_index = depth_index > depth_count_ - 1.0 ? depth_count_ - 1.0 : depth_index;
+        const size_t j = depth_index < depth_count_ - 2.0 ? static_cast<size_t>(depth_index)
+                                                          : depth_count_ - 2;
+        return {j, depth_index - j};
+    }
+
     // Seconds from a source at a horizontal distance and a depth (km),
     // interpolated bilinearly; depths outside the grid are taken at its
     // edge, distances beyond it extrapolated along its last step.
     double time(double distance_km, double depth_km) const
     {
-        double depth_index = (depth_km - grid_.top_km) / grid_.step_km;
-        depth_index = depth_index < 0.0 ? 0.0 : depth_index;
-        depth_index = depth_index > depth_count_ - 1.0 ? depth_count_ - 1.0 : depth_index;
+        return time(distance_km, depth_row(depth_km));
+    }
+    double time(double distance_km, const DepthRow &depth) const
+    {
         const double distance_index = distance_km / grid_.step_km;
         size_t i = distance_index < distance_count_ - 2.0 ? static_cast<size_t>(distance_index)
                                                           : distance_count_ - 2;
-        size_t j = depth_index < depth_count_ - 2.0 ? static_cast<size_t>(depth_index)
-                                                    : depth_count_ - 2;
-        const double u = distance_index - i, w = depth_index - j;
-        const double *upper = &times_[j * distance_count_ + i];
+        const double u = distance_index - i, w = depth.below;
+        const double *upper = &times_[depth.row * distance_count_ + i];
         const double *lower = upper + distance_count_;
         return (1.0 - w) * ((1.0 - u) * upper[0] + u * upper[1]) +
                w * ((1.0 - u) * lower[0] + u * lower[1]);
