@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <string>
 #include <utility>
 
 namespace detect::location {
@@ -117,11 +116,9 @@ private:
 int32_t distinct_stations(const Locator &locator, const std::vector<PhasePick> &picks,
                           const std::vector<Candidate> &members)
 {
-    std::vector<std::pair<std::string, std::string>> stations;
-    for (const Candidate &c : members) {
-        const StationSite &site = locator.sites()[picks[c.pick].site];
-        stations.emplace_back(site.network, site.station);
-    }
+    std::vector<int32_t> stations;
+    for (const Candidate &c : members)
+        stations.push_back(locator.station_of(picks[c.pick].site));
     std::sort(stations.begin(), stations.end());
     return static_cast<int32_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
 }

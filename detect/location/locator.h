@@ -91,6 +91,8 @@ public:
                          double depth_km) const;
 
     const std::vector<StationSite> &sites() const { return sites_; }
+    // The sites of one station (network and station code) share a number.
+    int32_t station_of(int32_t site) const { return station_of_site_[site]; }
     const LocalProjection &projection() const { return projection_; }
     // The model's first arrival at a site from a hypocentre, seconds.
     double travel_time(int32_t site, char phase, PlanePoint epicentre, double depth_km) const;
