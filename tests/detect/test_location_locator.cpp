@@ -192,6 +192,21 @@ TEST_F(SyntheticNetwork, TooFewPhasesOrStationsKeepThePicks)
     }
 }
 
+TEST_F(SyntheticNetwork, SitesOfOneStationShareItsNumber)
+{
+    // A second location code of S0, S0 of another network, and S1.
+    sites.push_back(sites[0]);
+    sites.back().location = "10";
+    sites.push_back(sites[0]);
+    sites.back().network = "YY";
+    const Locator locator(sites, model());
+    const auto last = static_cast<int32_t>(sites.size()) - 1;
+    EXPECT_EQ(locator.station_of(0), locator.station_of(last - 1));
+    EXPECT_NE(locator.station_of(0), locator.station_of(last));
+    EXPECT_NE(locator.station_of(0), locator.station_of(1));
+    EXPECT_NE(locator.station_of(1), locator.station_of(last));
+}
+
 TEST_F(SyntheticNetwork, AssociationSeparatesOverlappingEventsAndFixesLabels)
 {
     const Locator locator(sites, model());
