@@ -29,7 +29,7 @@ void PeerWindows::take(std::deque<Event> &grouped, int64_t settled, std::deque<E
     }
     grouped.clear();
     // In order: an event waits for the one before it.
-    while (!held_.empty() && (held_.front().to <= held_.front().from || held_.front().to <= settled)) {
+    while (!held_.empty() && (!held_.front().has_window() || held_.front().to <= settled)) {
         pick(held_.front());
         ready.push_back(std::move(held_.front().event));
         held_.pop_front();
@@ -40,13 +40,13 @@ int64_t PeerWindows::samples_needed_from(int64_t settled) const
 {
     int64_t first = settled == INT64_MAX ? settled : settled - half_;
     for (const Held &held : held_)
-        if (held.to > held.from) first = std::min(first, held.from);
+        if (held.has_window()) first = std::min(first, held.from);
     return first;
 }
 
 void PeerWindows::pick(Held &held) const
 {
-    if (held.to <= held.from) return;
+    if (!held.has_window()) return;
     // Each station's P, and whether it has its S.
     std::map<int32_t, int64_t> p_of;
     std::vector<bool> has_s(*std::max_element(unit_.begin(), unit_.end()) + 1, false);

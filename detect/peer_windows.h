@@ -42,6 +42,7 @@ private:
     struct Held {
         Event event;
         int64_t from, to;  // its window; empty when it has none
+        bool has_window() const { return from < to; }
     };
     void pick(Held &held) const;
 
