@@ -186,7 +186,9 @@ struct ThreeComponentNetwork {
 
     // With `s_only`, a fourth station whose waves raise no onset on its
     // vertical: only an S on its horizontals, at the mean of the others' S.
-    explicit ThreeComponentNetwork(double precursor = 0.0, bool s_only = false)
+    // A `lasting` precursor keeps the vertical's own train going up to the
+    // P, which the vertical then labels an S.
+    explicit ThreeComponentNetwork(double precursor = 0.0, bool s_only = false, bool lasting = false)
     {
         std::mt19937_64 random(11);
         std::normal_distribution<double> normal;
@@ -205,10 +207,10 @@ struct ThreeComponentNetwork {
                     for (int64_t i = 0; i < 2500; ++i) {
                         const double t = static_cast<double>(i) / 100.0;
                         x[static_cast<size_t>(ps[e] + i)] += p_amplitude * std::sin(2 * M_PI * 7.0 * t) * std::exp(-2 * t);
-                        if (s == 0 && i < 30) {
+                        if (s == 0 && i < (lasting ? precursor_lead : 30)) {
                             const double burst = component == 'Z' ? precursor : 0.4 * precursor;
                             x[static_cast<size_t>(ps[e] - precursor_lead + i)] +=
-                                burst * std::sin(2 * M_PI * 9.0 * t) * std::exp(-10 * t);
+                                burst * std::sin(2 * M_PI * 9.0 * t) * std::exp((lasting ? -0.5 : -10) * t);
                         }
                         if (ps[e] + i >= ss[e]) {
                             const double u = static_cast<double>(ps[e] + i - ss[e]) / 100.0;
@@ -335,11 +337,14 @@ TEST(DetectStations, ThreeComponentStationsPickPOnTheVerticalAndSOnAHorizontal)
     }
 }
 
-TEST(DetectStations, AWeakOnsetJustBeforeAFarStrongerPGoes)
+class StationPrecursors : public ::testing::TestWithParam<bool> {};
+
+TEST_P(StationPrecursors, AWeakOnsetJustBeforeAFarStrongerPGoes)
 {
     // The burst is picked and handed out as a P, but the station's P in its
-    // event is the arrival, the same for any pieces and threads.
-    const ThreeComponentNetwork network(8.0);
+    // event is the arrival (which the vertical labels an S where the burst
+    // lasts up to it), the same for any pieces and threads.
+    const ThreeComponentNetwork network(GetParam() ? 6.0 : 8.0, false, GetParam());
     std::vector<onset_pick> picks;
     const auto events = station_events(network, ThreeComponentNetwork::length, 1, picks);
     ASSERT_EQ(events.size(), network.p_index[0].size());
@@ -363,6 +368,8 @@ TEST(DetectStations, AWeakOnsetJustBeforeAFarStrongerPGoes)
         EXPECT_EQ(station_events(network, piece, threads, handed_out), events) << piece << " " << threads;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(DetectStations, StationPrecursors, ::testing::Bool());
 
 TEST(DetectStations, AStationWithoutOnsetsFindsItsSWhereTheOthersSAre)
 {
