@@ -189,7 +189,11 @@ void EventLocation::add_window_picks(const std::map<int, int32_t> &locator_site,
             added = true;
         }
     }
-    if (added) located = located_by.locate_near(labelled, epicentre, located.depth_km);
+    // From an origin on the floor the search starts afresh: the picks the
+    // windows gave may show which of the others held it there.
+    if (added)
+        located = located_by.on_floor(located.depth_km) ? located_by.locate(labelled)
+                                                        : located_by.locate_near(labelled, epicentre, located.depth_km);
 }
 
 size_t EventLocation::p_stations_left(size_t e, const std::vector<bool> &taken) const
