@@ -52,9 +52,9 @@ void Channel::hold_from(int64_t time)
     apply_hold();
 }
 
-void Channel::hold_for_location(int64_t time)
+void Channel::hold_for_windows(int64_t time)
 {
-    location_hold_ = time;
+    windows_hold_ = time;
     apply_hold();
 }
 
@@ -62,7 +62,7 @@ void Channel::apply_hold()
 {
     int64_t time = INT64_MAX;
     if (samples_only_ || kept_for_station_) time = station_hold_;
-    if (keeping_) time = std::min(time, location_hold_);
+    if (keeping_) time = std::min(time, windows_hold_);
     // Times before the first sample hold everything (and stay clear of
     // overflow).
     if (time != INT64_MAX && started_ && time > first_time_) stages_->hold_from(index_of(time) - 1);

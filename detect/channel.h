@@ -64,8 +64,8 @@ public:
     bool samples_only();
     bool is_samples_only() const { return samples_only_; }
     const RateSettings &settings() const { return settings_; }
-    // Keeps its samples beside the onsets too, for the windows located
-    // events pick in: only before its first sample.
+    // Keeps its samples beside the onsets too, for the windows events pick
+    // in: only before its first sample.
     void keep_samples();
     // Keeps its samples beside the onsets for its station, which reads them
     // from the time it holds (hold_from) on: a vertical whose station
@@ -73,11 +73,11 @@ public:
     // returns whether it does so.
     bool keep_for_station();
     // The samples its station (samples only, or kept for it) and the
-    // location (samples kept) still read are from these times on; the
+    // events' windows (samples kept) still read are from these times on; the
     // band-pass of those held over [from, to) (indices), NaN where there is
     // none.
     void hold_from(int64_t time);
-    void hold_for_location(int64_t time);
+    void hold_for_windows(int64_t time);
     std::vector<double> band_passed(int64_t from, int64_t to) const;
 
     int64_t index_of(int64_t time) const;
@@ -97,7 +97,7 @@ private:
     bool samples_only_ = false;
     bool keeping_ = false;
     bool kept_for_station_ = false;
-    int64_t station_hold_ = INT64_MIN, location_hold_ = INT64_MIN;
+    int64_t station_hold_ = INT64_MIN, windows_hold_ = INT64_MIN;
     void apply_hold();
 
     bool started_ = false;

@@ -18,7 +18,12 @@
 namespace detect {
 
 Detector::Detector(const onset_detect_options &options)
-    : option_sets_{options}, grouping_(options.tolerance, options.min_stations, train_seconds)
+    : option_sets_{options},
+      grouping_(options.tolerance, options.min_stations, train_seconds),
+      peers_(std::llround(peer_window_seconds * 1e6),
+             [this](int32_t channel, int64_t from, int64_t to, onset_pick &pick) {
+                 return pick_in_window(channel, 'S', from, to, pick);
+             })
 {
 }
 
@@ -90,10 +95,8 @@ int32_t Detector::add_channel(const std::string &id, double rate)
     stations_.emplace(channels_.back()->station(), static_cast<int32_t>(stations_.size()));
     const auto [key, component] = station_component(id);
     const auto unit = units_by_key_.emplace(key, static_cast<int32_t>(units_.size())).first->second;
-    if (location_) {
-        location_->add_channel(id, unit);
-        channels_.back()->keep_samples();
-    }
+    if (location_) location_->add_channel(id, unit);
+    channels_.back()->keep_samples();
     if (static_cast<size_t>(unit) == units_.size())
         units_.emplace_back(std::llround(duplicate_seconds * 1e6), std::llround(s_window_seconds * 1e6));
     StationPicks &station = units_[static_cast<size_t>(unit)];
@@ -189,6 +192,7 @@ void Detector::group_final()
         int32_t next = 0;
         for (const auto &[id, number] : numbers_) rank[static_cast<size_t>(number)] = next++;
         for (size_t c = 0; c < channels_.size(); ++c) station[c] = stations_.at(channels_[c]->station());
+        peers_.set_channels(unit_of_, rank);
         grouping_.set_channels(std::move(rank), std::move(station), unit_of_);
         ranks_current_ = true;
     }
@@ -220,18 +224,20 @@ void Detector::group_final()
     }
     keep_final(final_picks);
     grouping_.add(picks);
-    if (!location_) {
-        grouping_.group(horizon, ready_);
-        return;
-    }
-    if (!channels_.empty() && !location_->places_any())
+    if (location_ && !channels_.empty() && !location_->places_any())
         throw Failure{ONSET_DETECT_UNPLACED, location_->stations_path() + ": gives none of the channels coordinates"};
     std::deque<Event> grouped;
     grouping_.group(horizon, grouped);
     const int64_t settled = grouping_.settled(horizon);
-    location_->take(grouped, settled, ready_);
-    const int64_t needed = location_->samples_needed_from(settled);
-    for (auto &c : channels_) c->hold_for_location(needed);
+    int64_t needed;
+    if (location_) {
+        location_->take(grouped, settled, ready_);
+        needed = location_->samples_needed_from(settled);
+    } else {
+        peers_.take(grouped, settled, ready_);
+        needed = peers_.samples_needed_from(settled);
+    }
+    for (auto &c : channels_) c->hold_for_windows(needed);
 }
 
 void Detector::keep_final(const std::vector<TimedOnset> &onsets)

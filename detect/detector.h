@@ -16,6 +16,7 @@
 #include "event_location.h"
 #include "failure.h"
 #include "onset_detect.h"
+#include "peer_windows.h"
 #include "settings.h"
 #include "station_picks.h"
 
@@ -78,7 +79,7 @@ private:
     // `end`: far stronger on the vertical than that P, and no more
     // horizontal.
     bool arrival_after_noise(size_t unit, int64_t p, int64_t onset, int64_t end) const;
-    // A located event's pick of `phase` over [from, to) at the station of
+    // An event's pick of `phase` over [from, to) at the station of
     // `channel`.
     bool pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const;
 
@@ -98,6 +99,7 @@ private:
     std::vector<int32_t> unit_of_;
     EventGrouping grouping_;
     std::unique_ptr<EventLocation> location_;
+    PeerWindows peers_;  // the windows of events that are not located
     bool ranks_current_ = true;
     std::deque<Event> ready_;
     Event current_;

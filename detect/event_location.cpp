@@ -22,6 +22,9 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 // A pick belongs to an origin within this of its predicted P or S.
 constexpr double association_tolerance_s = 0.5;
+// An event has this many phases that its origin explains: one more than
+// the unknowns, so that they must agree.
+constexpr size_t association_min_phases = 5;
 // A window picked in reaches this far either side of the predicted time.
 constexpr double window_half_s = 1.0;
 // Two located events are one where their picks coincide, within this, at
@@ -44,12 +47,12 @@ onset_origin unlocated_origin()
     return {0, nan, nan, nan, nan, nan, nan, nan, 0, ONSET_ORIGIN_TOO_FEW_PHASES, nullptr};
 }
 
+}  // namespace
+
 // Where a pick of the pool came from: its event and its place there.
-struct Source {
+struct EventLocation::Source {
     size_t event, pick;
 };
-
-}  // namespace
 
 EventLocation::EventLocation(const std::string &stations_path, const std::string &model_path, bool graded,
                              double tolerance, int32_t min_stations)
@@ -186,7 +189,69 @@ void EventLocation::add_window_picks(const std::map<int, int32_t> &locator_site,
             added = true;
         }
     }
-    if (added) located = located_by.locate_near(labelled, epicentre, located.depth_km);
+    // From an origin on the floor the search starts afresh: the picks the
+    // windows gave may show which of the others held it there.
+    if (added)
+        located = located_by.on_floor(located.depth_km) ? located_by.locate(labelled)
+                                                        : located_by.locate_near(labelled, epicentre, located.depth_km);
+}
+
+size_t EventLocation::p_stations_left(size_t e, const std::vector<bool> &taken) const
+{
+    std::vector<std::string> stations;
+    for (size_t k = 0; k < pool_[e].picks.size(); ++k)
+        if (!taken[k] && pool_[e].picks[k].phase == 'P')
+            stations.push_back(station_of(ids_[static_cast<size_t>(pool_[e].picks[k].channel)]));
+    std::sort(stations.begin(), stations.end());
+    return static_cast<size_t>(std::unique(stations.begin(), stations.end()) - stations.begin());
+}
+
+size_t EventLocation::explaining_stations(const OriginCandidate &candidate, size_t &phases) const
+{
+    std::vector<int32_t> units;
+    phases = 0;
+    for (size_t m = 0; m < candidate.picks.size(); ++m) {
+        const location::PickFit &fit = candidate.location.picks[m];
+        if (!fit.used || !(std::fabs(fit.residual) <= association_tolerance_s)) continue;
+        ++phases;
+        units.push_back(unit_of_channel_[static_cast<size_t>(candidate.picks[m].channel)]);
+    }
+    std::sort(units.begin(), units.end());
+    return static_cast<size_t>(std::unique(units.begin(), units.end()) - units.begin());
+}
+
+bool EventLocation::confirmed_in_windows(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
+                                         size_t e, const std::vector<location::PhasePick> &picks,
+                                         const std::vector<size_t> &left, const std::vector<Source> &sources,
+                                         OriginCandidate &candidate)
+{
+    const location::Locator &located_by = *locator_;
+    std::vector<location::PhasePick> labelled;
+    for (const size_t k : left) labelled.push_back(picks[k]);
+    const location::Location first = located_by.locate(labelled);
+    if (first.status == location::LocationStatus::too_few_phases) return false;
+    // Only the picks its origin explains: one wrong pick is what kept the
+    // group from an origin.
+    for (size_t m = 0; m < left.size(); ++m) {
+        const location::PickFit &fit = first.picks[m];
+        if (!fit.used || !(std::fabs(fit.residual) <= association_tolerance_s)) continue;
+        candidate.picks.push_back(pool_[e].picks[sources[left[m]].pick]);
+        candidate.phases.push_back(labelled[m].phase);
+        candidate.labelled.push_back(labelled[m]);
+    }
+    candidate.location = located_by.locate(candidate.labelled);
+    size_t phases = 0;
+    if (candidate.location.status == location::LocationStatus::too_few_phases ||
+        explaining_stations(candidate, phases) < 3)
+        return false;
+    const size_t own = phases;
+    add_window_picks(locator_site, from, to, candidate.location, candidate.picks, candidate.phases,
+                     candidate.labelled);
+    // As many phases as association asks of an event, some of them the
+    // windows' own.
+    return candidate.location.status != location::LocationStatus::too_few_phases &&
+           explaining_stations(candidate, phases) >= static_cast<size_t>(min_stations_) && phases >= association_min_phases &&
+           phases > own;
 }
 
 void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
@@ -212,7 +277,8 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
             picks.push_back({locator_site.at(site), pick.time, static_cast<char>(pick.phase), pick.uncertainty});
             sources.push_back({e, k});
         }
-    const location::AssociationOptions options{association_tolerance_s, min_stations_, 5};
+    const location::AssociationOptions options{association_tolerance_s, min_stations_,
+                                                 static_cast<int32_t>(association_min_phases)};
     const std::vector<location::AssociatedEvent> associated = location::associate_groups(located_by, picks, groups, options);
 
     std::vector<OriginCandidate> candidates;
@@ -235,6 +301,26 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         if (picker_ && candidate.location.status == location::LocationStatus::located)
             add_window_picks(locator_site, first_time - window_reach(), last_time + window_reach(),
                              candidate.location, candidate.picks, candidate.phases, candidate.labelled);
+        candidates.push_back(std::move(candidate));
+    }
+    // A group no origin explained that still makes an event of its own may
+    // be an earthquake too weak to raise onsets at enough stations: where
+    // its picks that agree locate it, the windows its origin predicts
+    // confirm it, or not, with arrivals of their own.
+    for (size_t e = 0; picker_ && e < count; ++e) {
+        if (p_stations_left(e, taken_picks[e]) < static_cast<size_t>(min_stations_)) continue;
+        std::vector<size_t> left;
+        for (const size_t k : groups[e])
+            if (!taken_picks[e][sources[k].pick]) left.push_back(k);
+        OriginCandidate candidate{{}, {}, {}, {}, e};
+        if (!confirmed_in_windows(locator_site, first_time - window_reach(), last_time + window_reach(), e, picks,
+                                  left, sources, candidate))
+            continue;
+        for (const onset_pick &pick : candidate.picks)
+            for (const size_t k : left)
+                if (pool_[e].picks[sources[k].pick].time == pick.time &&
+                    pool_[e].picks[sources[k].pick].channel == pick.channel)
+                    taken_picks[e][sources[k].pick] = true;
         candidates.push_back(std::move(candidate));
     }
     merge_same_arrivals(candidates, unit_of_channel_, std::llround(same_arrival_s * 1e6), same_arrival_stations,

@@ -14,6 +14,7 @@
 #include "event_grouping.h"
 #include "locator.h"
 #include "onset_detect.h"
+#include "same_arrivals.h"
 
 namespace detect {
 
@@ -76,6 +77,18 @@ private:
     void add_window_picks(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
                           location::Location &located, std::vector<onset_pick> &picks,
                           std::vector<char> &phases, std::vector<location::PhasePick> &labelled);
+
+    struct Source;
+    // Pool event e's P picks that no origin took, by station.
+    size_t p_stations_left(size_t e, const std::vector<bool> &taken) const;
+    // The stations and phases (into `phases`) whose picks a candidate's
+    // origin explains within the tolerance.
+    size_t explaining_stations(const OriginCandidate &candidate, size_t &phases) const;
+    // Whether the picks `left` (into `picks`) of pool event `e` that agree
+    // locate an event that its windows confirm: `candidate` then holds it.
+    bool confirmed_in_windows(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to, size_t e,
+                              const std::vector<location::PhasePick> &picks, const std::vector<size_t> &left,
+                              const std::vector<Source> &sources, OriginCandidate &candidate);
 
     std::string stations_path_;
     std::vector<location::StationSite> metadata_;

@@ -33,6 +33,9 @@ constexpr double s_contrast = 3.0;
 constexpr double arrival_seconds = 0.5;
 constexpr double arrival_energy = 8.0;
 constexpr double arrival_reach_seconds = 3.0;
+// An event not located looks for the S its stations lack within this of
+// the span of its S picks.
+constexpr double peer_window_seconds = 0.5;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
 constexpr double dense_tolerances = 10.0;

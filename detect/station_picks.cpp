@@ -120,7 +120,11 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
         const TimedOnset &onset = pending_[i];
         if (in_train_ && onset.time - train_time_ > s_span_) close_train(train_time_ + s_span_, picks);
         const bool after_p = in_train_ && !same_p(in_train_, train_time_, onset.time);
-        if (picks_on(onset.channel) && onset.phase == 'P') {
+        // The vertical's own train may have taken the arrival for the S of
+        // the noise before it.
+        const bool vertical_s = onset.channel == vertical_ && !horizontals_.empty() && onset.phase == 'S' &&
+                                !onset.searched;
+        if ((picks_on(onset.channel) && onset.phase == 'P') || vertical_s) {
             // Another horizontal's view of the P just picked.
             if (same_p(in_train_, train_time_, onset.time)) continue;
             if (after_p && arrival_ && onset.time - train_time_ <= arrival_reach_) {
@@ -133,6 +137,7 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
                     // The train goes on from this P; the noise before it goes.
                     const bool clear = train_p_.clear || onset.clear;
                     train_p_ = onset;
+                    train_p_.phase = 'P';
                     train_p_.clear = clear;
                     train_time_ = onset.time;
                     train_channel_ = onset.channel;
@@ -140,12 +145,14 @@ int64_t StationPicks::release(int64_t channels_horizon, std::vector<TimedOnset> 
                     continue;
                 }
             }
-            close_train(std::min(onset.time, train_time_ + s_span_), picks);
-            train_p_ = onset;
-            in_train_ = true;
-            train_time_ = onset.time;
-            train_channel_ = onset.channel;
-            continue;
+            if (!vertical_s) {
+                close_train(std::min(onset.time, train_time_ + s_span_), picks);
+                train_p_ = onset;
+                in_train_ = true;
+                train_time_ = onset.time;
+                train_channel_ = onset.channel;
+                continue;
+            }
         }
         // The S, the P seen on a horizontal, or coda.
         if (!after_p || (!picks_on(onset.channel) && vertical_p_within(i + 1, onset.time))) continue;

@@ -34,10 +34,11 @@ std::pair<std::string, Component> station_component(const std::string &id);
 // vertical is picked on its horizontals as one channel; one of a single
 // channel, on it alone. At most one P and one S per wave train: the S is
 // handed out with the P's time and channel, so that it joins the P's event
-// and never begins one. Both go out when the train is over: a later P of the
-// vertical, soon after the first, may prove to be the arrival and the first
-// noise just before it (set_arrival_test); the train then goes on from that
-// P, and the first goes.
+// and never begins one. Both go out when the train is over: a later onset
+// of the vertical soon after the first (a P, or one its own train took for
+// an S) may prove to be the arrival and the first noise just before it
+// (set_arrival_test); the train then goes on from that onset, as its P, and
+// the first goes.
 class StationPicks {
 public:
     StationPicks(int64_t duplicate_span, int64_t s_span) : duplicate_span_(duplicate_span), s_span_(s_span)

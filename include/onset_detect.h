@@ -167,7 +167,8 @@ typedef struct onset_pick {
     int32_t phase;      /* 'P' or 'S' */
     int64_t time;       /* microseconds since 1970-01-01T00:00:00Z */
     double strength;    /* rise of the kurtosis that made the pick; 0 for
-                           an S searched after its P */
+                           an S searched after its P, and for a pick made
+                           in a window its event gave */
     double uncertainty; /* seconds: the arrival lies within time +- this */
     int32_t polarity;   /* first motion: 'U' up (positive), 'D' down
                            (negative), or 0 where it is not clear. Clear:
@@ -295,7 +296,9 @@ ONSET_DETECT_API int onset_detector_station_options(onset_detector *detector, co
  * split ones together, and two origins within a second are one event, the
  * better fit. What no origin explains of a group stays an event, not
  * located, where its P picks are on min_stations stations; other picks no
- * origin explains are dropped. Picks of a channel the
+ * origin explains are dropped. Such a group is located from its picks that
+ * agree (4 phases on 3 stations at least) and stands, located, where the
+ * windows below give it 5 phases or more its origin explains. Picks of a channel the
  * metadata do not place stay with their group's event, not located. A
  * located event then looks, at each placed station it lacks a P or an S
  * of, for that arrival in the band-passed samples within 1 s of the time
@@ -339,7 +342,15 @@ ONSET_DETECT_API const char *onset_detector_message(const onset_detector *detect
  * of it are the same arrival), the S after it on a horizontal (its own
  * onset there, else the S searched on its samples after the P). A vertical
  * alone gives its own P and S; horizontals alone are picked as one channel.
- * An S joins the event of its station's P and never begins one. Returns its
+ * An S joins the event of its station's P and never begins one. An event
+ * that is not located and has S picks on two stations or more looks for
+ * the S of each station it lacks one of where its S waves crossed the
+ * network: from 0.5 s before its earliest S pick to 0.5 s after its latest
+ * (and 0.5 s after the station's P), the split best by AIC kept where what
+ * follows it has three times the mean square of what precedes it (strength
+ * 0, on the horizontals; such picks come with their events only, not
+ * through onset_detector_next_pick); the event waits for the samples of
+ * that span. Returns its
  * index (0, 1, ... in order of declaration), ONSET_DETECT_RATE when fmax is
  * not below the rate's Nyquist frequency, ONSET_DETECT_INVALID for an empty
  * or repeated id or a rate that is not a positive number, or

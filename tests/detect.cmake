@@ -19,6 +19,7 @@ if(ONSET_BUILD_TOOLS)
     detect/test_located_events.cpp
     detect/test_station_picks.cpp
     detect/test_same_arrivals.cpp
+    detect/test_confirmed_events.cpp
     detect/mseed_writer.cpp
     COST 60)
   target_link_libraries(test_detect PRIVATE onset_detect_internal onset_detect_tool)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -466,6 +467,77 @@ void Locator::describe(const std::vector<Observation> &observations, const Trial
                                                  : LocationStatus::located;
 }
 
+double Locator::rms_residual(const std::vector<Observation> &observations, const Trial &origin) const
+{
+    double squares = 0.0;
+    for (const Observation &o : observations) {
+        const PlanePoint &place = places_[o.site];
+        const double residual =
+            o.time - origin.origin -
+            o.table->time(std::hypot(origin.east - place.east_km, origin.north - place.north_km), origin.depth);
+        squares += residual * residual;
+    }
+    return std::sqrt(squares / static_cast<double>(observations.size()));
+}
+
+Locator::Trial Locator::leave_out_outliers(std::vector<Observation> &used, Trial origin, size_t out,
+                                           size_t most, const Enough &enough) const
+{
+    std::vector<std::pair<double, double>> work;
+    for (; out < most; ++out) {
+        // The worst residual, and the robust spread of the others.
+        std::vector<double> deviations;
+        size_t worst = 0;
+        for (size_t k = 0; k < used.size(); ++k) {
+            const Observation &o = used[k];
+            const PlanePoint &place = places_[o.site];
+            const double residual = o.time - origin.origin -
+                                    o.table->time(std::hypot(origin.east - place.east_km,
+                                                             origin.north - place.north_km),
+                                                  origin.depth);
+            deviations.push_back(std::fabs(residual));
+            if (deviations[k] > deviations[worst])
+                worst = k;
+        }
+        const double largest = deviations[worst];
+        std::nth_element(deviations.begin(), deviations.begin() + deviations.size() / 2,
+                         deviations.end());
+        const double spread = 1.4826 * deviations[deviations.size() / 2];
+        std::vector<Observation> kept(used);
+        kept.erase(kept.begin() + worst);
+        if (!(largest > options_.outlier_s && largest > 5.0 * spread) || !enough(kept))
+            break;
+        used = std::move(kept);
+        // One outlier among many pulls an L1 origin little: least squares
+        // from there find it again.
+        origin = polish(used, evaluate(used, origin.east, origin.north, origin.depth, work));
+    }
+    return origin;
+}
+
+Locator::Trial Locator::off_the_floor(std::vector<Observation> &used, Trial origin, size_t most,
+                                      const Enough &enough) const
+{
+    // An origin on the floor of the volume fits no source inside it: picks
+    // that contradict the others pulled it there, and one of them (a noise
+    // onset before the P) can outweigh several good ones. The pick whose
+    // absence lets the others (their outliers left out too) fit an origin
+    // off the floor with half the RMS residual, or less, is left out.
+    double best = 0.5 * rms_residual(used, origin);
+    std::vector<Observation> chosen;
+    for (size_t k = 0; most > 0 && k < used.size(); ++k) {
+        std::vector<Observation> kept(used);
+        kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(k));
+        if (!enough(kept)) continue;
+        const Trial trial = leave_out_outliers(kept, search(kept), 1, most, enough);
+        if (on_floor(trial.depth)) continue;
+        const double rms = rms_residual(kept, trial);
+        if (rms < best) best = rms, chosen = std::move(kept), origin = trial;
+    }
+    if (!chosen.empty()) used = std::move(chosen);
+    return origin;
+}
+
 Location Locator::locate(const std::vector<PhasePick> &picks) const
 {
     return locate_from(picks, nullptr);
@@ -521,34 +593,9 @@ Location Locator::locate_from(const std::vector<PhasePick> &picks, const Trial *
                                         evaluate(used, near->east, near->north, near->depth, work),
                                         refined_step, options_.final_step_km))
                         : search(used);
-    for (size_t dropped = 0; dropped < observations.size() / 4; ++dropped) {
-        // The worst residual, and the robust spread of the others.
-        std::vector<double> deviations;
-        size_t worst = 0;
-        for (size_t k = 0; k < used.size(); ++k) {
-            const Observation &o = used[k];
-            const PlanePoint &place = places_[o.site];
-            const double residual = o.time - origin.origin -
-                                    o.table->time(std::hypot(origin.east - place.east_km,
-                                                             origin.north - place.north_km),
-                                                  origin.depth);
-            deviations.push_back(std::fabs(residual));
-            if (deviations[k] > deviations[worst])
-                worst = k;
-        }
-        const double largest = deviations[worst];
-        std::nth_element(deviations.begin(), deviations.begin() + deviations.size() / 2,
-                         deviations.end());
-        const double spread = 1.4826 * deviations[deviations.size() / 2];
-        std::vector<Observation> kept(used);
-        kept.erase(kept.begin() + worst);
-        if (!(largest > options_.outlier_s && largest > 5.0 * spread) || !enough(kept))
-            break;
-        used = std::move(kept);
-        // One outlier among many pulls an L1 origin little: least squares
-        // from there find it again.
-        origin = polish(used, evaluate(used, origin.east, origin.north, origin.depth, work));
-    }
+    const size_t most = observations.size() / 4;
+    if (!near && on_floor(origin.depth)) origin = off_the_floor(used, origin, most, enough);
+    origin = leave_out_outliers(used, origin, observations.size() - used.size(), most, enough);
 
     double latitude, longitude;
     projection_.to_geographic({origin.east, origin.north}, latitude, longitude);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -76,8 +77,10 @@ struct Location {
 // move it little. The search: the coarse grid with the 40 earliest picks;
 // grids halving in step around the best node of its three best depths,
 // down to 0.5 km; finer grids with all picks; least squares reweighted to
-// the same misfit, from there and from depths 2 km apart; then the worst
-// outliers are left out one at a time. Located in local coordinates around
+// the same misfit, from there and from depths 2 km apart; an origin on the
+// floor of the volume, held there by a pick that contradicts the others,
+// is searched again without each pick in turn; then the worst outliers are
+// left out one at a time. Located in local coordinates around
 // the centre of the stations (LocalProjection).
 class Locator {
 public:
@@ -89,6 +92,10 @@ public:
     // an earlier location of most of the same picks): much faster.
     Location locate_near(const std::vector<PhasePick> &picks, PlanePoint epicentre,
                          double depth_km) const;
+
+    // Whether a depth lies on the floor of the volume searched: an origin
+    // there fits no source inside it.
+    bool on_floor(double depth_km) const { return depth_km >= volume_.bottom - options_.final_step_km; }
 
     const std::vector<StationSite> &sites() const { return sites_; }
     // The sites of one station (network and station code) share a number.
@@ -131,6 +138,18 @@ private:
                  double finest) const;
     void describe(const std::vector<Observation> &observations, const Trial &origin,
                   Location &location) const;
+    double rms_residual(const std::vector<Observation> &observations, const Trial &origin) const;
+    // Whether picks can fix a hypocentre.
+    using Enough = std::function<bool(const std::vector<Observation> &)>;
+    // Leaves the worst outliers out of `used`, one at a time, while fewer
+    // than `most` are out (`out` are already), and returns the origin of
+    // the rest.
+    Trial leave_out_outliers(std::vector<Observation> &used, Trial origin, size_t out, size_t most,
+                             const Enough &enough) const;
+    // Leaves out of `used` the pick that held the origin on the floor of
+    // the volume, if one did, and returns the origin of the others.
+    Trial off_the_floor(std::vector<Observation> &used, Trial origin, size_t most,
+                        const Enough &enough) const;
 
     std::vector<StationSite> sites_;
     LocalProjection projection_;

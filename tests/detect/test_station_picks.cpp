@@ -184,7 +184,11 @@ struct ThreeComponentNetwork {
     std::vector<std::vector<double>> samples;
     std::vector<std::vector<int64_t>> p_index, s_index;  // per station
 
-    explicit ThreeComponentNetwork(double precursor = 0.0)
+    // With `s_only`, a fourth station whose waves raise no onset on its
+    // vertical: only an S on its horizontals, at the mean of the others' S.
+    // A `lasting` precursor keeps the vertical's own train going up to the
+    // P, which the vertical then labels an S.
+    explicit ThreeComponentNetwork(double precursor = 0.0, bool s_only = false, bool lasting = false)
     {
         std::mt19937_64 random(11);
         std::normal_distribution<double> normal;
@@ -203,10 +207,10 @@ struct ThreeComponentNetwork {
                     for (int64_t i = 0; i < 2500; ++i) {
                         const double t = static_cast<double>(i) / 100.0;
                         x[static_cast<size_t>(ps[e] + i)] += p_amplitude * std::sin(2 * M_PI * 7.0 * t) * std::exp(-2 * t);
-                        if (s == 0 && i < 30) {
+                        if (s == 0 && i < (lasting ? precursor_lead : 30)) {
                             const double burst = component == 'Z' ? precursor : 0.4 * precursor;
                             x[static_cast<size_t>(ps[e] - precursor_lead + i)] +=
-                                burst * std::sin(2 * M_PI * 9.0 * t) * std::exp(-10 * t);
+                                burst * std::sin(2 * M_PI * 9.0 * t) * std::exp((lasting ? -0.5 : -10) * t);
                         }
                         if (ps[e] + i >= ss[e]) {
                             const double u = static_cast<double>(ps[e] + i - ss[e]) / 100.0;
@@ -218,6 +222,22 @@ struct ThreeComponentNetwork {
             p_index.push_back(ps);
             s_index.push_back(ss);
         }
+        if (!s_only) return;
+        std::vector<int64_t> ss;
+        for (size_t e = 0; e < p_index[0].size(); ++e) ss.push_back((s_index[0][e] + s_index[1][e] + s_index[2][e]) / 3);
+        for (const char component : {'Z', 'N', 'E'}) {
+            ids.push_back(std::string("XX.T04..HH") + component);
+            std::vector<double> x(length);
+            for (double &v : x) v = normal(random);
+            for (const int64_t s : ss)
+                for (int64_t i = 0; component != 'Z' && i < 2500; ++i) {
+                    const double u = static_cast<double>(i) / 100.0;
+                    x[static_cast<size_t>(s + i)] += 40.0 * std::sin(2 * M_PI * 5.0 * u) * std::exp(-u);
+                }
+            samples.push_back(std::move(x));
+        }
+        p_index.emplace_back();
+        s_index.push_back(ss);
     }
 };
 
@@ -317,11 +337,14 @@ TEST(DetectStations, ThreeComponentStationsPickPOnTheVerticalAndSOnAHorizontal)
     }
 }
 
-TEST(DetectStations, AWeakOnsetJustBeforeAFarStrongerPGoes)
+class StationPrecursors : public ::testing::TestWithParam<bool> {};
+
+TEST_P(StationPrecursors, AWeakOnsetJustBeforeAFarStrongerPGoes)
 {
     // The burst is picked and handed out as a P, but the station's P in its
-    // event is the arrival, the same for any pieces and threads.
-    const ThreeComponentNetwork network(8.0);
+    // event is the arrival (which the vertical labels an S where the burst
+    // lasts up to it), the same for any pieces and threads.
+    const ThreeComponentNetwork network(GetParam() ? 6.0 : 8.0, false, GetParam());
     std::vector<onset_pick> picks;
     const auto events = station_events(network, ThreeComponentNetwork::length, 1, picks);
     ASSERT_EQ(events.size(), network.p_index[0].size());
@@ -339,6 +362,37 @@ TEST(DetectStations, AWeakOnsetJustBeforeAFarStrongerPGoes)
                 EXPECT_LE(std::llabs((pick.time - network_start) / 10000 - network.p_index[0][e]), 10) << e;
             }
         EXPECT_EQ(station_p, 1) << e;
+    }
+    for (const auto &[piece, threads] : {std::pair<size_t, int>{700, 1}, {123, 2}}) {
+        std::vector<onset_pick> handed_out;
+        EXPECT_EQ(station_events(network, piece, threads, handed_out), events) << piece << " " << threads;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DetectStations, StationPrecursors, ::testing::Bool());
+
+TEST(DetectStations, AStationWithoutOnsetsFindsItsSWhereTheOthersSAre)
+{
+    // The fourth station's S, in the span of the other stations' S picks,
+    // is picked there (strength 0, on a horizontal), for any pieces and
+    // threads.
+    const ThreeComponentNetwork network(0.0, true);
+    std::vector<onset_pick> picks;
+    const auto events = station_events(network, ThreeComponentNetwork::length, 1, picks);
+    ASSERT_EQ(events.size(), network.p_index[0].size());
+    for (size_t e = 0; e < events.size(); ++e) {
+        int found = 0;
+        for (const onset_pick &pick : events[e].picks) {
+            if (pick.channel / 3 != 3) continue;
+            ++found;
+            EXPECT_EQ(pick.phase, 'S');
+            EXPECT_NE(pick.channel % 3, 0);
+            EXPECT_EQ(pick.strength, 0.0);
+            // Within 0.2 s: out of pure noise, the band-pass rings ahead of
+            // so sudden a synthetic onset.
+            EXPECT_LE(std::llabs((pick.time - network_start) / 10000 - network.s_index[3][e]), 20) << e;
+        }
+        EXPECT_EQ(found, 1) << e;
     }
     for (const auto &[piece, threads] : {std::pair<size_t, int>{700, 1}, {123, 2}}) {
         std::vector<onset_pick> handed_out;
