@@ -4,9 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <map>
 #include <stdexcept>
+#include <utility>
+
+#include <omp.h>
 
 #include "association.h"
 #include "channel_verdict.h"
@@ -138,23 +142,47 @@ void EventLocation::take(std::deque<Event> &grouped, int64_t settled, std::deque
     // gap of its picks, and is complete once no event still to come can
     // start within it (one handed out already may, where a merge in the
     // grouping moved its earliest pick).
-    while (!pool_.empty()) {
+    std::vector<std::pair<size_t, size_t>> pools;  // first event, count
+    size_t first = 0;
+    while (first < pool_.size()) {
         int64_t end = INT64_MIN;
         size_t count = 0;
-        for (; count < pool_.size() && (count == 0 || pool_[count].earliest <= end + gap_); ++count)
-            for (const onset_pick &pick : pool_[count].picks) end = std::max(end, pick.time);
+        for (; first + count < pool_.size() && (count == 0 || pool_[first + count].earliest <= end + gap_); ++count)
+            for (const onset_pick &pick : pool_[first + count].picks) end = std::max(end, pick.time);
         if (end + gap_ >= settled) break;
         // The windows its origins predict lie within reach of its picks;
         // they are read once no sample there can change.
         if (picker_ && end >= settled - window_reach()) break;
-        locate_pool(count, events);
-        pool_.erase(pool_.begin(), pool_.begin() + static_cast<std::ptrdiff_t>(count));
+        pools.emplace_back(first, count);
+        first += count;
     }
+    if (pools.empty()) return;
+    // Pools are apart: they are located side by side, their events handed
+    // out in order. The locator is made before the threads share it.
+    locator();
+    window_reach();
+    std::vector<std::vector<Event>> found(pools.size());
+    std::vector<std::exception_ptr> failures(pools.size());
+    const auto count = static_cast<int64_t>(pools.size());
+#pragma omp parallel for schedule(dynamic, 1) if (count > 1 && !omp_in_parallel())
+    for (int64_t p = 0; p < count; ++p) {
+        const auto k = static_cast<size_t>(p);
+        try {
+            found[k] = locate_pool(pools[k].first, pools[k].second);
+        } catch (...) {
+            failures[k] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr &failure : failures)
+        if (failure) std::rethrow_exception(failure);
+    for (std::vector<Event> &pool_events : found)
+        for (Event &event : pool_events) events.push_back(std::move(event));
+    pool_.erase(pool_.begin(), pool_.begin() + static_cast<std::ptrdiff_t>(first));
 }
 
 void EventLocation::add_window_picks(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
                                      location::Location &located, std::vector<onset_pick> &picks,
-                                     std::vector<char> &phases, std::vector<location::PhasePick> &labelled)
+                                     std::vector<char> &phases, std::vector<location::PhasePick> &labelled) const
 {
     const location::Locator &located_by = *locator_;
     const location::PlanePoint epicentre = located_by.projection().to_plane(located.latitude, located.longitude);
@@ -223,7 +251,7 @@ size_t EventLocation::explaining_stations(const OriginCandidate &candidate, size
 bool EventLocation::confirmed_in_windows(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
                                          size_t e, const std::vector<location::PhasePick> &picks,
                                          const std::vector<size_t> &left, const std::vector<Source> &sources,
-                                         OriginCandidate &candidate)
+                                         OriginCandidate &candidate) const
 {
     const location::Locator &located_by = *locator_;
     std::vector<location::PhasePick> labelled;
@@ -254,23 +282,24 @@ bool EventLocation::confirmed_in_windows(const std::map<int, int32_t> &locator_s
            phases > own;
 }
 
-void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
+std::vector<Event> EventLocation::locate_pool(size_t first, size_t count) const
 {
-    const location::Locator &located_by = locator();
+    const Event *pool = pool_.data() + first;
+    const location::Locator &located_by = *locator_;
     std::map<int, int32_t> locator_site;
     for (size_t s = 0; s < locator_sites_.size(); ++s) locator_site[locator_sites_[s]] = static_cast<int32_t>(s);
 
     // The picks of channels with coordinates, grouped by their events.
     int64_t first_time = INT64_MAX, last_time = INT64_MIN;
     for (size_t e = 0; e < count; ++e)
-        for (const onset_pick &pick : pool_[e].picks)
+        for (const onset_pick &pick : pool[e].picks)
             first_time = std::min(first_time, pick.time), last_time = std::max(last_time, pick.time);
     std::vector<location::PhasePick> picks;
     std::vector<Source> sources;
     std::vector<std::vector<size_t>> groups(count);
     for (size_t e = 0; e < count; ++e)
-        for (size_t k = 0; k < pool_[e].picks.size(); ++k) {
-            const onset_pick &pick = pool_[e].picks[k];
+        for (size_t k = 0; k < pool[e].picks.size(); ++k) {
+            const onset_pick &pick = pool[e].picks[k];
             const int site = site_of_channel_[static_cast<size_t>(pick.channel)];
             if (site < 0) continue;
             groups[e].push_back(picks.size());
@@ -283,7 +312,7 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
 
     std::vector<OriginCandidate> candidates;
     std::vector<std::vector<bool>> taken_picks(count);
-    for (size_t e = 0; e < count; ++e) taken_picks[e].assign(pool_[e].picks.size(), false);
+    for (size_t e = 0; e < count; ++e) taken_picks[e].assign(pool[e].picks.size(), false);
     for (const location::AssociatedEvent &a : associated) {
         // The picks without coordinates go with the event that took most
         // of their group's other picks.
@@ -294,12 +323,12 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         for (size_t m = 0; m < a.picks.size(); ++m) {
             const Source &source = sources[a.picks[m]];
             taken_picks[source.event][source.pick] = true;
-            candidate.picks.push_back(pool_[source.event].picks[source.pick]);
+            candidate.picks.push_back(pool[source.event].picks[source.pick]);
             candidate.labelled.push_back(picks[a.picks[m]]);
             candidate.labelled.back().phase = candidate.phases[m];
         }
         if (picker_ && candidate.location.status == location::LocationStatus::located)
-            add_window_picks(locator_site, first_time - window_reach(), last_time + window_reach(),
+            add_window_picks(locator_site, first_time - window_reach_, last_time + window_reach_,
                              candidate.location, candidate.picks, candidate.phases, candidate.labelled);
         candidates.push_back(std::move(candidate));
     }
@@ -308,18 +337,18 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
     // its picks that agree locate it, the windows its origin predicts
     // confirm it, or not, with arrivals of their own.
     for (size_t e = 0; picker_ && e < count; ++e) {
-        if (p_stations_left(e, taken_picks[e]) < static_cast<size_t>(min_stations_)) continue;
+        if (p_stations_left(first + e, taken_picks[e]) < static_cast<size_t>(min_stations_)) continue;
         std::vector<size_t> left;
         for (const size_t k : groups[e])
             if (!taken_picks[e][sources[k].pick]) left.push_back(k);
         OriginCandidate candidate{{}, {}, {}, {}, e};
-        if (!confirmed_in_windows(locator_site, first_time - window_reach(), last_time + window_reach(), e, picks,
+        if (!confirmed_in_windows(locator_site, first_time - window_reach_, last_time + window_reach_, first + e, picks,
                                   left, sources, candidate))
             continue;
         for (const onset_pick &pick : candidate.picks)
             for (const size_t k : left)
-                if (pool_[e].picks[sources[k].pick].time == pick.time &&
-                    pool_[e].picks[sources[k].pick].channel == pick.channel)
+                if (pool[e].picks[sources[k].pick].time == pick.time &&
+                    pool[e].picks[sources[k].pick].channel == pick.channel)
                     taken_picks[e][sources[k].pick] = true;
         candidates.push_back(std::move(candidate));
     }
@@ -345,7 +374,7 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         }
         if (!unplaced_given[main]) {
             unplaced_given[main] = true;
-            for (const onset_pick &pick : pool_[main].picks)
+            for (const onset_pick &pick : pool[main].picks)
                 if (site_of_channel_[static_cast<size_t>(pick.channel)] < 0) {
                     event.picks.push_back(pick);
                     origin->arrivals.push_back({nan, nan, nan, 0, pick.phase});
@@ -372,8 +401,8 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
     for (size_t e = 0; e < count; ++e) {
         Event event{};
         std::vector<std::string> stations;
-        for (size_t k = 0; k < pool_[e].picks.size(); ++k) {
-            const onset_pick &pick = pool_[e].picks[k];
+        for (size_t k = 0; k < pool[e].picks.size(); ++k) {
+            const onset_pick &pick = pool[e].picks[k];
             const bool unplaced = site_of_channel_[static_cast<size_t>(pick.channel)] < 0;
             if (taken_picks[e][k] || (unplaced && unplaced_given[e])) continue;
             event.picks.push_back(pick);
@@ -421,7 +450,7 @@ void EventLocation::locate_pool(size_t count, std::deque<Event> &events)
         origin.origin.arrivals = origin.arrivals.data();
     }
     std::stable_sort(found.begin(), found.end(), [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
-    for (Event &event : found) events.push_back(std::move(event));
+    return found;
 }
 
 }  // namespace detect

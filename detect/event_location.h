@@ -31,14 +31,15 @@ struct LocatedOrigin {
 // it merged, come out as their origins explain their picks), once no event
 // still to come can join them. Picks of a channel without coordinates stay
 // with the event that took most of their group's other picks. What no
-// origin explains of a group stays an event, not located, where its P picks
-// are still on min_stations stations; other picks no origin explains are
+// origin explains of a group stays an event where its P picks are still on
+// min_stations stations (located from its picks that agree where its
+// windows confirm it, else not located); other picks no origin explains are
 // dropped. A located event then looks for the P and S its stations lack in
 // the windows its origin predicts, within the tolerance of the prediction,
 // and is located again with what they give: a weak arrival that raised no
 // onset of its own still stands out where it is expected. Two located
 // events whose windows found each other's arrivals are then one
-// (merge_same_arrivals).
+// (merge_same_arrivals). Pools apart are located side by side.
 class EventLocation {
 public:
     // Station metadata (StationXML or CSV) and a velocity model (CSV; the
@@ -68,7 +69,8 @@ public:
     void take(std::deque<Event> &grouped, int64_t settled, std::deque<Event> &events);
 
 private:
-    void locate_pool(size_t count, std::deque<Event> &events);
+    // The located events of the pool of `count` events from pool_[first].
+    std::vector<Event> locate_pool(size_t first, size_t count) const;
     const location::Locator &locator();
     // The longest an arrival comes after its origin, plus a window's half.
     int64_t window_reach();
@@ -76,7 +78,7 @@ private:
     // windows give, within [from, to), and locates it again with them.
     void add_window_picks(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
                           location::Location &located, std::vector<onset_pick> &picks,
-                          std::vector<char> &phases, std::vector<location::PhasePick> &labelled);
+                          std::vector<char> &phases, std::vector<location::PhasePick> &labelled) const;
 
     struct Source;
     // Pool event e's P picks that no origin took, by station.
@@ -88,7 +90,7 @@ private:
     // locate an event that its windows confirm: `candidate` then holds it.
     bool confirmed_in_windows(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to, size_t e,
                               const std::vector<location::PhasePick> &picks, const std::vector<size_t> &left,
-                              const std::vector<Source> &sources, OriginCandidate &candidate);
+                              const std::vector<Source> &sources, OriginCandidate &candidate) const;
 
     std::string stations_path_;
     std::vector<location::StationSite> metadata_;
