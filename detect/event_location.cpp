@@ -220,7 +220,7 @@ void EventLocation::add_window_picks(const std::map<int, int32_t> &locator_site,
     // From an origin on the floor the search starts afresh: the picks the
     // windows gave may show which of the others held it there.
     if (added)
-        located = located_by.on_floor(located.depth_km) ? located_by.locate(labelled)
+        located = located_by.on_floor(located.depth_km) ? located_by.locate_off_the_floor(labelled)
                                                         : located_by.locate_near(labelled, epicentre, located.depth_km);
 }
 

@@ -540,7 +540,12 @@ Locator::Trial Locator::off_the_floor(std::vector<Observation> &used, Trial orig
 
 Location Locator::locate(const std::vector<PhasePick> &picks) const
 {
-    return locate_from(picks, nullptr);
+    return locate_from(picks, nullptr, false);
+}
+
+Location Locator::locate_off_the_floor(const std::vector<PhasePick> &picks) const
+{
+    return locate_from(picks, nullptr, true);
 }
 
 Location Locator::locate_near(const std::vector<PhasePick> &picks, PlanePoint epicentre,
@@ -549,10 +554,10 @@ Location Locator::locate_near(const std::vector<PhasePick> &picks, PlanePoint ep
     const Trial near{std::clamp(epicentre.east_km, volume_.west, volume_.east),
                      std::clamp(epicentre.north_km, volume_.south, volume_.north),
                      std::clamp(depth_km, volume_.top, volume_.bottom), 0.0, 0.0};
-    return locate_from(picks, &near);
+    return locate_from(picks, &near, false);
 }
 
-Location Locator::locate_from(const std::vector<PhasePick> &picks, const Trial *near) const
+Location Locator::locate_from(const std::vector<PhasePick> &picks, const Trial *near, bool off_floor) const
 {
     Location location{LocationStatus::too_few_phases, nan, nan, nan, 0, nan, nan, nan, nan, 0, {}};
     location.picks.assign(picks.size(), PickFit{nan, nan, nan, false});
@@ -594,7 +599,7 @@ Location Locator::locate_from(const std::vector<PhasePick> &picks, const Trial *
                                         refined_step, options_.final_step_km))
                         : search(used);
     const size_t most = observations.size() / 4;
-    if (!near && on_floor(origin.depth)) origin = off_the_floor(used, origin, most, enough);
+    if (off_floor && on_floor(origin.depth)) origin = off_the_floor(used, origin, most, enough);
     origin = leave_out_outliers(used, origin, observations.size() - used.size(), most, enough);
 
     double latitude, longitude;

@@ -77,10 +77,8 @@ struct Location {
 // move it little. The search: the coarse grid with the 40 earliest picks;
 // grids halving in step around the best node of its three best depths,
 // down to 0.5 km; finer grids with all picks; least squares reweighted to
-// the same misfit, from there and from depths 2 km apart; an origin on the
-// floor of the volume, held there by a pick that contradicts the others,
-// is searched again without each pick in turn; then the worst outliers are
-// left out one at a time. Located in local coordinates around
+// the same misfit, from there and from depths 2 km apart; then the worst
+// outliers are left out one at a time. Located in local coordinates around
 // the centre of the stations (LocalProjection).
 class Locator {
 public:
@@ -88,7 +86,12 @@ public:
             const LocatorOptions &options = {});
 
     Location locate(const std::vector<PhasePick> &picks) const;
-    // The same, searching only around a hypocentre known to be near (from
+    // The same, and an origin on the floor of the volume, held there by a
+    // pick that contradicts the others, is searched again without each pick
+    // in turn: up to one search per pick more, for an event's own picks
+    // rather than for every trial of association.
+    Location locate_off_the_floor(const std::vector<PhasePick> &picks) const;
+    // The same as locate, searching only around a hypocentre known to be near (from
     // an earlier location of most of the same picks): much faster.
     Location locate_near(const std::vector<PhasePick> &picks, PlanePoint epicentre,
                          double depth_km) const;
@@ -132,7 +135,7 @@ private:
     Trial evaluate(const std::vector<Observation> &observations, double east, double north,
                    double depth, std::vector<std::pair<double, double>> &work) const;
     Trial search(const std::vector<Observation> &observations) const;
-    Location locate_from(const std::vector<PhasePick> &picks, const Trial *near) const;
+    Location locate_from(const std::vector<PhasePick> &picks, const Trial *near, bool off_floor) const;
     Trial polish(const std::vector<Observation> &observations, Trial best) const;
     Trial refine(const std::vector<Observation> &observations, Trial best, double step,
                  double finest) const;

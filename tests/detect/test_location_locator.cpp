@@ -298,7 +298,7 @@ TEST_F(SyntheticNetwork, ANoiseOnsetThatHoldsTheOriginOnTheFloorIsLeftOut)
             std::max_element(picks.begin(), picks.end(), [](const PhasePick &a, const PhasePick &b) { return a.time < b.time; }) -
             picks.begin());
         picks[latest].time -= 2000000;
-        const Location l = locator.locate(picks);
+        const Location l = locator.locate_off_the_floor(picks);
         ASSERT_NE(l.status, LocationStatus::too_few_phases);
         EXPECT_LT(l.depth_km, 29.0) << e;
         left_out += !l.picks[latest].used;
