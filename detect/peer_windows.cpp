@@ -38,7 +38,8 @@ void PeerWindows::take(std::deque<Event> &grouped, int64_t settled, std::deque<E
 
 int64_t PeerWindows::samples_needed_from(int64_t settled) const
 {
-    int64_t first = settled == INT64_MAX ? settled : settled - half_;
+    // Picks lie within 10^17 us of 1970; `settled` may be either end.
+    int64_t first = settled == INT64_MAX ? settled : settled < INT64_MIN + half_ ? INT64_MIN : settled - half_;
     for (const Held &held : held_)
         if (held.has_window()) first = std::min(first, held.from);
     return first;
