@@ -51,6 +51,12 @@ onset_origin unlocated_origin()
     return {0, nan, nan, nan, nan, nan, nan, nan, 0, ONSET_ORIGIN_TOO_FEW_PHASES, nullptr};
 }
 
+// A pick its origin explains: used, and within the tolerance of its phase.
+bool explains(const location::PickFit &fit)
+{
+    return fit.used && std::fabs(fit.residual) <= association_tolerance_s;
+}
+
 }  // namespace
 
 // Where a pick of the pool came from: its event and its place there.
@@ -137,7 +143,8 @@ void EventLocation::take(std::deque<Event> &grouped, int64_t settled, std::deque
 {
     for (Event &event : grouped) pool_.push_back(std::move(event));
     grouped.clear();
-    std::stable_sort(pool_.begin(), pool_.end(), [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
+    std::stable_sort(pool_.begin(), pool_.end(),
+                     [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
     // Pools in time order: each ends where no later event starts within the
     // gap of its picks, and is complete once no event still to come can
     // start within it (one handed out already may, where a merge in the
@@ -239,8 +246,7 @@ size_t EventLocation::explaining_stations(const OriginCandidate &candidate, size
     std::vector<int32_t> units;
     phases = 0;
     for (size_t m = 0; m < candidate.picks.size(); ++m) {
-        const location::PickFit &fit = candidate.location.picks[m];
-        if (!fit.used || !(std::fabs(fit.residual) <= association_tolerance_s)) continue;
+        if (!explains(candidate.location.picks[m])) continue;
         ++phases;
         units.push_back(unit_of_channel_[static_cast<size_t>(candidate.picks[m].channel)]);
     }
@@ -250,7 +256,7 @@ size_t EventLocation::explaining_stations(const OriginCandidate &candidate, size
 
 bool EventLocation::confirmed_in_windows(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to,
                                          size_t e, const std::vector<location::PhasePick> &picks,
-                                         const std::vector<size_t> &left, const std::vector<Source> &sources,
+                                         std::vector<size_t> &left, const std::vector<Source> &sources,
                                          OriginCandidate &candidate) const
 {
     const location::Locator &located_by = *locator_;
@@ -260,13 +266,15 @@ bool EventLocation::confirmed_in_windows(const std::map<int, int32_t> &locator_s
     if (first.status == location::LocationStatus::too_few_phases) return false;
     // Only the picks its origin explains: one wrong pick is what kept the
     // group from an origin.
+    std::vector<size_t> agreeing;
     for (size_t m = 0; m < left.size(); ++m) {
-        const location::PickFit &fit = first.picks[m];
-        if (!fit.used || !(std::fabs(fit.residual) <= association_tolerance_s)) continue;
+        if (!explains(first.picks[m])) continue;
+        agreeing.push_back(left[m]);
         candidate.picks.push_back(pool_[e].picks[sources[left[m]].pick]);
         candidate.phases.push_back(labelled[m].phase);
         candidate.labelled.push_back(labelled[m]);
     }
+    left = std::move(agreeing);
     candidate.location = located_by.locate(candidate.labelled);
     size_t phases = 0;
     if (candidate.location.status == location::LocationStatus::too_few_phases ||
@@ -278,8 +286,8 @@ bool EventLocation::confirmed_in_windows(const std::map<int, int32_t> &locator_s
     // As many phases as association asks of an event, some of them the
     // windows' own.
     return candidate.location.status != location::LocationStatus::too_few_phases &&
-           explaining_stations(candidate, phases) >= static_cast<size_t>(min_stations_) && phases >= association_min_phases &&
-           phases > own;
+           explaining_stations(candidate, phases) >= static_cast<size_t>(min_stations_) &&
+           phases >= association_min_phases && phases > own;
 }
 
 std::vector<Event> EventLocation::locate_pool(size_t first, size_t count) const
@@ -342,14 +350,10 @@ std::vector<Event> EventLocation::locate_pool(size_t first, size_t count) const
         for (const size_t k : groups[e])
             if (!taken_picks[e][sources[k].pick]) left.push_back(k);
         OriginCandidate candidate{{}, {}, {}, {}, e};
-        if (!confirmed_in_windows(locator_site, first_time - window_reach_, last_time + window_reach_, first + e, picks,
-                                  left, sources, candidate))
+        if (!confirmed_in_windows(locator_site, first_time - window_reach_, last_time + window_reach_, first + e,
+                                  picks, left, sources, candidate))
             continue;
-        for (const onset_pick &pick : candidate.picks)
-            for (const size_t k : left)
-                if (pool[e].picks[sources[k].pick].time == pick.time &&
-                    pool[e].picks[sources[k].pick].channel == pick.channel)
-                    taken_picks[e][sources[k].pick] = true;
+        for (const size_t k : left) taken_picks[e][sources[k].pick] = true;
         candidates.push_back(std::move(candidate));
     }
     merge_same_arrivals(candidates, unit_of_channel_, std::llround(same_arrival_s * 1e6), same_arrival_stations,
@@ -449,7 +453,8 @@ std::vector<Event> EventLocation::locate_pool(size_t first, size_t count) const
         origin.arrivals = std::move(arrivals);
         origin.origin.arrivals = origin.arrivals.data();
     }
-    std::stable_sort(found.begin(), found.end(), [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Event &a, const Event &b) { return a.earliest < b.earliest; });
     return found;
 }
 

@@ -87,9 +87,10 @@ private:
     // origin explains within the tolerance.
     size_t explaining_stations(const OriginCandidate &candidate, size_t &phases) const;
     // Whether the picks `left` (into `picks`) of pool event `e` that agree
-    // locate an event that its windows confirm: `candidate` then holds it.
+    // locate an event that its windows confirm: `candidate` then holds it,
+    // and `left` the picks of the group it took.
     bool confirmed_in_windows(const std::map<int, int32_t> &locator_site, int64_t from, int64_t to, size_t e,
-                              const std::vector<location::PhasePick> &picks, const std::vector<size_t> &left,
+                              const std::vector<location::PhasePick> &picks, std::vector<size_t> &left,
                               const std::vector<Source> &sources, OriginCandidate &candidate) const;
 
     std::string stations_path_;

@@ -10,6 +10,7 @@ void PeerWindows::set_channels(std::vector<int32_t> unit, std::vector<int32_t> r
 {
     unit_ = std::move(unit);
     rank_ = std::move(rank);
+    units_ = unit_.empty() ? 0 : static_cast<size_t>(*std::max_element(unit_.begin(), unit_.end())) + 1;
 }
 
 void PeerWindows::take(std::deque<Event> &grouped, int64_t settled, std::deque<Event> &ready)
@@ -50,13 +51,14 @@ void PeerWindows::pick(Held &held) const
     if (!held.has_window()) return;
     // Each station's P, and whether it has its S.
     std::map<int32_t, int64_t> p_of;
-    std::vector<bool> has_s(*std::max_element(unit_.begin(), unit_.end()) + 1, false);
+    std::vector<bool> has_s(units_, false);
     for (const onset_pick &p : held.event.picks) {
         const int32_t unit = unit_[static_cast<size_t>(p.channel)];
         if (p.phase == 'S') has_s[static_cast<size_t>(unit)] = true;
         if (p.phase == 'P') p_of.emplace(unit, p.time);
     }
     std::vector<onset_pick> &picks = held.event.picks;
+    const size_t own = picks.size();
     for (size_t c = 0; c < unit_.size(); ++c) {
         const auto unit = static_cast<size_t>(unit_[c]);
         // Asked once per station, of its first channel.
@@ -68,6 +70,7 @@ void PeerWindows::pick(Held &held) const
         onset_pick found{};
         if (from < held.to && picker_(static_cast<int32_t>(c), from, held.to, found)) picks.push_back(found);
     }
+    if (picks.size() == own) return;
     std::stable_sort(picks.begin(), picks.end(), [this](const onset_pick &a, const onset_pick &b) {
         const int32_t x = rank_[static_cast<size_t>(a.channel)], y = rank_[static_cast<size_t>(b.channel)];
         return x != y ? x < y : a.time < b.time;

@@ -49,6 +49,7 @@ private:
     int64_t half_;
     Picker picker_;
     std::vector<int32_t> unit_, rank_;
+    size_t units_ = 0;  // picking stations
     std::deque<Held> held_;
 };
 

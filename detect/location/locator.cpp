@@ -467,15 +467,19 @@ void Locator::describe(const std::vector<Observation> &observations, const Trial
                                                  : LocationStatus::located;
 }
 
+double Locator::residual(const Observation &o, const Trial &origin) const
+{
+    const PlanePoint &place = places_[o.site];
+    return o.time - origin.origin -
+           o.table->time(std::hypot(origin.east - place.east_km, origin.north - place.north_km), origin.depth);
+}
+
 double Locator::rms_residual(const std::vector<Observation> &observations, const Trial &origin) const
 {
     double squares = 0.0;
     for (const Observation &o : observations) {
-        const PlanePoint &place = places_[o.site];
-        const double residual =
-            o.time - origin.origin -
-            o.table->time(std::hypot(origin.east - place.east_km, origin.north - place.north_km), origin.depth);
-        squares += residual * residual;
+        const double r = residual(o, origin);
+        squares += r * r;
     }
     return std::sqrt(squares / static_cast<double>(observations.size()));
 }
@@ -489,13 +493,7 @@ Locator::Trial Locator::leave_out_outliers(std::vector<Observation> &used, Trial
         std::vector<double> deviations;
         size_t worst = 0;
         for (size_t k = 0; k < used.size(); ++k) {
-            const Observation &o = used[k];
-            const PlanePoint &place = places_[o.site];
-            const double residual = o.time - origin.origin -
-                                    o.table->time(std::hypot(origin.east - place.east_km,
-                                                             origin.north - place.north_km),
-                                                  origin.depth);
-            deviations.push_back(std::fabs(residual));
+            deviations.push_back(std::fabs(residual(used[k], origin)));
             if (deviations[k] > deviations[worst])
                 worst = k;
         }

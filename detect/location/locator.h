@@ -91,8 +91,9 @@ public:
     // in turn: up to one search per pick more, for an event's own picks
     // rather than for every trial of association.
     Location locate_off_the_floor(const std::vector<PhasePick> &picks) const;
-    // The same as locate, searching only around a hypocentre known to be near (from
-    // an earlier location of most of the same picks): much faster.
+    // The same as locate, searching only around a hypocentre known to be
+    // near (from an earlier location of most of the same picks): much
+    // faster.
     Location locate_near(const std::vector<PhasePick> &picks, PlanePoint epicentre,
                          double depth_km) const;
 
@@ -141,6 +142,8 @@ private:
                  double finest) const;
     void describe(const std::vector<Observation> &observations, const Trial &origin,
                   Location &location) const;
+    // Observed minus computed, seconds.
+    double residual(const Observation &o, const Trial &origin) const;
     double rms_residual(const std::vector<Observation> &observations, const Trial &origin) const;
     // Whether picks can fix a hypocentre.
     using Enough = std::function<bool(const std::vector<Observation> &)>;

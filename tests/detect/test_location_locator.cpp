@@ -294,9 +294,8 @@ TEST_F(SyntheticNetwork, ANoiseOnsetThatHoldsTheOriginOnTheFloorIsLeftOut)
         std::vector<PhasePick> picks;
         for (const PhasePick &p : arrivals(truth, 0.03))
             if (p.phase == 'P' && p.site < 7) picks.push_back(p);
-        const auto latest = static_cast<size_t>(
-            std::max_element(picks.begin(), picks.end(), [](const PhasePick &a, const PhasePick &b) { return a.time < b.time; }) -
-            picks.begin());
+        const auto later = [](const PhasePick &a, const PhasePick &b) { return a.time < b.time; };
+        const auto latest = static_cast<size_t>(std::max_element(picks.begin(), picks.end(), later) - picks.begin());
         picks[latest].time -= 2000000;
         const Location l = locator.locate_off_the_floor(picks);
         ASSERT_NE(l.status, LocationStatus::too_few_phases);

@@ -224,7 +224,8 @@ struct ThreeComponentNetwork {
         }
         if (!s_only) return;
         std::vector<int64_t> ss;
-        for (size_t e = 0; e < p_index[0].size(); ++e) ss.push_back((s_index[0][e] + s_index[1][e] + s_index[2][e]) / 3);
+        for (size_t e = 0; e < p_index[0].size(); ++e)
+            ss.push_back((s_index[0][e] + s_index[1][e] + s_index[2][e]) / 3);
         for (const char component : {'Z', 'N', 'E'}) {
             ids.push_back(std::string("XX.T04..HH") + component);
             std::vector<double> x(length);
