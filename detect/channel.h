@@ -39,6 +39,7 @@ public:
     // NET.STA: channels of one station count once towards an event.
     const std::string &station() const { return station_; }
     double rate() const { return settings_.rate; }
+    double event_snr() const { return event_snr_; }
 
     // Throws a Failure, and takes nothing, when a sample not fed before lies
     // before the time advanced to.

@@ -118,6 +118,10 @@ int32_t Detector::add_channel(const std::string &id, double rate)
                     return arrival_after_noise(static_cast<size_t>(unit), p, onset, end);
                 },
                 std::llround(arrival_seconds * 1e6), std::llround(arrival_reach_seconds * 1e6));
+        if (samples_only)
+            station.set_clear_test([this, unit](int64_t p, int64_t end) {
+                return horizontals_stand_out(static_cast<size_t>(unit), p, end);
+            });
     }
     ranks_current_ = false;
     return number;
@@ -210,6 +214,7 @@ void Detector::group_final()
     // (for a host that takes them): the grouping still takes both when the
     // station's train is over.
     std::vector<TimedOnset> picks, final_picks;
+    const int64_t noise_hold = std::llround(noise_seconds * 1e6);
     for (size_t u = 0; u < count; ++u) {
         if (keeping_picks_) units_[u].announce_p(unit_p_horizon[u], final_picks);
         const size_t released = picks.size();
@@ -217,8 +222,11 @@ void Detector::group_final()
         if (keeping_picks_)
             std::copy_if(picks.begin() + static_cast<std::ptrdiff_t>(released), picks.end(),
                          std::back_inserter(final_picks), [](const TimedOnset &pick) { return pick.phase != 'P'; });
+        // The noise before a P too, against which its arrival stands out.
+        const int64_t noise_from =
+            std::max(units_[u].search_from(), std::numeric_limits<int64_t>::min() + noise_hold) - noise_hold;
         for (const int32_t h : units_[u].horizontals())
-            channels_[static_cast<size_t>(h)]->hold_from(units_[u].search_from());
+            channels_[static_cast<size_t>(h)]->hold_from(noise_from);
         if (units_[u].vertical() >= 0)
             channels_[static_cast<size_t>(units_[u].vertical())]->hold_from(units_[u].search_from());
     }
@@ -330,6 +338,24 @@ bool Detector::arrival_after_noise(size_t unit, int64_t p, int64_t onset, int64_
     // False where a mean square is missing (NaN).
     return vertical_onset >= arrival_energy * vertical_p &&
            horizontal_onset * vertical_p <= horizontal_p * vertical_onset;
+}
+
+bool Detector::horizontals_stand_out(size_t unit, int64_t p, int64_t end) const
+{
+    constexpr int64_t second = 1'000'000;
+    const int64_t before = p - std::llround(noise_gap_seconds * 1e6);
+    double signal = 0.0, noise = 0.0, recent = 0.0, event_snr = 0.0;
+    for (const int32_t h : units_[unit].horizontals()) {
+        const Channel &c = *channels_[static_cast<size_t>(h)];
+        if (!c.is_samples_only()) continue;
+        signal += mean_square(c, p, std::min(p + second, end));
+        noise += mean_square(c, p - std::llround(noise_seconds * 1e6), before);
+        recent += mean_square(c, p - 2 * second, before);
+        event_snr = c.event_snr();
+    }
+    // False where a mean square is missing (NaN) or there is no noise.
+    const double level = std::max(noise, recent);
+    return level > 0.0 && signal >= event_snr * level;
 }
 
 bool Detector::pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const

@@ -38,7 +38,11 @@ std::pair<std::string, Component> station_component(const std::string &id);
 // of the vertical soon after the first (a P, or one its own train took for
 // an S) may prove to be the arrival and the first noise just before it
 // (set_arrival_test); the train then goes on from that onset, as its P, and
-// the first goes.
+// the first goes. A vertical P that does not stand out clearly enough to
+// make an event on its own does so when the train has an S and the
+// horizontals see the arrival stand out too (set_clear_test): a vertical
+// noisier than its horizontals is common, while noise seldom rises on every
+// component at once with an S after it.
 class StationPicks {
 public:
     StationPicks(int64_t duplicate_span, int64_t s_span) : duplicate_span_(duplicate_span), s_span_(s_span)
@@ -63,6 +67,10 @@ public:
         arrival_span_ = span;
         arrival_reach_ = reach;
     }
+    // Whether the horizontals see the arrival of a P at `p` stand out of
+    // their noise, reading the samples before `end`.
+    using ClearTest = std::function<bool(int64_t p, int64_t end)>;
+    void set_clear_test(ClearTest test) { clear_test_ = std::move(test); }
     int32_t vertical() const { return vertical_; }
     const std::vector<int32_t> &horizontals() const { return horizontals_; }
     // The earliest time whose samples a search may still read.
@@ -109,6 +117,7 @@ private:
     int best_rank_ = 0;
     SSearch search_;
     Arrival arrival_;
+    ClearTest clear_test_;
     int64_t arrival_span_ = 0;   // how far after an onset the test reads
     int64_t arrival_reach_ = 0;  // how far after the noise the arrival may come
     int64_t decided_ = std::numeric_limits<int64_t>::min();

@@ -422,3 +422,61 @@ TEST(DetectStations, APGoesOutBeforeTheSearchForItsSIsOver)
 }
 
 }  // namespace
+
+// One station whose vertical is four times as noisy as its horizontals, 10
+// minutes at 100 Hz, alone making events: an arrival every 50 s, weak on
+// the vertical for its noise and clear on the horizontals, followed there,
+// `with_s`, by an S 2 s later. Returns the events, optionally of the
+// vertical alone.
+std::vector<detect_test::FoundEvent> noisy_vertical_events(bool with_s, bool vertical_only)
+{
+    std::mt19937_64 random(5);
+    std::normal_distribution<double> normal;
+    onset_detect_options options;
+    onset_detect_defaults(&options);
+    options.min_stations = 1;
+    onset_detector *detector = onset_detector_create(&options, nullptr, 0);
+    const size_t length = ThreeComponentNetwork::length;
+    for (const char component : {'Z', 'N', 'E'}) {
+        if (vertical_only && component != 'Z') break;
+        const std::string id = std::string("XX.NV1..HH") + component;
+        const int32_t channel = onset_detector_add_channel(detector, id.c_str(), 100.0);
+        std::vector<double> x(length);
+        for (double &v : x) v = (component == 'Z' ? 4.0 : 1.0) * normal(random);
+        for (size_t event = 3000; event + 4000 < length; event += 5000)
+            for (size_t i = 0; i < 2500; ++i) {
+                const double t = static_cast<double>(i) / 100.0;
+                x[event + i] += (component == 'Z' ? 20.0 * std::exp(-6 * t) : 8.0 * std::exp(-2 * t)) * std::sin(2 * M_PI * 7.0 * t);
+                if (with_s && component != 'Z' && i >= 200)
+                    x[event + i] += 40.0 * std::sin(2 * M_PI * 5.0 * (t - 2.0)) * std::exp(2.0 - t);
+            }
+        EXPECT_EQ(onset_detector_feed(detector, channel, network_start, x.data(), x.size()), 0);
+    }
+    EXPECT_EQ(onset_detector_flush(detector), 0);
+    std::vector<detect_test::FoundEvent> events;
+    detect_test::take_events(detector, events);
+    onset_detector_destroy(detector);
+    return events;
+}
+
+TEST(DetectStations, AWeakVerticalPMakesAnEventWhereTheHorizontalsSeeItAndItsS)
+{
+    // Neither the vertical alone nor an arrival without an S after it make
+    // an event: noise that stands out on every component is not an arrival
+    // with its S.
+    EXPECT_TRUE(noisy_vertical_events(true, true).empty());
+    EXPECT_TRUE(noisy_vertical_events(false, false).empty());
+    const auto events = noisy_vertical_events(true, false);
+    ASSERT_EQ(events.size(), 11u);
+    for (size_t e = 0; e < events.size(); ++e) {
+        ASSERT_EQ(events[e].picks.size(), 2u) << e;
+        const bool p_first = events[e].picks[0].phase == 'P';
+        const onset_pick &p = events[e].picks[p_first ? 0 : 1], &s = events[e].picks[p_first ? 1 : 0];
+        EXPECT_EQ(p.channel, 0);
+        EXPECT_EQ(p.phase, 'P');
+        // Within 0.3 s: weak in the vertical's noise.
+        EXPECT_LE(std::llabs((p.time - network_start) / 10000 - static_cast<int64_t>(3000 + 5000 * e)), 30) << e;
+        EXPECT_EQ(s.phase, 'S');
+        EXPECT_LE(std::llabs((s.time - network_start) / 10000 - static_cast<int64_t>(3200 + 5000 * e)), 10) << e;
+    }
+}
