@@ -80,11 +80,13 @@ private:
     // horizontal.
     bool arrival_after_noise(size_t unit, int64_t p, int64_t onset, int64_t end) const;
     // Whether the band-pass-only horizontals of station `unit` see a P at
-    // `p` stand out of their noise by the station's event_snr, reading the
-    // samples before `end`: the mean square of the second after it against
-    // that of the 10 s before it and of the last 2 s, so that the coda of
-    // an arrival just before it does not count.
-    bool horizontals_stand_out(size_t unit, int64_t p, int64_t end) const;
+    // `p` stand out of their noise by the station's event_snr, and its S at
+    // `s` is more horizontal than it, reading the samples before `end`: the
+    // mean square of the second after the P against that of the 10 s before
+    // it and of the last 2 s, so that the coda of an arrival just before it
+    // does not count; the ratio of the horizontals' mean square to the
+    // vertical's over the second after each.
+    bool p_stands_out_on_horizontals(size_t unit, int64_t p, int64_t s, int64_t end) const;
     // An event's pick of `phase` over [from, to) at the station of
     // `channel`.
     bool pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const;

@@ -65,7 +65,7 @@ void StationPicks::close_train(int64_t end, std::vector<TimedOnset> &picks)
         best_rank_ = 1;
     }
     if (in_train_ && !train_p_.clear && train_p_.channel == vertical_ && best_s_.phase == 'S' && clear_test_)
-        train_p_.clear = clear_test_(train_time_, end);
+        train_p_.clear = clear_test_(train_time_, best_s_.time, end);
     if (in_train_) picks.push_back(train_p_);
     if (in_train_ && best_s_.phase == 'S') {
         picks.push_back(best_s_);

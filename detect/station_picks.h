@@ -39,10 +39,10 @@ std::pair<std::string, Component> station_component(const std::string &id);
 // an S) may prove to be the arrival and the first noise just before it
 // (set_arrival_test); the train then goes on from that onset, as its P, and
 // the first goes. A vertical P that does not stand out clearly enough to
-// make an event on its own does so when the train has an S and the
-// horizontals see the arrival stand out too (set_clear_test): a vertical
-// noisier than its horizontals is common, while noise seldom rises on every
-// component at once with an S after it.
+// make an event on its own does so when the train has an S, more
+// horizontal than it, and the horizontals see the P stand out too
+// (set_clear_test): a vertical noisier than its horizontals is common,
+// while noise seldom rises on every component at once with an S after it.
 class StationPicks {
 public:
     StationPicks(int64_t duplicate_span, int64_t s_span) : duplicate_span_(duplicate_span), s_span_(s_span)
@@ -67,9 +67,10 @@ public:
         arrival_span_ = span;
         arrival_reach_ = reach;
     }
-    // Whether the horizontals see the arrival of a P at `p` stand out of
-    // their noise, reading the samples before `end`.
-    using ClearTest = std::function<bool(int64_t p, int64_t end)>;
+    // Whether the horizontals see a P at `p` stand out of their noise, and
+    // the S at `s` is more horizontal than it, reading the samples before
+    // `end`.
+    using ClearTest = std::function<bool(int64_t p, int64_t s, int64_t end)>;
     void set_clear_test(ClearTest test) { clear_test_ = std::move(test); }
     int32_t vertical() const { return vertical_; }
     const std::vector<int32_t> &horizontals() const { return horizontals_; }
