@@ -21,8 +21,8 @@ Detector::Detector(const onset_detect_options &options)
     : option_sets_{options},
       grouping_(options.tolerance, options.min_stations, train_seconds),
       peers_(std::llround(peer_window_seconds * 1e6),
-             [this](int32_t channel, int64_t from, int64_t to, onset_pick &pick) {
-                 return pick_in_window(channel, 'S', from, to, pick);
+             [this](int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) {
+                 return pick_in_window(channel, phase, from, to, pick);
              })
 {
 }

@@ -22,9 +22,9 @@ namespace detect {
 // or more to give such a span.
 class PeerWindows {
 public:
-    // picker(channel, from, to, pick): the S over [from, to) (times) at the
-    // station of `channel`, if one stands out.
-    using Picker = std::function<bool(int32_t, int64_t, int64_t, onset_pick &)>;
+    // picker(channel, phase, from, to, pick): the arrival of `phase` over
+    // [from, to) (times) at the station of `channel`, if one stands out.
+    using Picker = std::function<bool(int32_t, char, int64_t, int64_t, onset_pick &)>;
     PeerWindows(int64_t half, Picker picker) : half_(half), picker_(std::move(picker)) {}
 
     // The picking station of each channel, and each channel's place in the
@@ -42,6 +42,7 @@ private:
     struct Held {
         Event event;
         int64_t from, to;  // its window; empty when it has none
+        int64_t p_from, p_to;  // the span of its P picks, widened likewise
         bool has_window() const { return from < to; }
     };
     void pick(Held &held) const;

@@ -36,6 +36,9 @@ constexpr double arrival_reach_seconds = 3.0;
 // An event not located looks for the S its stations lack within this of
 // the span of its S picks.
 constexpr double peer_window_seconds = 0.5;
+// Its P where its S and the origin time put them for this ratio of the
+// velocities (that of a Poisson solid, sqrt(3)).
+constexpr double peer_vp_vs = 1.732;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
 constexpr double dense_tolerances = 10.0;

@@ -350,7 +350,12 @@ ONSET_DETECT_API const char *onset_detector_message(const onset_detector *detect
  * follows it has three times the mean square of what precedes it (strength
  * 0, on the horizontals; such picks come with their events only, not
  * through onset_detector_next_pick); the event waits for the samples of
- * that span. Returns its
+ * that span. A station that then has its S but no P looks for its P the
+ * same way, on its vertical, within 0.5 s of where its S and the origin
+ * time put it for a velocity ratio of 1.732 (the origin time: the median
+ * over the stations with both phases of P - (S - P) / 0.732), inside the
+ * span of the event's P picks widened by 0.5 s and up to 0.5 s before its
+ * S. Returns its
  * index (0, 1, ... in order of declaration), ONSET_DETECT_RATE when fmax is
  * not below the rate's Nyquist frequency, ONSET_DETECT_INVALID for an empty
  * or repeated id or a rate that is not a positive number, or

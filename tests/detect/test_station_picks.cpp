@@ -184,8 +184,10 @@ struct ThreeComponentNetwork {
     std::vector<std::vector<double>> samples;
     std::vector<std::vector<int64_t>> p_index, s_index;  // per station
 
-    // With `s_only`, a fourth station whose waves raise no onset on its
-    // vertical: only an S on its horizontals, at the mean of the others' S.
+    // With `s_only`, a fourth station whose waves raise no onset: a weak P
+    // on its vertical, where the origin time that the others' S - P give
+    // and its S put it for a velocity ratio of 1.732, and an S on its
+    // horizontals, at the mean of the others' S.
     // A `lasting` precursor keeps the vertical's own train going up to the
     // P, which the vertical then labels an S.
     explicit ThreeComponentNetwork(double precursor = 0.0, bool s_only = false, bool lasting = false)
@@ -223,21 +225,31 @@ struct ThreeComponentNetwork {
             s_index.push_back(ss);
         }
         if (!s_only) return;
-        std::vector<int64_t> ss;
-        for (size_t e = 0; e < p_index[0].size(); ++e)
+        std::vector<int64_t> ps, ss;
+        for (size_t e = 0; e < p_index[0].size(); ++e) {
             ss.push_back((s_index[0][e] + s_index[1][e] + s_index[2][e]) / 3);
+            std::vector<double> origins;
+            for (size_t s = 0; s < 3; ++s)
+                origins.push_back(static_cast<double>(p_index[s][e]) -
+                                  static_cast<double>(s_index[s][e] - p_index[s][e]) / 0.732);
+            std::sort(origins.begin(), origins.end());
+            ps.push_back(std::llround(origins[1] + (static_cast<double>(ss.back()) - origins[1]) / 1.732));
+        }
         for (const char component : {'Z', 'N', 'E'}) {
             ids.push_back(std::string("XX.T04..HH") + component);
             std::vector<double> x(length);
             for (double &v : x) v = normal(random);
-            for (const int64_t s : ss)
-                for (int64_t i = 0; component != 'Z' && i < 2500; ++i) {
+            for (size_t e = 0; e < ss.size(); ++e)
+                for (int64_t i = 0; i < 2500; ++i) {
                     const double u = static_cast<double>(i) / 100.0;
-                    x[static_cast<size_t>(s + i)] += 40.0 * std::sin(2 * M_PI * 5.0 * u) * std::exp(-u);
+                    if (component != 'Z')
+                        x[static_cast<size_t>(ss[e] + i)] += 40.0 * std::sin(2 * M_PI * 5.0 * u) * std::exp(-u);
+                    else if (i < 100)
+                        x[static_cast<size_t>(ps[e] + i)] += 2.0 * std::sin(2 * M_PI * 7.0 * u) * std::exp(-u);
                 }
             samples.push_back(std::move(x));
         }
-        p_index.emplace_back();
+        p_index.push_back(ps);
         s_index.push_back(ss);
     }
 };
@@ -375,25 +387,29 @@ INSTANTIATE_TEST_SUITE_P(DetectStations, StationPrecursors, ::testing::Bool());
 TEST(DetectStations, AStationWithoutOnsetsFindsItsSWhereTheOthersSAre)
 {
     // The fourth station's S, in the span of the other stations' S picks,
-    // is picked there (strength 0, on a horizontal), for any pieces and
+    // is picked there (strength 0, on a horizontal), and then its P where
+    // the origin and that S put it (on the vertical), for any pieces and
     // threads.
     const ThreeComponentNetwork network(0.0, true);
     std::vector<onset_pick> picks;
     const auto events = station_events(network, ThreeComponentNetwork::length, 1, picks);
     ASSERT_EQ(events.size(), network.p_index[0].size());
     for (size_t e = 0; e < events.size(); ++e) {
-        int found = 0;
+        std::map<int32_t, int> found;
         for (const onset_pick &pick : events[e].picks) {
             if (pick.channel / 3 != 3) continue;
-            ++found;
-            EXPECT_EQ(pick.phase, 'S');
-            EXPECT_NE(pick.channel % 3, 0);
+            ++found[pick.phase];
+            EXPECT_EQ(pick.channel % 3 == 0, pick.phase == 'P');
             EXPECT_EQ(pick.strength, 0.0);
-            // Within 0.2 s: out of pure noise, the band-pass rings ahead of
-            // so sudden a synthetic onset.
-            EXPECT_LE(std::llabs((pick.time - network_start) / 10000 - network.s_index[3][e]), 20) << e;
+            // The S within 0.2 s (out of pure noise, the band-pass rings
+            // ahead of so sudden a synthetic onset), the P, as weak as the
+            // noise, within 0.3 s.
+            const bool p = pick.phase == 'P';
+            EXPECT_LE(std::llabs((pick.time - network_start) / 10000 - (p ? network.p_index : network.s_index)[3][e]),
+                      p ? 30 : 20)
+                << e;
         }
-        EXPECT_EQ(found, 1) << e;
+        EXPECT_EQ(found, (std::map<int32_t, int>{{'P', 1}, {'S', 1}})) << e;
     }
     for (const auto &[piece, threads] : {std::pair<size_t, int>{700, 1}, {123, 2}}) {
         std::vector<onset_pick> handed_out;
