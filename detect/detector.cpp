@@ -20,7 +20,7 @@ namespace detect {
 Detector::Detector(const onset_detect_options &options)
     : option_sets_{options},
       grouping_(options.tolerance, options.min_stations, train_seconds),
-      peers_(std::llround(peer_window_seconds * 1e6),
+      peers_(std::llround(peer_window_seconds * 1e6), std::llround(2.0 * options.tolerance * 1e6),
              [this](int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) {
                  return pick_in_window(channel, phase, from, to, pick);
              })

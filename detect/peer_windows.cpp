@@ -1,4 +1,5 @@
-// Windows of an event's S picks, and the S its other stations give there.
+// Windows of an event's S picks, the S its other stations give there, and
+// the P those S and the origin time give.
 #include "peer_windows.h"
 
 #include <algorithm>
@@ -19,12 +20,11 @@ void PeerWindows::set_channels(std::vector<int32_t> unit, std::vector<int32_t> r
 void PeerWindows::take(std::deque<Event> &grouped, int64_t settled, std::deque<Event> &ready)
 {
     for (Event &event : grouped) {
-        Held held{std::move(event), INT64_MAX, INT64_MIN, INT64_MAX, INT64_MIN};
+        Held held{std::move(event), INT64_MAX, INT64_MIN, INT64_MIN};
         std::vector<int32_t> s_units;
         for (const onset_pick &p : held.event.picks) {
             if (p.phase == 'P') {
-                held.p_from = std::min(held.p_from, p.time - half_);
-                held.p_to = std::max(held.p_to, p.time + half_);
+                held.p_to = std::max(held.p_to, std::min(p.time + half_, held.event.earliest + reach_));
                 continue;
             }
             held.from = std::min(held.from, p.time - half_);
@@ -49,7 +49,7 @@ int64_t PeerWindows::samples_needed_from(int64_t settled) const
     // Picks lie within 10^17 us of 1970; `settled` may be either end.
     int64_t first = settled == INT64_MAX ? settled : settled < INT64_MIN + half_ ? INT64_MIN : settled - half_;
     for (const Held &held : held_)
-        if (held.has_window()) first = std::min({first, held.from, held.p_from});
+        if (held.has_window()) first = std::min({first, held.from, held.event.earliest});
     return first;
 }
 
@@ -102,7 +102,7 @@ void PeerWindows::pick(Held &held) const
                 continue;
             asked[static_cast<size_t>(unit)] = true;
             const int64_t p = origin + std::llround(static_cast<double>(s->second - origin) / peer_vp_vs);
-            const int64_t from = std::max(held.p_from, p - half_);
+            const int64_t from = std::max(held.event.earliest, p - half_);
             const int64_t to = std::min({p + half_, held.p_to, s->second - half_});
             onset_pick found{};
             if (from < to && picker_(static_cast<int32_t>(c), 'P', from, to, found)) picks.push_back(found);

@@ -353,9 +353,10 @@ ONSET_DETECT_API const char *onset_detector_message(const onset_detector *detect
  * that span. A station that then has its S but no P looks for its P the
  * same way, on its vertical, within 0.5 s of where its S and the origin
  * time put it for a velocity ratio of 1.732 (the origin time: the median
- * over the stations with both phases of P - (S - P) / 0.732), inside the
- * span of the event's P picks widened by 0.5 s and up to 0.5 s before its
- * S. Returns its
+ * over the stations with both phases of P - (S - P) / 0.732), after the
+ * event's earliest pick, up to 0.5 s after its latest P pick and 0.5 s
+ * before the station's S, and within twice the tolerance of the earliest
+ * pick. Returns its
  * index (0, 1, ... in order of declaration), ONSET_DETECT_RATE when fmax is
  * not below the rate's Nyquist frequency, ONSET_DETECT_INVALID for an empty
  * or repeated id or a rate that is not a positive number, or
