@@ -344,7 +344,7 @@ bool Detector::p_stands_out_on_horizontals(size_t unit, int64_t p, int64_t s, in
 {
     constexpr int64_t second = 1'000'000;
     const int64_t before = p - std::llround(noise_gap_seconds * 1e6);
-    double signal = 0.0, noise = 0.0, recent = 0.0, s_signal = 0.0, event_snr = 0.0;
+    double signal = 0.0, noise = 0.0, recent = 0.0, s_signal = 0.0;
     for (const int32_t h : units_[unit].horizontals()) {
         const Channel &c = *channels_[static_cast<size_t>(h)];
         if (!c.is_samples_only()) continue;
@@ -352,14 +352,13 @@ bool Detector::p_stands_out_on_horizontals(size_t unit, int64_t p, int64_t s, in
         noise += mean_square(c, p - std::llround(noise_seconds * 1e6), before);
         recent += mean_square(c, p - 2 * second, before);
         s_signal += mean_square(c, s, std::min(s + second, end));
-        event_snr = c.event_snr();
     }
     const Channel &vertical = *channels_[static_cast<size_t>(units_[unit].vertical())];
     const double vertical_p = mean_square(vertical, p, std::min(p + second, end));
     const double vertical_s = mean_square(vertical, s, std::min(s + second, end));
     // False where a mean square is missing (NaN) or there is no noise.
     const double level = std::max(noise, recent);
-    return level > 0.0 && signal >= event_snr * level && signal * vertical_s < s_signal * vertical_p;
+    return level > 0.0 && signal >= vertical.event_snr() * level && signal * vertical_s < s_signal * vertical_p;
 }
 
 bool Detector::pick_in_window(int32_t channel, char phase, int64_t from, int64_t to, onset_pick &pick) const

@@ -49,7 +49,7 @@ private:
     struct Held {
         Event event;
         int64_t from, to;  // its window; empty when it has none
-        int64_t p_to;  // the end of its P picks' span, widened likewise
+        int64_t p_to;  // the end of its P picks' span, widened likewise, within reach
         bool has_window() const { return from < to; }
     };
     void pick(Held &held) const;

@@ -36,8 +36,8 @@ constexpr double arrival_reach_seconds = 3.0;
 // An event not located looks for the S its stations lack within this of
 // the span of its S picks.
 constexpr double peer_window_seconds = 0.5;
-// Its P where its S and the origin time put them for this ratio of the
-// velocities (that of a Poisson solid, sqrt(3)).
+// A station's P is then looked for where its S and the event's origin
+// time put it for this ratio of the velocities (sqrt(3), a Poisson solid's).
 constexpr double peer_vp_vs = 1.732;
 // Captures are cut at pauses of twice the tolerance, after this many
 // tolerances at the latest.
